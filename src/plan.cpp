@@ -124,11 +124,7 @@ static bool build_profile(long long vect, int rays) {
     return true;
 }
 
-void plan() {
-    clear_work_grids();
-
-    // Compass degrees clockwise from row 0 become degrees counter-clockwise
-    // from the direction of growing columns; each corner is 90 degrees on.
+void corner_angles(int &dir_lb, int &dir_lt, int &dir_rt, int &dir_rb) {
     long long turned = 90LL - dir;
     if (turned < 0) turned += 360;
     long long lb = wrap_once(turned + 45);
@@ -136,10 +132,22 @@ void plan() {
     long long rt = wrap_once(lt + 90);
     long long rb = wrap_once(rt + 90);
     dir = as_angle(turned);
-    corners(as_angle(lb), 1);
-    corners(as_angle(lt), 2);
-    corners(as_angle(rt), 3);
-    corners(as_angle(rb), 4);
+    dir_lb = as_angle(lb);
+    dir_lt = as_angle(lt);
+    dir_rt = as_angle(rt);
+    dir_rb = as_angle(rb);
+}
+
+void plan() {
+    release_vectors();
+    clear_work_grids();
+
+    int dir_lb, dir_lt, dir_rt, dir_rb;
+    corner_angles(dir_lb, dir_lt, dir_rt, dir_rb);
+    corners(dir_lb, 1);
+    corners(dir_lt, 2);
+    corners(dir_rt, 3);
+    corners(dir_rb, 4);
 
     if (infl < 1) {
         say("\n\n\tinfluence zone must be at least 1");
@@ -189,5 +197,5 @@ void plan() {
         for (int j = c0; j <= c1; j++)
             if (tab[i][j] == 255) tab_out[i][j] = static_cast<unsigned char>(code);
     write_record();
-    release_vectors();
+    // The vectors stay until the next treatment starts (or the state is reset).
 }

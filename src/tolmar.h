@@ -131,6 +131,10 @@ void apply_background();
 void save();
 
 // ===================== Trace driver (plan.cpp) =============================
+// Turns dir (compass degrees as entered) in place into degrees counter-
+// clockwise from the direction of growing columns, and gives the angles of the
+// left-bottom, left-top, right-top and right-bottom corners, 90 degrees apart.
+void corner_angles(int &dir_lb, int &dir_lt, int &dir_rt, int &dir_rb);
 void plan();
 
 // ===================== Corners (corners.cpp) ===============================

@@ -1,0 +1,154 @@
+// support.cpp: the helpers declared in support.h.
+#include "support.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "nrutil.h"
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tolmar-test-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = buf.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Folders a case made read-only must be writable again to be removed.
+    for (auto &entry : fs::recursive_directory_iterator(path, ec))
+        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path, ec);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+bool file_exists(const std::string &path) { return fs::exists(path); }
+
+std::string le16(const std::vector<int> &samples) {
+    std::string s;
+    for (int v : samples) {
+        s.push_back(static_cast<char>(v & 0xff));
+        s.push_back(static_cast<char>((v >> 8) & 0xff));
+    }
+    return s;
+}
+
+std::string le32(const std::vector<int> &samples) {
+    std::string s;
+    for (int v : samples) {
+        uint32_t u = static_cast<uint32_t>(v);
+        for (int k = 0; k < 4; k++) s.push_back(static_cast<char>((u >> (8 * k)) & 0xff));
+    }
+    return s;
+}
+
+void make_dem(const std::string &root, const std::string &folder, const std::string &name,
+              bool bits32, const std::vector<int> &samples, const char *descriptor) {
+    std::string base = root + "/images/" + folder + "/" + name + (bits32 ? "_m4" : "_m2");
+    write_file(base + ".raw", bits32 ? le32(samples) : le16(samples));
+    if (descriptor != nullptr) write_file(base + ".txt", descriptor);
+}
+
+RunResult run_tolmar(const std::string &dir, const std::string &answers) {
+    write_file(dir + "/.answers", answers);
+    std::string cmd = "cd '" + dir + "' && '" TOLMAR_EXE "' < .answers > .printed 2>&1";
+    int raw = std::system(cmd.c_str());
+    RunResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = read_file(dir + "/.printed");
+    fs::remove(dir + "/.answers");
+    fs::remove(dir + "/.printed");
+    return r;
+}
+
+std::string header_text(int rows, int cols, int pix) {
+    return std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n" +
+           std::to_string(pix) + "\n";
+}
+
+std::string record_text(int code, int ip, int jp, int slope, int dir, int infl) {
+    return "\n code " + std::to_string(code) + " \n\tselected point\n\t\tline   : " +
+           std::to_string(ip) + "\n\t\tcolumn : " + std::to_string(jp) +
+           "\n\tplane dip (in degrees) " + std::to_string(slope) + "\n\tdirection of the slope " +
+           std::to_string(dir) + "\n\tinfluence zone " + std::to_string(infl) + " \n";
+}
+
+void StateTest::SetUp() {
+    reset_state();
+    out_ = tmpfile();
+    con_out = out_;
+}
+
+void StateTest::TearDown() {
+    if (con_in != stdin) fclose(con_in);
+    con_in = stdin;
+    reset_state();
+    if (out_ != nullptr) fclose(out_);
+}
+
+void StateTest::grids(int rows, int cols) {
+    // Grids of an earlier call in the same case go first.
+    frucmatrice(tab, nb_lig);
+    frucmatrice(tab_out, nb_lig);
+    frucmatrice(mask, nb_lig);
+    frucmatrice(mask_bin, nb_lig);
+    frimatrice(itab, nb_lig);
+    frdmatrice(dtab, nb_lig);
+    nb_lig = rows;
+    nb_col = cols;
+    allocate_grids();
+}
+
+void StateTest::answers(const std::string &text) {
+    if (con_in != stdin) fclose(con_in);
+    con_in = tmpfile();
+    fwrite(text.data(), 1, text.size(), con_in);
+    rewind(con_in);
+}
+
+std::string StateTest::printed() {
+    fflush(out_);
+    long n = ftell(out_);
+    std::string s(static_cast<size_t>(n), '\0');
+    rewind(out_);
+    size_t got = fread(&s[0], 1, s.size(), out_);
+    s.resize(got);
+    fseek(out_, 0, SEEK_END);
+    return s;
+}
+
+void StateTest::open_log() {
+    if (f2d != nullptr) fclose(f2d);
+    f2d = tmpfile();
+}
+
+std::string StateTest::logged() {
+    fflush(f2d);
+    long n = ftell(f2d);
+    std::string s(static_cast<size_t>(n), '\0');
+    rewind(f2d);
+    size_t got = fread(&s[0], 1, s.size(), f2d);
+    s.resize(got);
+    fseek(f2d, 0, SEEK_END);
+    return s;
+}

@@ -1,0 +1,68 @@
+// support.h: what the tests share: temporary working folders, DEM file sets
+// written byte by byte, runs of the tolmar executable with answers on its
+// standard input, and a fixture that starts every in-process case from the
+// program-start state.
+#ifndef TOLMAR_TESTS_SUPPORT_H
+#define TOLMAR_TESTS_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tolmar.h"
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents at the end of the case.
+struct TempDir {
+    std::string path;
+    TempDir();
+    ~TempDir();
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+bool file_exists(const std::string &path);
+
+// Samples little-endian, as a DEM raster holds them.
+std::string le16(const std::vector<int> &samples);
+std::string le32(const std::vector<int> &samples);
+
+// Writes images/<folder>/<name>_m2.raw or _m4.raw under `root` with the
+// samples, and its descriptor text when `descriptor` is not null.
+void make_dem(const std::string &root, const std::string &folder, const std::string &name,
+              bool bits32, const std::vector<int> &samples, const char *descriptor);
+
+struct RunResult {
+    int status;       // exit status, or -1 when the program did not exit by itself
+    std::string out;  // what it printed
+};
+// Runs tolmar in `dir` with `answers` on standard input.
+RunResult run_tolmar(const std::string &dir, const std::string &answers);
+
+// Expected descriptor header and record texts, written out from the formats.
+std::string header_text(int rows, int cols, int pix);
+std::string record_text(int code, int ip, int jp, int slope, int dir, int infl);
+
+// In-process cases: every variable at its program-start value before and
+// after the case; answers() feeds the console, printed() returns what the
+// program said.
+class StateTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // nb_lig x nb_col grids, all zero.
+    void grids(int rows, int cols);
+    void answers(const std::string &text);
+    std::string printed();
+    // A log to write records to, read back by logged().
+    void open_log();
+    std::string logged();
+
+private:
+    FILE *out_ = nullptr;
+};
+
+#endif
