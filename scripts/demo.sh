@@ -1,16 +1,32 @@
 #!/usr/bin/env bash
-# demo.sh: builds tolmar and runs its main job on the bundled Jacksboro DEM,
-# answering the dialogue from examples/jacksboro/answers.txt, in demo/.
+# demo.sh: builds tolmar and runs its main job on the bundled Jacksboro DEM
+# (Pine Mountain, Tennessee), answering the dialogue from
+# examples/jacksboro/answers.txt, in the folder demo/; then draws the traces
+# over the terrain with tolmar-preview.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar >/dev/null
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar tolmar-preview >/dev/null
 rm -rf demo
 mkdir -p demo/images/jacksboro
 cp examples/jacksboro/jacksboro_m2.raw examples/jacksboro/jacksboro_m2.txt demo/images/jacksboro/
-# The answers are echoed as the run reads them, so the dialogue reads as typed.
-(cd demo && ../build/tolmar < ../examples/jacksboro/answers.txt)
+
+# The answers go in line by line through a terminal, which echoes each one
+# after its prompt, so that the dialogue scrolls by as if typed. Without the
+# `script` tool they go in on standard input, unechoed.
+answers=../examples/jacksboro/answers.txt
+if command -v script >/dev/null 2>&1; then
+  (cd demo && while IFS= read -r line; do sleep 0.05; printf '%s\n' "$line"; done < "$answers" \
+     | script -qfec ../build/tolmar /dev/null)
+else
+  (cd demo && ../build/tolmar < "$answers")
+fi
+
+build/tolmar-preview --scale 2 demo/images/jacksboro/jacksboro_m2.raw \
+  demo/images/jacksboro/jacksboro_tolmar.raw demo/jacksboro.png
 echo
-echo "Results: demo/images/jacksboro/jacksboro_tolmar.raw (8-bit raster, 344 x 403)"
-echo "         demo/images/jacksboro/jacksboro_tolmar.txt (descriptor and run log)"
+echo "Results in demo/images/jacksboro/:"
+echo "  jacksboro_tolmar.raw  the traces, an 8-bit raster of 344 x 403 cells"
+echo "  jacksboro_tolmar.txt  its descriptor and the log of the treatments"
+echo "Picture of the traces over the terrain: demo/jacksboro.png"

@@ -81,6 +81,16 @@ RunResult run_tolmar(const std::string &dir, const std::string &answers) {
     return r;
 }
 
+RunResult run_command(const std::string &dir, const std::string &command) {
+    std::string cmd = "cd '" + dir + "' && " + command + " < /dev/null > .printed 2>&1";
+    int raw = std::system(cmd.c_str());
+    RunResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = read_file(dir + "/.printed");
+    fs::remove(dir + "/.printed");
+    return r;
+}
+
 std::string header_text(int rows, int cols, int pix) {
     return std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n" +
            std::to_string(pix) + "\n";

@@ -1,0 +1,220 @@
+// picture.cpp: hillshade, code colours, a small bitmap font for the legend,
+// and the PNG writer.
+#include "picture.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tools {
+
+Rgb Image::at(int x, int y) const {
+    size_t k = (static_cast<size_t>(y) * width + x) * 3;
+    return {rgb[k], rgb[k + 1], rgb[k + 2]};
+}
+
+void Image::set(int x, int y, Rgb c) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return;
+    size_t k = (static_cast<size_t>(y) * width + x) * 3;
+    rgb[k] = c.r;
+    rgb[k + 1] = c.g;
+    rgb[k + 2] = c.b;
+}
+
+std::vector<uint8_t> hillshade(const std::vector<double> &z, int rows, int cols, double pix_size) {
+    const double pi = 3.14159265358979323846;
+    const double zenith = (90.0 - 45.0) * pi / 180.0;
+    const double azimuth = (360.0 - 315.0 + 90.0) * pi / 180.0;  // mathematical angle
+    auto at = [&](int i, int j) {
+        i = std::min(std::max(i, 0), rows - 1);
+        j = std::min(std::max(j, 0), cols - 1);
+        return z[static_cast<size_t>(i) * cols + j];
+    };
+    std::vector<uint8_t> shade(static_cast<size_t>(rows) * cols);
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < cols; j++) {
+            //  a b c
+            //  d e f     rows grow southwards, columns eastwards
+            //  g h i
+            double a = at(i - 1, j - 1), b = at(i - 1, j), c = at(i - 1, j + 1);
+            double d = at(i, j - 1), f = at(i, j + 1);
+            double g = at(i + 1, j - 1), h = at(i + 1, j), k = at(i + 1, j + 1);
+            double dzdx = ((c + 2 * f + k) - (a + 2 * d + g)) / (8 * pix_size);
+            double dzdy = ((g + 2 * h + k) - (a + 2 * b + c)) / (8 * pix_size);
+            double slope = atan(sqrt(dzdx * dzdx + dzdy * dzdy));
+            double aspect = atan2(dzdy, -dzdx);
+            double lit = cos(zenith) * cos(slope) + sin(zenith) * sin(slope) * cos(azimuth - aspect);
+            // Kept between 40 and 235 so that neither black marks nor white
+            // legend text vanish into it.
+            double grey = 40 + 195 * std::max(0.0, std::min(1.0, lit));
+            shade[static_cast<size_t>(i) * cols + j] = static_cast<uint8_t>(grey + 0.5);
+        }
+    return shade;
+}
+
+Rgb code_colour(int code) {
+    // Hues a golden angle apart: consecutive codes differ strongly.
+    double h = std::fmod(code * 137.50776405, 360.0) / 60.0;
+    double s = code % 2 ? 0.95 : 0.75, v = code % 3 ? 1.0 : 0.85;
+    double c = v * s, x = c * (1 - std::fabs(std::fmod(h, 2.0) - 1)), m = v - c;
+    double r = 0, g = 0, b = 0;
+    switch (static_cast<int>(h)) {
+    case 0: r = c; g = x; break;
+    case 1: r = x; g = c; break;
+    case 2: g = c; b = x; break;
+    case 3: g = x; b = c; break;
+    case 4: r = x; b = c; break;
+    default: r = c; b = x; break;
+    }
+    auto byte = [&](double u) { return static_cast<uint8_t>(std::lround((u + m) * 255)); };
+    return {byte(r), byte(g), byte(b)};
+}
+
+// ---- legend text ------------------------------------------------------------
+
+namespace {
+
+// 5 x 7 glyphs, seven rows of five columns ('#' is ink) and two more below
+// the line for the descenders of g, p, q and y.
+struct Glyph {
+    char ch;
+    const char *rows[9];
+};
+const Glyph FONT[] = {
+    {'0', {".###.", "#...#", "#..##", "#.#.#", "##..#", "#...#", ".###."}},
+    {'1', {"..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."}},
+    {'2', {".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"}},
+    {'3', {"#####", "...#.", "..#..", "...#.", "....#", "#...#", ".###."}},
+    {'4', {"...#.", "..##.", ".#.#.", "#..#.", "#####", "...#.", "...#."}},
+    {'5', {"#####", "#....", "####.", "....#", "....#", "#...#", ".###."}},
+    {'6', {"..##.", ".#...", "#....", "####.", "#...#", "#...#", ".###."}},
+    {'7', {"#####", "....#", "...#.", "..#..", ".#...", ".#...", ".#..."}},
+    {'8', {".###.", "#...#", "#...#", ".###.", "#...#", "#...#", ".###."}},
+    {'9', {".###.", "#...#", "#...#", ".####", "....#", "...#.", ".##.."}},
+    {'a', {".....", ".....", ".###.", "....#", ".####", "#...#", ".####"}},
+    {'b', {"#....", "#....", "#.##.", "##..#", "#...#", "#...#", "####."}},
+    {'c', {".....", ".....", ".###.", "#....", "#....", "#...#", ".###."}},
+    {'d', {"....#", "....#", ".##.#", "#..##", "#...#", "#...#", ".####"}},
+    {'e', {".....", ".....", ".###.", "#...#", "#####", "#....", ".###."}},
+    {'f', {"..##.", ".#..#", ".#...", "###..", ".#...", ".#...", ".#..."}},
+    {'g', {".....", ".....", ".####", "#...#", "#...#", "#...#", ".####", "....#", ".###."}},
+    {'h', {"#....", "#....", "#.##.", "##..#", "#...#", "#...#", "#...#"}},
+    {'i', {"..#..", ".....", ".##..", "..#..", "..#..", "..#..", ".###."}},
+    {'j', {"...#.", ".....", "..##.", "...#.", "...#.", "#..#.", ".##.."}},
+    {'k', {"#....", "#....", "#..#.", "#.#..", "##...", "#.#..", "#..#."}},
+    {'l', {".##..", "..#..", "..#..", "..#..", "..#..", "..#..", ".###."}},
+    {'m', {".....", ".....", "##.#.", "#.#.#", "#.#.#", "#...#", "#...#"}},
+    {'n', {".....", ".....", "#.##.", "##..#", "#...#", "#...#", "#...#"}},
+    {'o', {".....", ".....", ".###.", "#...#", "#...#", "#...#", ".###."}},
+    {'p', {".....", ".....", "####.", "#...#", "#...#", "#...#", "####.", "#....", "#...."}},
+    {'q', {".....", ".....", ".####", "#...#", "#...#", "#...#", ".####", "....#", "....#"}},
+    {'r', {".....", ".....", "#.##.", "##..#", "#....", "#....", "#...."}},
+    {'s', {".....", ".....", ".###.", "#....", ".###.", "....#", "####."}},
+    {'t', {".#...", ".#...", "###..", ".#...", ".#...", ".#..#", "..##."}},
+    {'u', {".....", ".....", "#...#", "#...#", "#...#", "#..##", ".##.#"}},
+    {'v', {".....", ".....", "#...#", "#...#", "#...#", ".#.#.", "..#.."}},
+    {'w', {".....", ".....", "#...#", "#...#", "#.#.#", "#.#.#", ".#.#."}},
+    {'x', {".....", ".....", "#...#", ".#.#.", "..#..", ".#.#.", "#...#"}},
+    {'y', {".....", ".....", "#...#", "#...#", "#...#", "#...#", ".####", "....#", ".###."}},
+    {'z', {".....", ".....", "#####", "...#.", "..#..", ".#...", "#####"}},
+    {'-', {".....", ".....", ".....", "#####", ".....", ".....", "....."}},
+    {':', {".....", ".##..", ".##..", ".....", ".##..", ".##..", "....."}},
+    {',', {".....", ".....", ".....", ".....", ".##..", "..#..", ".#..."}},
+    {'.', {".....", ".....", ".....", ".....", ".....", ".##..", ".##.."}},
+    {'(', {"...#.", "..#..", ".#...", ".#...", ".#...", "..#..", "...#."}},
+    {')', {".#...", "..#..", "...#.", "...#.", "...#.", "..#..", ".#..."}},
+    {'/', {".....", "....#", "...#.", "..#..", ".#...", "#....", "....."}},
+    {'=', {".....", ".....", "#####", ".....", "#####", ".....", "....."}},
+};
+
+const Glyph *glyph(char ch) {
+    for (const Glyph &g : FONT)
+        if (g.ch == ch) return &g;
+    return nullptr;
+}
+
+void block(Image &img, int x0, int y0, int w, int h, Rgb c) {
+    for (int y = y0; y < y0 + h; y++)
+        for (int x = x0; x < x0 + w; x++) img.set(x, y, c);
+}
+
+// Text in `px`-pixel dots, 6 dots a character.
+void text(Image &img, int x, int y, const std::string &s, Rgb ink, int px) {
+    for (char ch : s) {
+        if (const Glyph *g = glyph(ch))
+            for (int r = 0; r < 9 && g->rows[r] != nullptr; r++)
+                for (int c = 0; c < 5; c++)
+                    if (g->rows[r][c] == '#') block(img, x + c * px, y + r * px, px, px, ink);
+        x += 6 * px;
+    }
+}
+
+const int LEGEND_CHARS = 46, LINE = 11, MARGIN = 8;
+
+std::string legend_line(const Record &r) {
+    return std::to_string(r.code) + ": (" + std::to_string(r.line) + ", " + std::to_string(r.column) +
+           ") dip " + std::to_string(r.dip) + " dir " + std::to_string(r.direction) + " zone " +
+           std::to_string(r.zone);
+}
+
+}  // namespace
+
+Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale) {
+    Image img;
+    // The legend's dots grow with the map, up to twice the font's size.
+    const int px = scale >= 2 ? 2 : 1;
+    const int map_w = result.cols * scale, map_h = result.rows * scale;
+    const int legend_h = MARGIN * 2 + LINE * px * (2 + static_cast<int>(result.records.size()));
+    img.width = map_w + 2 * MARGIN + LEGEND_CHARS * 6 * px;
+    img.height = std::max(map_h, legend_h);
+    img.rgb.assign(static_cast<size_t>(img.width) * img.height * 3, 255);
+
+    auto cell = [&](int i, int j, Rgb c) { block(img, j * scale, i * scale, scale, scale, c); };
+    for (int i = 0; i < result.rows; i++)
+        for (int j = 0; j < result.cols; j++) {
+            size_t k = static_cast<size_t>(i) * result.cols + j;
+            uint8_t v = result.cells[k];
+            // Both backgrounds (0 black, 255 white) let the terrain show.
+            if (v == 0 || v == 255) cell(i, j, {shade[k], shade[k], shade[k]});
+            else cell(i, j, code_colour(v));
+        }
+    for (const Record &r : result.records) {
+        for (int di = -2; di <= 2; di++)
+            for (int dj = -2; dj <= 2; dj++) {
+                int i = r.line + di, j = r.column + dj;
+                if (std::max(std::abs(di), std::abs(dj)) != 2) continue;
+                if (i >= 0 && j >= 0 && i < result.rows && j < result.cols) cell(i, j, MARKER);
+            }
+    }
+
+    const int x = map_w + MARGIN;
+    int y = MARGIN;
+    text(img, x, y, "code: (line, column) dip dir zone", {0, 0, 0}, px);
+    y += LINE * px * 2;
+    for (const Record &r : result.records) {
+        block(img, x, y - px, 9 * px, 9 * px, {0, 0, 0});
+        block(img, x + px, y, 7 * px, 7 * px, code_colour(r.code));
+        text(img, x + 14 * px, y, legend_line(r), {0, 0, 0}, px);
+        y += LINE * px;
+    }
+    return img;
+}
+
+bool write_png(const std::string &path, const Image &image, std::string &err) {
+    png_image png;
+    memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_RGB;
+    if (!png_image_write_to_file(&png, path.c_str(), 0, image.rgb.data(), 0, nullptr)) {
+        err = "cannot write " + path + ": " + png.message;
+        png_image_free(&png);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tools

@@ -1,0 +1,48 @@
+// picture.h: what tolmar-preview draws: a grey hillshade of the DEM, each
+// trace in a colour of its code, each reference point marked, and a legend
+// of the run log; written as a PNG with libpng.
+#ifndef TOLMAR_TOOLS_PICTURE_H
+#define TOLMAR_TOOLS_PICTURE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "resultset.h"
+
+namespace tools {
+
+struct Rgb {
+    uint8_t r, g, b;
+    bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;  // width x height x 3, row 0 first
+    Rgb at(int x, int y) const;
+    void set(int x, int y, Rgb c);
+};
+
+// Grey level (0 to 255) of each cell lit from the north-west (azimuth 315,
+// altitude 45 degrees), slopes from Horn's 3 x 3 window with the edges
+// repeated. Elevations in metres, cells `pix_size` metres wide.
+std::vector<uint8_t> hillshade(const std::vector<double> &z, int rows, int cols, double pix_size);
+
+// The colour of code 1 to 250: saturated, distinct from its neighbours and
+// never grey.
+Rgb code_colour(int code);
+
+// Colour of the ring drawn around each reference point.
+constexpr Rgb MARKER = {0, 0, 0};
+
+// The picture: `scale` pixels per cell, the legend to the right of the map.
+// Cells holding 0 or 255 (either background) show the hillshade; codes their
+// colour; a black ring two cells around each logged reference point.
+Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale);
+
+bool write_png(const std::string &path, const Image &image, std::string &err);
+
+}  // namespace tools
+
+#endif
