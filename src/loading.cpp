@@ -50,14 +50,17 @@ void lecture() {
     const int width = itype == 0 ? 2 : 4;
     long long found = 0;
     if (itype == 0) {
-        itab2 = usmatrice(nb_col, nb_lig);
+        // One staging row, read in one block and widened without sign into
+        // the grid: a whole staging grid would double the memory a 16-bit
+        // DEM touches while loading, for nothing.
+        itab2 = usmatrice(nb_col, 1);
         if (itab2 == nullptr) {
             say("\n\n\tNot enough memory to read %s\n", nomim1);
             end_run(1);
         }
+        const unsigned short *src = itab2[0];
         for (int i = 0; i < nb_lig; i++) {
-            found += read_row(reinterpret_cast<uint16_t *>(itab2[i]));
-            const unsigned short *src = itab2[i];
+            found += read_row(reinterpret_cast<uint16_t *>(itab2[0]));
             int *dst = itab[i];
             for (int j = 0; j < nb_col; j++) dst[j] = src[j];
         }
@@ -75,7 +78,7 @@ void lecture() {
     bool failed = ferror(f1) != 0;
     fclose(f1);
     f1 = nullptr;
-    frusmatrice(itab2, nb_lig);
+    frusmatrice(itab2, 1);
     itab2 = nullptr;
     if (failed) {
         say("\n\n\tCannot read %s\n", nomim1);

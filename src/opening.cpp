@@ -149,13 +149,13 @@ static uint64_t physical_memory() {
 }
 
 // Allocates tab, tab_out, mask, mask_bin, itab and dtab, all zero-filled.
-// Sizes whose grids (18 bytes a cell with the 16-bit staging rows) cannot fit
-// in this machine's memory are refused before any allocation: with lazily
-// committed memory the allocations would seem to succeed and fail later.
+// Sizes whose grids (16 bytes a cell) cannot fit in this machine's memory are
+// refused before any allocation: with lazily committed memory the
+// allocations would seem to succeed and fail later.
 void allocate_grids() {
     uint64_t cells = static_cast<uint64_t>(nb_lig) * static_cast<uint64_t>(nb_col);
     uint64_t memory = physical_memory();
-    bool fits = memory == 0 || cells <= memory / 18;
+    bool fits = memory == 0 || cells <= memory / 16;
     if (fits) {
         tab = ucmatrice(nb_col, nb_lig);
         tab_out = ucmatrice(nb_col, nb_lig);
@@ -168,7 +168,7 @@ void allocate_grids() {
         say("\n\n\tNot enough memory for a DEM of %d lines and %d columns (%s): "
             "its grids need %llu MB\n",
             nb_lig, nb_col, nomdescr1,
-            static_cast<unsigned long long>(cells * 18 / 1000000 + 1));
+            static_cast<unsigned long long>(cells * 16 / 1000000 + 1));
         end_run(1);
     }
 }

@@ -61,7 +61,7 @@ void reset_state() {
     frucmatrice(mask, nb_lig);
     frucmatrice(mask_bin, nb_lig);
     frimatrice(itab, nb_lig);
-    frusmatrice(itab2, nb_lig);
+    frusmatrice(itab2, 1);
     frdmatrice(dtab, nb_lig);
     tab = tab_out = mask = mask_bin = nullptr;
     itab = nullptr;

@@ -72,7 +72,7 @@ extern unsigned char **mask;      // side class: 0 unclassified, 1 plane at or b
                                   // 2 plane above it
 extern unsigned char **mask_bin;  // 1 exactly where mask is not 0
 extern int **itab;                // DEM samples as read
-extern unsigned short **itab2;    // staging rows of a 16-bit DEM, released once loaded
+extern unsigned short **itab2;    // staging row of a 16-bit DEM (a grid of one row), released once loaded
 extern double **dtab;             // terrain elevation, metres
 
 // ===================== One treatment (plan.cpp and below) =================

@@ -3,6 +3,7 @@
 // and the limit of 250 stamped treatments.
 #include <cmath>
 #include <climits>
+#include <random>
 #include <set>
 
 #include "support.h"
@@ -323,4 +324,86 @@ TEST(Limit, The250thStampedTreatmentEndsTheRun) {
         traced += c == '\xfa';
     }
     EXPECT_GT(traced, 0);
+}
+
+// ---- bounded passes against whole-raster passes ---------------------------
+
+namespace {
+
+// Everything a treatment leaves behind that anyone can see or that the next
+// treatment starts from.
+struct Snapshot {
+    std::string out, work, log;
+    int code;
+    bool operator==(const Snapshot &o) const {
+        return out == o.out && work == o.work && log == o.log && code == o.code;
+    }
+};
+
+class Bounded : public StateTest {
+protected:
+    Snapshot snap() {
+        Snapshot s;
+        for (int i = 0; i < nb_lig; i++) {
+            s.out.append(reinterpret_cast<char *>(tab_out[i]), static_cast<size_t>(nb_col));
+            for (unsigned char **g : {mask, mask_bin, tab})
+                s.work.append(reinterpret_cast<char *>(g[i]), static_cast<size_t>(nb_col));
+        }
+        s.log = logged();
+        s.code = code;
+        return s;
+    }
+    // A session of random treatments on a random terrain, in one mode.
+    std::vector<Snapshot> session(unsigned seed, bool whole) {
+        reset_state();
+        con_out = tmpfile();
+        whole_raster = whole;
+        std::mt19937 rng(seed);
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+        int rows = pick(1, 3) == 1 ? pick(1, 3) : pick(4, 70);
+        int cols = pick(1, 3) == 1 ? pick(1, 3) : pick(4, 70);
+        grids(rows, cols);
+        open_log();
+        pix_size = pick(0, 3) == 0 ? pick(-5, 5) : pick(1, 100);
+        const int kind = pick(0, 2);
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < cols; j++)
+                dtab[i][j] = kind == 0   ? 50 * sin(i / 5.0) * cos(j / 7.0) + pick(0, 3)
+                             : kind == 1 ? static_cast<double>(pick(0, 20))
+                                         : 3.0 * std::abs(j - cols / 2) - i;
+        std::vector<Snapshot> snaps;
+        const int n = pick(1, 12);
+        for (int k = 0; k < n; k++) {
+            ip = pick(-3, rows + 2);
+            jp = pick(-3, cols + 2);
+            slope = pick(0, 5) == 0 ? pick(-89, 89) : pick(0, 45);
+            dir = dir_orig = pick(0, 6) == 0 ? pick(-1000, 1000) : pick(0, 359);
+            infl = pick(0, 8) == 0   ? pick(-2, 0)
+                   : pick(0, 3) == 0 ? pick(1, std::max(rows, cols) / 2 + 1)
+                                     : pick(1, std::max(1, std::min(rows, cols) / 4));
+            plan();
+            snaps.push_back(snap());
+        }
+        return snaps;
+    }
+};
+
+}  // namespace
+
+TEST_F(Bounded, BoxedPassesGiveTheWholeRasterResultOnRandomSessions) {
+    int stamped = 0, traced = 0;
+    for (unsigned seed = 1; seed <= 1000; seed++) {
+        std::vector<Snapshot> reference = session(seed, true);
+        std::vector<Snapshot> boxed = session(seed, false);
+        ASSERT_EQ(reference.size(), boxed.size());
+        for (size_t k = 0; k < reference.size(); k++) {
+            ASSERT_TRUE(reference[k] == boxed[k]) << "seed " << seed << ", treatment " << k + 1;
+            if (reference[k].out != (k ? reference[k - 1].out : std::string(reference[k].out.size(), '\0')))
+                traced++;
+        }
+        stamped += reference.back().code;
+    }
+    // The cases are worth something only if many treatments stamp a trace.
+    EXPECT_GT(stamped, 700);
+    EXPECT_GT(traced, 400);
 }
