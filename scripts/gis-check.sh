@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/deps.sh" gdal-bin
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" --target tolmar >/dev/null
+cmake --build "$root/build" --target tolmar tolmar-export >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -44,4 +44,15 @@ grep -q "Size is 403, 344" <<<"$info"
 grep -q "Origin = (760000.000000000000000,4035000.000000000000000)" <<<"$info"
 grep -q "NoData Value=255" <<<"$info"
 grep -q "STATISTICS_MAXIMUM=1" <<<"$info"
+
+echo "== the traces as GeoJSON, read back by OGR"
+"$root/build/tolmar-export" images/site/dem_tolmar.raw --origin 760000 4035000 --crs EPSG:32616 -o traces.geojson
+ogr=$(ogrinfo -so -al traces.geojson)
+grep -q "Geometry: Multi Line String" <<<"$ogr"
+grep -q "Feature Count: 1" <<<"$ogr"
+grep -q 'ID\["EPSG",32616\]' <<<"$ogr"
+features=$(ogrinfo -al traces.geojson)
+grep -q "dip_direction (Integer) = 150" <<<"$features"
+"$root/build/tolmar-export" images/site/dem_tolmar.raw --origin 760000 4035000 --format csv -o traces.csv
+[ "$(head -1 traces.csv)" = "code,row,column,x,y" ]
 echo "gis-check: every command worked"

@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
-# test.sh: builds tolmar and runs every test, as released.
+# test.sh: builds tolmar and runs every test twice: as released (build/), and
+# under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), where
+# the first report stops the program and fails the test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== tests, as released"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
+
+echo "== tests, under the address and undefined-behaviour sanitizers"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMAR_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan -j"$jobs" --output-on-failure

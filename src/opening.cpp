@@ -99,6 +99,9 @@ static bool read_field(FILE *f, int &out) {
         if (v <= INT64_C(1) << 40) v = v * 10 + (c - '0');
         else too_big = true;
     }
+    // The character that ends the number is not part of it: "3x4" is 3,
+    // then a field that is not a number.
+    if (c != EOF) ungetc(c, f);
     if (negative) v = -v;
     if (too_big || v > INT32_MAX || v < INT32_MIN) {
         say("\n\n\tDEM descriptor %s: a number is beyond the 32-bit range\n", nomdescr1);
@@ -110,7 +113,7 @@ static bool read_field(FILE *f, int &out) {
 
 // The six fields in order; reading stops at the first one that is missing or
 // not a number, the rest keep their values.
-static void read_descriptor(FILE *f) {
+void read_descriptor(FILE *f) {
     int *fields[] = {&nb_lig, &nb_col, &val, &min_al, &max_al, &pix_size};
     for (int *field : fields)
         if (!read_field(f, *field)) return;

@@ -114,6 +114,9 @@ int tolmar_main();
 
 // ===================== File set and opening (opening.cpp) =================
 void opening();
+// Reads the six numbers of a DEM descriptor into nb_lig, nb_col, val, min_al,
+// max_al and pix_size; a number beyond the 32-bit range ends the run.
+void read_descriptor(FILE *f);
 void allocate_grids();
 void remove_results();
 

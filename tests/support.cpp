@@ -69,26 +69,20 @@ void make_dem(const std::string &root, const std::string &folder, const std::str
     if (descriptor != nullptr) write_file(base + ".txt", descriptor);
 }
 
-RunResult run_tolmar(const std::string &dir, const std::string &answers) {
-    write_file(dir + "/.answers", answers);
-    std::string cmd = "cd '" + dir + "' && '" TOLMAR_EXE "' < .answers > .printed 2>&1";
+RunResult run_command(const std::string &dir, const std::string &command, const std::string &input) {
+    write_file(dir + "/.input", input);
+    std::string cmd = "cd '" + dir + "' && " + command + " < .input > .printed 2>&1";
     int raw = std::system(cmd.c_str());
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     r.out = read_file(dir + "/.printed");
-    fs::remove(dir + "/.answers");
+    fs::remove(dir + "/.input");
     fs::remove(dir + "/.printed");
     return r;
 }
 
-RunResult run_command(const std::string &dir, const std::string &command) {
-    std::string cmd = "cd '" + dir + "' && " + command + " < /dev/null > .printed 2>&1";
-    int raw = std::system(cmd.c_str());
-    RunResult r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = read_file(dir + "/.printed");
-    fs::remove(dir + "/.printed");
-    return r;
+RunResult run_tolmar(const std::string &dir, const std::string &answers) {
+    return run_command(dir, "'" TOLMAR_EXE "'", answers);
 }
 
 std::string header_text(int rows, int cols, int pix) {

@@ -41,9 +41,9 @@ struct RunResult {
 };
 // Runs tolmar in `dir` with `answers` on standard input.
 RunResult run_tolmar(const std::string &dir, const std::string &answers);
-// Runs a command line in `dir`, standard input empty; `out` holds what it
-// printed on standard output and standard error.
-RunResult run_command(const std::string &dir, const std::string &command);
+// Runs a command line in `dir` with `input` on its standard input; `out`
+// holds what it printed on standard output and standard error.
+RunResult run_command(const std::string &dir, const std::string &command, const std::string &input = "");
 
 // Expected descriptor header and record texts, written out from the formats.
 std::string header_text(int rows, int cols, int pix);

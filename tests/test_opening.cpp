@@ -77,7 +77,8 @@ TEST(Descriptor, ThatCannotBeMadeIsAWarningAndTheRunGoesOn) {
 }
 
 TEST(Descriptor, SizesBelowOneOrUnreadableEndTheRunNamingTheFile) {
-    for (const char *text : {"0 4 2 0 0 1", "3 -4 2 0 0 1", "garbage", "", "3"}) {
+    // "3x4": the x ends the reading, as it would a formatted read of numbers.
+    for (const char *text : {"0 4 2 0 0 1", "3 -4 2 0 0 1", "garbage", "", "3", "3x4 2 0 0 1", "3 - 4"}) {
         TempDir d;
         make_dem(d.path, "d", "m", false, flat(12), text);
         RunResult r = run_tolmar(d.path, std::string("d\nm\n0\n0\n") + REST);
