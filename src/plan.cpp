@@ -67,7 +67,7 @@ static void set_work_box() {
     box_j1 = std::min(j1, nb_col - 1);
 }
 
-static void release_vectors() {
+void release_vectors() {
     frivecteur(it);
     frivecteur(jt);
     frivecteur(ib);

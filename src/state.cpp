@@ -69,13 +69,7 @@ void reset_state() {
     dtab = nullptr;
     rep = itype = nb_lig = nb_col = val = min_al = max_al = pix_size = 0;
 
-    frivecteur(it);
-    frivecteur(jt);
-    frivecteur(ib);
-    frivecteur(jb);
-    frdvecteur(fonc);
-    it = jt = ib = jb = nullptr;
-    fonc = nullptr;
+    release_vectors();
     nb_t = nb_b = nb_fonc = num_points = 0;
     i_c = j_c = i_lb = j_lb = i_lt = j_lt = i_rt = j_rt = i_rb = j_rb = 0;
     box_i0 = box_j0 = 0;

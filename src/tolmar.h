@@ -139,6 +139,8 @@ void save();
 // left-bottom, left-top, right-top and right-bottom corners, 90 degrees apart.
 void corner_angles(int &dir_lb, int &dir_lt, int &dir_rt, int &dir_rb);
 void plan();
+// Releases the vectors of the last treatment (it, jt, ib, jb, fonc).
+void release_vectors();
 
 // ===================== Corners (corners.cpp) ===============================
 void corners(int dir_c, int flag);

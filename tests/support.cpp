@@ -44,6 +44,24 @@ void write_file(const std::string &path, const std::string &bytes) {
 
 bool file_exists(const std::string &path) { return fs::exists(path); }
 
+int count(const std::string &text, const std::string &what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+}
+
+// Everything written to `f` so far, leaving it positioned at its end.
+static std::string written(FILE *f) {
+    fflush(f);
+    long n = ftell(f);
+    std::string s(static_cast<size_t>(n), '\0');
+    rewind(f);
+    size_t got = fread(&s[0], 1, s.size(), f);
+    s.resize(got);
+    fseek(f, 0, SEEK_END);
+    return s;
+}
+
 std::string le16(const std::vector<int> &samples) {
     std::string s;
     for (int v : samples) {
@@ -130,29 +148,11 @@ void StateTest::answers(const std::string &text) {
     rewind(con_in);
 }
 
-std::string StateTest::printed() {
-    fflush(out_);
-    long n = ftell(out_);
-    std::string s(static_cast<size_t>(n), '\0');
-    rewind(out_);
-    size_t got = fread(&s[0], 1, s.size(), out_);
-    s.resize(got);
-    fseek(out_, 0, SEEK_END);
-    return s;
-}
+std::string StateTest::printed() { return written(out_); }
 
 void StateTest::open_log() {
     if (f2d != nullptr) fclose(f2d);
     f2d = tmpfile();
 }
 
-std::string StateTest::logged() {
-    fflush(f2d);
-    long n = ftell(f2d);
-    std::string s(static_cast<size_t>(n), '\0');
-    rewind(f2d);
-    size_t got = fread(&s[0], 1, s.size(), f2d);
-    s.resize(got);
-    fseek(f2d, 0, SEEK_END);
-    return s;
-}
+std::string StateTest::logged() { return written(f2d); }

@@ -25,6 +25,8 @@ struct TempDir {
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
 bool file_exists(const std::string &path);
+// How many times `what` stands in `text`.
+int count(const std::string &text, const std::string &what);
 
 // Samples little-endian, as a DEM raster holds them.
 std::string le16(const std::vector<int> &samples);

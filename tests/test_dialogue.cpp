@@ -28,11 +28,6 @@ struct DemFolder : TempDir {
     }
 };
 
-int count(const std::string &text, const std::string &what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-    return n;
-}
 
 const char MENU[] =
     "\n\n\t0 ====> other treatment\n\t1 ====> New reference point"

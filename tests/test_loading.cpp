@@ -22,11 +22,6 @@ protected:
     }
 };
 
-int count(const std::string &text, const std::string &what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) n++;
-    return n;
-}
 
 }  // namespace
 

@@ -16,11 +16,6 @@ const char REST[] = "0\n1\n0 0 10 90 3\n5\n";
 
 std::string at(const TempDir &d, const std::string &name) { return d.path + "/images/d/" + name; }
 
-int count(const std::string &text, const std::string &what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) n++;
-    return n;
-}
 
 }  // namespace
 

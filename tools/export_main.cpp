@@ -33,15 +33,8 @@ const char USAGE[] =
     "  -o OUT            the file to write (default: standard output)\n"
     "  -h, --help        this text\n";
 
-int usage_error(const std::string &what) {
-    fprintf(stderr, "tolmar-export: %s\n(tolmar-export --help tells how to use it)\n", what.c_str());
-    return 2;
-}
-
-int failure(const std::string &what) {
-    fprintf(stderr, "tolmar-export: %s\n", what.c_str());
-    return 1;
-}
+int usage_error(const std::string &what) { return tools::usage_error("tolmar-export", what); }
+int failure(const std::string &what) { return tools::failure("tolmar-export", what); }
 
 // The shortest text that reads back as the same double.
 std::string num(double v) {

@@ -30,15 +30,8 @@ const char USAGE[] =
     "                    descriptor gives one\n"
     "  -h, --help        this text\n";
 
-int usage_error(const std::string &what) {
-    fprintf(stderr, "tolmar-preview: %s\n(tolmar-preview --help tells how to use it)\n", what.c_str());
-    return 2;
-}
-
-int failure(const std::string &what) {
-    fprintf(stderr, "tolmar-preview: %s\n", what.c_str());
-    return 1;
-}
+int usage_error(const std::string &what) { return tools::usage_error("tolmar-preview", what); }
+int failure(const std::string &what) { return tools::failure("tolmar-preview", what); }
 
 bool positive(const char *s, int &out) {
     char *end = nullptr;

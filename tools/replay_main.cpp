@@ -28,15 +28,8 @@ const char USAGE[] =
     "                    a 255, else black)\n"
     "  -h, --help        this text\n";
 
-int usage_error(const std::string &what) {
-    fprintf(stderr, "tolmar-replay: %s\n(tolmar-replay --help tells how to use it)\n", what.c_str());
-    return 2;
-}
-
-int failure(const std::string &what) {
-    fprintf(stderr, "tolmar-replay: %s\n", what.c_str());
-    return 1;
-}
+int usage_error(const std::string &what) { return tools::usage_error("tolmar-replay", what); }
+int failure(const std::string &what) { return tools::failure("tolmar-replay", what); }
 
 bool exists(const std::string &path) {
     FILE *f = fopen(path.c_str(), "rb");

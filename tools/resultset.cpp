@@ -8,6 +8,16 @@
 
 namespace tools {
 
+int usage_error(const char *tool, const std::string &what) {
+    fprintf(stderr, "%s: %s\n(%s --help tells how to use it)\n", tool, what.c_str(), tool);
+    return 2;
+}
+
+int failure(const char *tool, const std::string &what) {
+    fprintf(stderr, "%s: %s\n", tool, what.c_str());
+    return 1;
+}
+
 bool read_whole_file(const std::string &path, std::string &bytes) {
     FILE *f = fopen(path.c_str(), "rb");
     if (f == nullptr) return false;

@@ -55,6 +55,12 @@ struct Dem {
 };
 bool load_dem(const std::string &raw_path, Dem &d, std::string &err);
 
+// The messages of the companions: a misused command line (status 2, with a
+// pointer to --help) and a failure (status 1). Both print on standard error
+// and return the status.
+int usage_error(const char *tool, const std::string &what);
+int failure(const char *tool, const std::string &what);
+
 // The descriptor path beside a raster path: the final ".raw" becomes ".txt".
 std::string descriptor_path(const std::string &raw_path);
 bool read_whole_file(const std::string &path, std::string &bytes);
