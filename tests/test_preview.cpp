@@ -69,8 +69,12 @@ TEST(Preview, TracesInTheirCodesColourCrossingHoldsTheLaterCode) {
     EXPECT_EQ(p.at(10, 3), tools::code_colour(1));
     EXPECT_EQ(p.at(8, 3), tools::code_colour(2));  // the crossing
     EXPECT_EQ(p.at(8, 10), tools::code_colour(2));
-    EXPECT_FALSE(grey(tools::code_colour(1)));
-    EXPECT_FALSE(tools::code_colour(1) == tools::code_colour(2));
+    for (int a = 1; a <= 250; a++) {
+        EXPECT_FALSE(grey(tools::code_colour(a))) << a;
+        if (a > 1) {
+            EXPECT_FALSE(tools::code_colour(a) == tools::code_colour(a - 1)) << a;
+        }
+    }
 }
 
 TEST(Preview, ReferencePointsAreRingedInBlack) {

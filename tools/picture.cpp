@@ -55,7 +55,13 @@ std::vector<uint8_t> hillshade(const std::vector<double> &z, int rows, int cols,
 }
 
 Rgb code_colour(int code) {
-    // Hues a golden angle apart: consecutive codes differ strongly.
+    // The first twelve codes, those of most sessions, from a set of colours
+    // chosen to be told apart (and none of them grey); later codes take hues
+    // a golden angle apart, so that consecutive codes differ strongly.
+    static const Rgb first[12] = {{230, 25, 75},  {0, 130, 200}, {60, 180, 75},  {245, 130, 48},
+                                  {145, 30, 180}, {70, 240, 240}, {240, 50, 230}, {210, 245, 60},
+                                  {0, 128, 128},  {170, 110, 40}, {255, 225, 25}, {128, 0, 0}};
+    if (code >= 1 && code <= 12) return first[code - 1];
     double h = std::fmod(code * 137.50776405, 360.0) / 60.0;
     double s = code % 2 ? 0.95 : 0.75, v = code % 3 ? 1.0 : 0.85;
     double c = v * s, x = c * (1 - std::fabs(std::fmod(h, 2.0) - 1)), m = v - c;
