@@ -129,75 +129,45 @@ void key_press() {
 
 // ===================== Treatment dialogue ==================================
 
-static void ask_reference_point() {
-    say("\n\n\tCoordinates of the reference point : ");
-    ip = read_int("\n\t\tline ? ");
-    jp = read_int("\t\tcolumn ? ");
-    ip_prov = ip;
-    jp_prov = jp;
+// Every treatment value back from the last treatment as the user gave it.
+// plan() turns dir in place, so the direction must come back from dir_prov.
+static void restore_last() {
+    ip = ip_prov;
+    jp = jp_prov;
+    slope = slope_prov;
+    dir = dir_prov;
+    dir_orig = dir;
+    infl = infl_prov;
+}
+
+// Asks one value and remembers it for the treatments after this one.
+static void ask(const char *prompt, int &value, int &remembered) {
+    value = read_int(prompt);
+    remembered = value;
 }
 
 // Asks what the last menu answer says should change and restores the rest
-// from the last treatment as the user gave it. A negative answer repeats that
-// treatment exactly: every value is restored, the direction included (plan()
-// has turned dir in place, so it must come back from dir_prov).
+// from the last treatment; a negative answer repeats that treatment exactly.
 void parameters2() {
+    if (rep_param == 0 || rep_param == 1) {
+        say("\n\n\tCoordinates of the reference point : ");
+        ask("\n\t\tline ? ", ip, ip_prov);
+        ask("\t\tcolumn ? ", jp, jp_prov);
+    }
     switch (rep_param) {
     case 0:
-        ask_reference_point();
-        slope = read_int("\t\tplane dip (in degrees) ? ");
-        dir = read_int("\t\tdirection of the slope ? ");
-        dir_orig = dir;
-        infl = read_int("\t\tinfluence zone ? ");
-        slope_prov = slope;
-        dir_prov = dir;
-        infl_prov = infl;
-        return;
-    case 1:
-        ask_reference_point();
-        slope = slope_prov;
-        dir = dir_prov;
-        dir_orig = dir;
-        infl = infl_prov;
-        return;
-    case 2:
-        slope = read_int("\n\n\tplane dip (in degrees) ? ");
-        ip = ip_prov;
-        jp = jp_prov;
-        slope_prov = slope;
-        dir = dir_prov;
-        dir_orig = dir;
-        infl = infl_prov;
-        return;
-    case 3:
-        dir = read_int("\n\n\tdirection of the slope ? ");
-        ip = ip_prov;
-        jp = jp_prov;
-        slope = slope_prov;
-        dir_prov = dir;
-        dir_orig = dir;
-        infl = infl_prov;
-        return;
-    case 4:
-        infl = read_int("\n\n\tinfluence zone ? ");
-        ip = ip_prov;
-        jp = jp_prov;
-        slope = slope_prov;
-        dir = dir_prov;
-        dir_orig = dir;
-        infl_prov = infl;
-        return;
+        ask("\t\tplane dip (in degrees) ? ", slope, slope_prov);
+        ask("\t\tdirection of the slope ? ", dir, dir_prov);
+        ask("\t\tinfluence zone ? ", infl, infl_prov);
+        break;
+    case 2: ask("\n\n\tplane dip (in degrees) ? ", slope, slope_prov); break;
+    case 3: ask("\n\n\tdirection of the slope ? ", dir, dir_prov); break;
+    case 4: ask("\n\n\tinfluence zone ? ", infl, infl_prov); break;
     default:
-        if (rep_param < 0) {
-            ip = ip_prov;
-            jp = jp_prov;
-            slope = slope_prov;
-            dir = dir_prov;
-            dir_orig = dir;
-            infl = infl_prov;
-        }
-        return;
+        if (rep_param > 4) return;  // above 5 the menu is shown again, nothing changes
+        break;
     }
+    restore_last();
 }
 
 static const char MENU[] =
