@@ -19,6 +19,9 @@
 #ifndef TOLMAR_NRUTIL_H
 #define TOLMAR_NRUTIL_H
 
+#include <cstddef>
+#include <cstdlib>
+
 float **fmatrice(int NbCol, int NbLig);
 unsigned char **ucmatrice(int NbCol, int NbLig);
 unsigned short **usmatrice(int NbCol, int NbLig);
@@ -48,5 +51,63 @@ void frusvecteur(unsigned short *Mat);
 void frsvecteur(short *Mat);
 void frivecteur(int *Mat);
 void frdvecteur(double *Mat);
+
+// A grid of one block: rows x cols elements, row after row, zero-filled when
+// allocated. The raster-sized grids of a run are of this kind: one block
+// costs nothing but its elements, where a table of row blocks costs a pointer
+// and an allocation's overhead a row, more than the elements themselves for a
+// narrow DEM. A large block comes straight from the system, already zero, so
+// allocating it touches no memory.
+template <typename T>
+class Grid {
+public:
+    Grid() = default;
+    Grid(const Grid &) = delete;
+    Grid &operator=(const Grid &) = delete;
+    Grid(Grid &&o) noexcept { *this = static_cast<Grid &&>(o); }
+    Grid &operator=(Grid &&o) noexcept {
+        if (this != &o) {
+            release();
+            cells_ = o.cells_;
+            rows_ = o.rows_;
+            cols_ = o.cols_;
+            o.cells_ = nullptr;
+            o.rows_ = o.cols_ = 0;
+        }
+        return *this;
+    }
+    ~Grid() { release(); }
+
+    // A new zero-filled grid in place of this one; false (and an empty grid)
+    // when the sizes are not positive or the memory cannot be obtained.
+    bool allocate(int rows, int cols) {
+        release();
+        if (rows <= 0 || cols <= 0) return false;
+        cells_ = static_cast<T *>(calloc(static_cast<size_t>(rows) * static_cast<size_t>(cols), sizeof(T)));
+        if (cells_ == nullptr) return false;
+        rows_ = rows;
+        cols_ = cols;
+        return true;
+    }
+    void release() {
+        free(cells_);
+        cells_ = nullptr;
+        rows_ = cols_ = 0;
+    }
+
+    int rows() const { return rows_; }
+    int cols() const { return cols_; }
+    bool empty() const { return cells_ == nullptr; }
+    T *row(int i) { return cells_ + static_cast<size_t>(i) * static_cast<size_t>(cols_); }
+    const T *row(int i) const { return cells_ + static_cast<size_t>(i) * static_cast<size_t>(cols_); }
+    T &at(int i, int j) { return row(i)[j]; }
+    const T &at(int i, int j) const { return row(i)[j]; }
+    T *data() { return cells_; }
+    const T *data() const { return cells_; }
+
+private:
+    T *cells_ = nullptr;
+    int rows_ = 0, cols_ = 0;
+};
 
 #endif

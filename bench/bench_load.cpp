@@ -1,10 +1,11 @@
-// bench_load.cpp: loading a 10,000 x 10,000 DEM (16-bit and 32-bit) beside
-// the time to read the same file into memory with one fread, in the same run.
-// Each measurement runs in a fresh child process, as a real run starts, so
-// that both sides pay for first touching their memory; the children also
-// report the memory the grids take per DEM cell, at its peak and once
-// loading is done.
+// bench_load.cpp: loading a 10,000 x 10,000 DEM (16-bit and 32-bit) as a run
+// does it, from obtaining the memory to the range of the samples, beside one
+// read of the same file into fresh memory, in the same run. Each measurement
+// runs in a fresh child process, as a real run starts, so that both pay for
+// first touching their memory; the children also report the memory a run
+// holds per DEM cell, at its peak.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "../LIB/nrutil.h"
-#include "tolmar.h"
+#include "loading.h"
+#include "state.h"
 
 namespace {
 
@@ -31,11 +32,11 @@ struct DemFiles {
         for (const std::string &p : path)
             if (!p.empty()) remove(p.c_str());
     }
-} files;
+} files_made;
 
 // The DEM file of each width, written once into the temporary folder.
 std::string dem_file(int width) {
-    std::string &path = files.path[width];
+    std::string &path = files_made.path[width];
     if (!path.empty()) return path;
     const char *tmp = getenv("TMPDIR");
     path = std::string(tmp ? tmp : "/tmp") + "/tolmar-bench-" + std::to_string(getpid()) + "-" +
@@ -44,7 +45,7 @@ std::string dem_file(int width) {
     std::vector<unsigned char> row(static_cast<size_t>(SIDE) * width);
     for (int i = 0; i < SIDE; i++) {
         for (int j = 0; j < SIDE; j++) {
-            unsigned v = static_cast<unsigned>(200 + (i * 3 + j * 5) % 900);
+            const unsigned v = static_cast<unsigned>(200 + (i * 3 + j * 5) % 900);
             for (int b = 0; b < width; b++) row[static_cast<size_t>(j) * width + b] = (v >> (8 * b)) & 0xff;
         }
         fwrite(row.data(), 1, row.size(), f);
@@ -65,25 +66,23 @@ long resident_kb() {
 
 struct ChildReport {
     double seconds = 0;
-    long peak_kb = 0, base_kb = 0, after_kb = 0;
+    long peak_kb = 0, base_kb = 0;
 };
 
-// Runs `work` in a fresh child after `setup`, timing `work` alone.
-ChildReport in_child(const std::function<void()> &setup, const std::function<void()> &work) {
+// Runs `work` in a fresh child, timing it.
+ChildReport in_child(const std::function<void()> &work) {
     int fd[2];
     ChildReport r;
     if (pipe(fd) != 0) return r;
-    pid_t pid = fork();
+    const pid_t pid = fork();
     if (pid == 0) {
         close(fd[0]);
         ChildReport c;
         c.base_kb = resident_kb();
-        setup();
-        auto t0 = std::chrono::steady_clock::now();
+        const auto t0 = std::chrono::steady_clock::now();
         work();
-        auto t1 = std::chrono::steady_clock::now();
+        const auto t1 = std::chrono::steady_clock::now();
         c.seconds = std::chrono::duration<double>(t1 - t0).count();
-        c.after_kb = resident_kb();
         struct rusage ru;
         getrusage(RUSAGE_SELF, &ru);
         c.peak_kb = ru.ru_maxrss;
@@ -96,38 +95,15 @@ ChildReport in_child(const std::function<void()> &setup, const std::function<voi
     return r;
 }
 
-// What opening() leaves for lecture(): sizes, zero-filled grids, the open
-// raster; and the answers parameters() reads (metres, white background).
-void open_dem(int width) {
-    con_out = fopen("/dev/null", "w");
-    nb_lig = nb_col = SIDE;
-    itype = width == 2 ? 0 : 1;
-    pix_size = 30;
-    allocate_grids();
-    f1 = fopen(dem_file(width).c_str(), "rb");
-    con_in = tmpfile();
-    fputs("0\n0\n", con_in);
-    rewind(con_in);
-    f2d = fopen("/dev/null", "w");
-}
-
-// Releases the grids the treatment benchmarks left, so that the children
-// start from a small parent, like a real run, and writes the DEM file.
-void prepare(int width) {
-    if (nb_lig != 0) reset_state();
-    dem_file(width);
-}
-
 void BM_PlainRead(benchmark::State &state) {
     const int width = static_cast<int>(state.range(0));
-    prepare(width);
     const std::string path = dem_file(width);
     const size_t bytes = static_cast<size_t>(SIDE) * SIDE * width;
     for (auto _ : state) {
-        ChildReport r = in_child([] {}, [&] {
+        const ChildReport r = in_child([&] {
             unsigned char *buf = static_cast<unsigned char *>(malloc(bytes));
             FILE *f = fopen(path.c_str(), "rb");
-            size_t got = fread(buf, 1, bytes, f);
+            const size_t got = fread(buf, 1, bytes, f);
             fclose(f);
             benchmark::DoNotOptimize(got);
             benchmark::DoNotOptimize(buf[bytes - 1]);
@@ -137,42 +113,34 @@ void BM_PlainRead(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
 }
 
-void BM_Lecture(benchmark::State &state) {
+// What a run does from the known sizes to the range: the samples and the
+// result raster obtained, the raster read. Also the memory a run holds per
+// cell at its peak.
+void BM_Loading(benchmark::State &state) {
     const int width = static_cast<int>(state.range(0));
-    prepare(width);
-    for (auto _ : state) {
-        ChildReport r = in_child([&] { open_dem(width); }, [] { lecture(); });
-        state.SetIterationTime(r.seconds);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * SIDE * SIDE * width);
-}
-
-// The whole loading of a run but for the typing: lecture() and the range,
-// unit and conversion of parameters(). Also the grids' memory per cell: the
-// peak, and what stays resident once loading is done.
-void BM_LectureAndConversion(benchmark::State &state) {
-    const int width = static_cast<int>(state.range(0));
-    prepare(width);
+    const std::string path = dem_file(width);
     ChildReport r;
     for (auto _ : state) {
-        r = in_child([&] { open_dem(width); }, [] {
-            lecture();
-            parameters();
+        r = in_child([&] {
+            console.out = fopen("/dev/null", "w");
+            files.nb_lig = files.nb_col = SIDE;
+            grids.dem.allocate(SIDE, SIDE, width);
+            grids.tab_out.allocate(SIDE, SIDE);
+            files.f1 = open(path.c_str(), O_RDONLY);
+            benchmark::DoNotOptimize(lecture().max);
         });
         state.SetIterationTime(r.seconds);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * SIDE * SIDE * width);
     state.counters["peak_B_per_cell"] = (r.peak_kb - r.base_kb) * 1024.0 / CELLS;
-    state.counters["after_B_per_cell"] = (r.after_kb - r.base_kb) * 1024.0 / CELLS;
 }
 
 }  // namespace
 
-// A child's setup (fork, grids of 1.6 GB) costs more than what it times:
-// a fixed number of children keeps the run short.
+// A child's setup costs more than what it times: a fixed number of children
+// keeps the run short.
 static void widths(benchmark::internal::Benchmark *b) {
     b->ArgName("bytes")->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(4);
 }
 BENCHMARK(BM_PlainRead)->Apply(widths);
-BENCHMARK(BM_Lecture)->Apply(widths);
-BENCHMARK(BM_LectureAndConversion)->Apply(widths);
+BENCHMARK(BM_Loading)->Apply(widths);

@@ -1,39 +1,48 @@
 // bench_treatment.cpp: the time of one treatment on synthetic terrain, for
-// influence zones of 10 and 100 cells, on rasters of 1,000, 5,000 and 20,000
-// cells a side. A treatment works on its square alone, so the time should
-// hardly change with the raster's size: the 1,000 x 1,000 figures are the
-// baseline for the larger ones.
+// influence zones of 10, 100 and 200 cells, on rasters of 1,000, 10,000 and
+// 20,000 cells a side, and per cell of the square for axis-aligned and
+// oblique directions. A treatment works on its square alone, so the time
+// should hardly change with the raster's size: the 1,000 x 1,000 figures are
+// the baseline for the larger ones.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
-#include "../LIB/nrutil.h"
-#include "tolmar.h"
+#include "treatment.h"
 
 namespace {
 
 // Rolling hills, about 300 m high over a few hundred cells, plus a little
-// roughness, so that planes cut them in long winding traces. Built as the sum
-// of a row profile and a column profile so that 20,000 x 20,000 cells fill fast.
-void make_raster(int n) {
-    if (nb_lig == n) return;
-    reset_state();
-    nb_lig = nb_col = n;
-    allocate_grids();
+// roughness, as 16-bit decimetres, so that planes cut them in long winding
+// traces. Built as the sum of a row profile and a column profile so that
+// 20,000 x 20,000 cells fill fast.
+struct Raster {
+    int side = 0;
+    DemSamples dem;
+    Grid<uint8_t> tab_out;
+    Terrain terrain() const { return dem.terrain(10.0, 30); }
+};
+
+Raster &raster(int n) {
+    static Raster r;
+    if (r.side == n) return r;
+    r.dem.release();
+    r.tab_out.release();
+    r.side = n;
+    r.dem.allocate(n, n, 2);
+    r.tab_out.allocate(n, n);
     std::vector<double> row(static_cast<size_t>(n)), col(static_cast<size_t>(n));
     for (int k = 0; k < n; k++) {
         row[static_cast<size_t>(k)] = 150 * sin(k / 97.0) + 40 * sin(k / 23.0);
         col[static_cast<size_t>(k)] = 120 * cos(k / 131.0) + 30 * sin(k / 17.0);
     }
     for (int i = 0; i < n; i++) {
-        double *z = dtab[i];
-        for (int j = 0; j < n; j++) z[j] = 500 + row[static_cast<size_t>(i)] + col[static_cast<size_t>(j)] + ((i * 7 + j * 13) % 5);
+        uint16_t *z = r.dem.s16.row(i);
+        for (int j = 0; j < n; j++)
+            z[j] = static_cast<uint16_t>(10 * (500 + row[static_cast<size_t>(i)] + col[static_cast<size_t>(j)]) + (i * 7 + j * 13) % 50);
     }
-    pix_size = 30;
-    f2d = fopen("/dev/null", "w");
-    con_out = f2d;
+    return r;
 }
 
 // One treatment per iteration. As in a session, where the menu changes the
@@ -44,32 +53,58 @@ void make_raster(int n) {
 void treatments(benchmark::State &state, int per_point) {
     const int n = static_cast<int>(state.range(0));
     const int zone = static_cast<int>(state.range(1));
-    make_raster(n);
+    Raster &r = raster(n);
+    const Terrain t = r.terrain();
+    Work work;
     const int dirs[] = {90, 135, 180, 225, 300};
     long long k = 0;
+    int code = 0;
     for (auto _ : state) {
         const long long point = k / per_point;
-        ip = zone + 2 + static_cast<int>((point * 7919) % (n - 2 * zone - 4));
-        jp = zone + 2 + static_cast<int>((point * 104729) % (n - 2 * zone - 4));
-        slope = k % 2 ? 15 : 40;
-        dir = dir_orig = dirs[k % 5];
-        infl = zone;
-        plan();
+        Values v;
+        v.ip = zone + 2 + static_cast<int>((point * 7919) % (n - 2 * zone - 4));
+        v.jp = zone + 2 + static_cast<int>((point * 104729) % (n - 2 * zone - 4));
+        v.slope = k % 2 ? 15 : 40;
+        v.dir = dirs[k % 5];
+        v.infl = zone;
+        code = treatment(t, r.tab_out, code, v, work).code % 250;
         k++;
-        if (code == 250) code = 0;  // stamping values stay within 1..250
     }
-    state.counters["cells"] = static_cast<double>(n) * n;
+    state.counters["ns_per_square_cell"] = benchmark::Counter(
+        4.0 * zone * zone * static_cast<double>(state.iterations()) / 1e9,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_Treatment(benchmark::State &state) { treatments(state, 5); }
 void BM_TreatmentNewPointEach(benchmark::State &state) { treatments(state, 1); }
 
+// One direction at a time: an oblique square's bounding box is twice its
+// area, but only the cells of its rows' spans are visited.
+void BM_TreatmentDirection(benchmark::State &state) {
+    const int dir = static_cast<int>(state.range(0));
+    const int zone = 100;
+    Raster &r = raster(1000);
+    const Terrain t = r.terrain();
+    Work work;
+    int code = 0;
+    long long k = 0;
+    for (auto _ : state) {
+        Values v{300 + static_cast<int>(k % 400), 300 + static_cast<int>((k * 7) % 400), 25, dir, zone};
+        code = treatment(t, r.tab_out, code, v, work).code % 250;
+        k++;
+    }
+    state.counters["ns_per_square_cell"] = benchmark::Counter(
+        4.0 * zone * zone * static_cast<double>(state.iterations()) / 1e9,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 }  // namespace
 
 static void sizes(benchmark::internal::Benchmark *b) {
     b->ArgNames({"side", "infl"})->Unit(benchmark::kMicrosecond);
-    for (int side : {1000, 5000, 20000})
-        for (int zone : {10, 100}) b->Args({side, zone});
+    for (int side : {1000, 10000, 20000})
+        for (int zone : {10, 100, 200}) b->Args({side, zone});
 }
 BENCHMARK(BM_Treatment)->Apply(sizes);
 BENCHMARK(BM_TreatmentNewPointEach)->Apply(sizes);
+BENCHMARK(BM_TreatmentDirection)->ArgName("dir")->Arg(90)->Arg(45)->Arg(30)->Unit(benchmark::kMicrosecond);

@@ -19,7 +19,8 @@
 #include <fstream>
 #include <string>
 
-#include "tolmar.h"
+#include "run.h"
+#include "state.h"
 
 namespace fs = std::filesystem;
 
@@ -116,20 +117,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (mode != 2) put(base + ".txt", descriptor);
 
     reset_state();
-    con_out = null_out;
-    con_in = tmpfile();
-    fwrite(answers.data(), 1, answers.size(), con_in);
-    rewind(con_in);
-    const int status = tolmar_main();
-    fclose(con_in);
-    con_in = stdin;
-    const int last_rows = nb_lig, last_cols = nb_col;
+    console.out = null_out;
+    console.in = tmpfile();
+    fwrite(answers.data(), 1, answers.size(), console.in);
+    rewind(console.in);
+    char name[] = "tolmar";
+    char *argv[] = {name, nullptr};
+    const int status = tolmar_main(1, argv);
+    fclose(console.in);
+    console.in = stdin;
+    const int last_rows = files.nb_lig, last_cols = files.nb_col;
     reset_state();
 
     // Whatever the result name, results are the *_tolmar.* files of images/f.
     int results = 0;
     for (auto &e : fs::directory_iterator("images/f")) {
         const std::string name = e.path().filename().string();
+        // A result file being written is named after it, with a leading dot
+        // and a unique ending.
+        check(name[0] != '.' || (name.find("_tolmar.raw.") == std::string::npos &&
+                                 name.find("_tolmar.txt.") == std::string::npos),
+              "a temporary file left behind");
         if (name.size() < 11 || name.compare(name.size() - 11, 11, "_tolmar.raw") != 0) continue;
         results++;
         const std::string out = get(e.path().string());

@@ -1,42 +1,108 @@
-// corners.cpp: one corner of the influence square, a square of half-side
-// infl centred on the reference point and turned so that its bottom side
-// faces the dip direction.
-//
-//   corner angles are counter-clockwise from the direction of growing
-//   columns, 90 towards row 0; for a dip towards growing columns:
-//
-//            left-top (135) +-------+ left-bottom (45)
-//                           |  top  |bottom        the bottom side faces
-//                           |   x   |side   --->   the dip direction
-//                           |       |
-//          right-top (225)  +-------+ right-bottom (315)
+// corners.cpp: the influence square: the angles of its corners from the dip
+// direction, each corner as a whole cell, and the reference points whose
+// square fits inside a raster.
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
-#include "tolmar.h"
+#include "corners.h"
+
+const double pi = atan(1.0) * 4;
+const double api = static_cast<double>((1.0L / 180.0L) * pi);
+
+namespace {
+
+// An angle beyond the 32-bit range (only from answers near its ends) is
+// replaced by the same direction within 0..359.
+int as_angle(long long a) {
+    if (a > INT_MAX || a < INT_MIN) a %= 360;
+    return static_cast<int>(a);
+}
+
+long long wrap_once(long long a) { return a > 360 ? a - 360 : a; }
 
 // Truncates toward zero; a position beyond the integer range becomes the
 // nearest end of the range, which no raster contains.
-static int truncate_cell(double x) {
-    if (!(x > -2147483649.0)) return -2147483647 - 1;
-    if (!(x < 2147483648.0)) return 2147483647;
+int truncate_cell(double x) {
+    if (!(x > -2147483649.0)) return INT_MIN;
+    if (!(x < 2147483648.0)) return INT_MAX;
     return static_cast<int>(x);
 }
 
-// Computes the corner seen from the centre at angle dir_c (whole degrees)
-// into i_c, j_c, and copies it into the pair chosen by flag: 1 left-bottom,
-// 2 left-top, 3 right-top, 4 right-bottom; any other flag copies nothing.
-void corners(int dir_c, int flag) {
-    double dinfl = infl / cos(45 * api);  // the half-diagonal, infl * sqrt(2)
-    double fdir_c = dir_c;
-    double fi_c = ip - sin(fdir_c * api) * dinfl;  // rows grow downwards
-    double fj_c = cos(fdir_c * api) * dinfl + jp;
-    i_c = truncate_cell(fi_c);
-    j_c = truncate_cell(fj_c);
-    switch (flag) {
-    case 1: i_lb = i_c; j_lb = j_c; break;
-    case 2: i_lt = i_c; j_lt = j_c; break;
-    case 3: i_rt = i_c; j_rt = j_c; break;
-    case 4: i_rb = i_c; j_rb = j_c; break;
-    default: break;
+}  // namespace
+
+// The compass direction becomes counter-clockwise from growing columns (90 -
+// dir, plus 360 once if negative); each corner is 90 degrees on from the one
+// before, less 360 once when above 360. 64-bit arithmetic: no answer overflows.
+CornerAngles corner_angles(int dir) {
+    long long turned = 90LL - dir;
+    if (turned < 0) turned += 360;
+    const long long lb = wrap_once(turned + 45);
+    const long long lt = wrap_once(lb + 90);
+    const long long rt = wrap_once(lt + 90);
+    const long long rb = wrap_once(rt + 90);
+    return {as_angle(turned), as_angle(lb), as_angle(lt), as_angle(rt), as_angle(rb)};
+}
+
+Cell corner(int ip, int jp, int infl, int dir_c) {
+    const double dinfl = infl / cos(45 * api);  // the half-diagonal, infl * sqrt(2)
+    const double fdir_c = dir_c;
+    const double fi_c = ip - sin(fdir_c * api) * dinfl;  // rows grow downwards
+    const double fj_c = cos(fdir_c * api) * dinfl + jp;
+    return {truncate_cell(fi_c), truncate_cell(fj_c)};
+}
+
+Square square_of(const Values &v) {
+    const CornerAngles a = corner_angles(v.dir);
+    return {corner(v.ip, v.jp, v.infl, a.lb), corner(v.ip, v.jp, v.infl, a.lt), corner(v.ip, v.jp, v.infl, a.rt),
+            corner(v.ip, v.jp, v.infl, a.rb)};
+}
+
+namespace {
+
+// The smallest x in [lo, hi] for which `ok` holds, `ok` being false then true
+// along the range; hi + 1 when it never holds.
+template <typename Ok>
+long long first_true(long long lo, long long hi, Ok ok) {
+    while (lo <= hi) {
+        const long long mid = lo + (hi - lo) / 2;
+        if (ok(mid)) hi = mid - 1;
+        else lo = mid + 1;
     }
+    return lo;
+}
+
+}  // namespace
+
+// A corner's row only grows with the line (and its column with the column),
+// so the lines whose four corner rows lie in 0..rows-1 form one range, found
+// by bisection with the very function the treatment uses.
+Fit reference_points_that_fit(int rows, int cols, int dir, int infl) {
+    const CornerAngles a = corner_angles(dir);
+    const int angles[4] = {a.lb, a.lt, a.rt, a.rb};
+    auto lowest = [&](long long p, bool row) {
+        int m = INT_MAX;
+        for (int d : angles) {
+            const Cell c = row ? corner(static_cast<int>(p), 0, infl, d) : corner(0, static_cast<int>(p), infl, d);
+            m = std::min(m, row ? c.i : c.j);
+        }
+        return m;
+    };
+    auto highest = [&](long long p, bool row) {
+        int m = INT_MIN;
+        for (int d : angles) {
+            const Cell c = row ? corner(static_cast<int>(p), 0, infl, d) : corner(0, static_cast<int>(p), infl, d);
+            m = std::max(m, row ? c.i : c.j);
+        }
+        return m;
+    };
+    Fit f;
+    for (bool row : {true, false}) {
+        const int size = row ? rows : cols;
+        const long long lo = first_true(INT_MIN, INT_MAX, [&](long long p) { return lowest(p, row) >= 0; });
+        const long long hi = first_true(INT_MIN, INT_MAX, [&](long long p) { return highest(p, row) > size - 1; }) - 1;
+        (row ? f.lo_i : f.lo_j) = static_cast<int>(std::min<long long>(lo, INT_MAX));
+        (row ? f.hi_i : f.hi_j) = static_cast<int>(std::max<long long>(hi, INT_MIN));
+    }
+    return f;
 }

@@ -1,128 +1,64 @@
-// loading.cpp: reads the DEM raster into itab, shows the range of its
-// samples, asks their unit and converts them to metres in dtab, then asks the
-// pixel size (when the descriptor gave none) and the background.
-#include <climits>
+// loading.cpp: reads the DEM raster into memory at the width of its samples,
+// shows their range, asks their unit (elevations in metres are computed from
+// the samples where they are read), the pixel size when the descriptor gave
+// none, and the background; then completes the result descriptor's header.
+#include <unistd.h>
+
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
+#include <string>
 
-#include "../LIB/nrutil.h"
-#include "tolmar.h"
+#include "console.h"
+#include "loading.h"
+#include "formats.h"
+#include "state.h"
 
-// Samples are stored least significant byte first whatever the host; rows
-// are read straight into the grid and put in host order only on a host that
-// stores integers the other way round.
-static bool host_is_little_endian() {
-    const uint16_t one = 1;
-    unsigned char first;
-    memcpy(&first, &one, 1);
-    return first == 1;
-}
-
-static void swap_row(uint16_t *row, int n) {
-    for (int j = 0; j < n; j++) row[j] = static_cast<uint16_t>((row[j] >> 8) | (row[j] << 8));
-}
-
-static void swap_row(int *row, int n) {
-    for (int j = 0; j < n; j++) {
-        uint32_t v;
-        memcpy(&v, &row[j], 4);
-        v = (v >> 24) | ((v >> 8) & 0xff00u) | ((v << 8) & 0xff0000u) | (v << 24);
-        memcpy(&row[j], &v, 4);
-    }
-}
-
-// Reads one row of nb_col samples into `row` in one block read and returns the
-// number of whole samples the file still held for it.
-template <typename T>
-static int read_row(T *row) {
-    size_t got = fread(row, sizeof(T), static_cast<size_t>(nb_col), f1);
-    // A sample cut short by the end of the file leaves its element undefined:
-    // cells the file does not reach are 0.
-    if (got < static_cast<size_t>(nb_col))
-        memset(row + got, 0, (static_cast<size_t>(nb_col) - got) * sizeof(T));
-    if (!host_is_little_endian()) swap_row(row, static_cast<int>(got));
-    return static_cast<int>(got);
-}
-
-void lecture() {
+SampleCount lecture() {
     say("\n\n\tDEM file lecture\n");
-    const int width = itype == 0 ? 2 : 4;
-    long long found = 0;
-    if (itype == 0) {
-        // One staging row, read in one block and widened without sign into
-        // the grid: a whole staging grid would double the memory a 16-bit
-        // DEM touches while loading, for nothing.
-        itab2 = usmatrice(nb_col, 1);
-        if (itab2 == nullptr) {
-            say("\n\n\tNot enough memory to read %s\n", nomim1);
-            end_run(1);
-        }
-        const unsigned short *src = itab2[0];
-        for (int i = 0; i < nb_lig; i++) {
-            found += read_row(reinterpret_cast<uint16_t *>(itab2[0]));
-            int *dst = itab[i];
-            for (int j = 0; j < nb_col; j++) dst[j] = src[j];
-        }
-    } else {
-        for (int i = 0; i < nb_lig; i++) found += read_row(itab[i]);
-    }
-
-    // Whatever follows the last sample is counted, not used.
-    long long extra = 0;
-    if (found == static_cast<long long>(nb_lig) * nb_col) {
-        char chunk[65536];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, f1)) > 0) extra += static_cast<long long>(got);
-    }
-    bool failed = ferror(f1) != 0;
-    fclose(f1);
-    f1 = nullptr;
-    frusmatrice(itab2, 1);
-    itab2 = nullptr;
-    if (failed) {
-        say("\n\n\tCannot read %s\n", nomim1);
+    SampleCount count;
+    std::string err;
+    const bool ok = read_samples(files.f1, grids.dem, count, err);
+    close(files.f1);
+    files.f1 = -1;
+    if (!ok) {
+        say("\n\n\tCannot read %s: %s\n", files.nomim1.c_str(), err.c_str());
         end_run(1);
     }
-
-    const long long expected = static_cast<long long>(nb_lig) * nb_col;
-    if (found < expected || extra > 0) {
-        say("\n\n\tWarning: %s holds %lld samples of %d bytes, %lld expected (%d lines x %d "
-            "columns)",
-            nomim1, found + extra / width, width, expected, nb_lig, nb_col);
-        if (extra % width != 0) say(" and %lld stray bytes", extra % width);
+    const int width = grids.dem.width;
+    const long long expected = static_cast<long long>(files.nb_lig) * files.nb_col;
+    if (count.file_bytes != expected * width) {
+        say("\n\n\tWarning: %s holds %lld samples of %d bytes, %lld expected (%d lines x %d columns)",
+            files.nomim1.c_str(), count.samples, width, expected, files.nb_lig, files.nb_col);
+        if (count.file_bytes > expected * width && count.file_bytes % width != 0)
+            say(" and %lld stray bytes", count.file_bytes % width);
         say("\n");
     }
+    return count;
 }
 
-void parameters() {
-    int min = INT_MAX, max = INT_MIN;
-    for (int i = 0; i < nb_lig; i++) {
-        const int *row = itab[i];
-        for (int j = 0; j < nb_col; j++) {
-            if (row[j] < min) min = row[j];
-            if (row[j] > max) max = row[j];
-        }
-    }
-    say("\n\n\tDynamic scale of the input DEM :\n\t\tMin = %d\n\t\tMax = %d ", min, max);
+void parameters(const SampleCount &range) {
+    say("\n\n\tDynamic scale of the input DEM :\n\t\tMin = %d\n\t\tMax = %d ", range.min, range.max);
 
     int scale;
-    do
-        scale = read_int(
-            "\n\n\tAre these values :\n\t\t0 ====> in meters\n\t\t1 ====> in decimeters"
-            "\n\t\t2 ====> in centimeters\n\t\t3 ====> in millimeters\n\t\t");
-    while (scale < 0 || scale > 3);
+    while ((scale = read_int("\n\n\tAre these values :\n\t\t0 ====> in meters\n\t\t1 ====> in decimeters"
+                             "\n\t\t2 ====> in centimeters\n\t\t3 ====> in millimeters\n\t\t")) < 0 ||
+           scale > 3)
+        say("\n\t\t%d is not a unit: answer 0, 1, 2 or 3\n", scale);
     static const double divisors[] = {1.0, 10.0, 100.0, 1000.0};
-    const double rescale = divisors[scale];
+    grids.rescale = divisors[scale];
 
-    for (int i = 0; i < nb_lig; i++) {
-        const int *src = itab[i];
-        double *dst = dtab[i];
-        for (int j = 0; j < nb_col; j++) dst[j] = static_cast<double>(src[j]) / rescale;
+    if (files.pix_size == 0) {
+        while ((files.pix_size = read_int("\n\n\tpixel size ? ")) < 0)
+            say("\n\t\ta pixel size cannot be negative\n");
+        if (files.pix_size == 0) say("\n\t\tWarning: with a pixel size of 0 every plane is horizontal\n");
     }
 
-    if (pix_size == 0) pix_size = read_int("\n\n\tpixel size ? ");
-    do backgr = read_int("\n\n\tbackground:\n\t\t0 ====> white\n\t\t1 ====> black\n\t\t");
-    while (backgr > 1);
-    write_pix_size();
+    while ((session.backgr = read_int("\n\n\tbackground:\n\t\t0 ====> white\n\t\t1 ====> black\n\t\t")) > 1)
+        say("\n\t\t%d: answer 0 (white) or 1 (black)\n", session.backgr);
+    if (session.backgr < 0) say("\n\t\t%d: a black background, as 1\n", session.backgr);
+
+    std::string err;
+    if (!files.results.append_pix_size(files.pix_size, err)) {
+        say("\n\n\t%s\n", err.c_str());
+        end_run(1);
+    }
 }

@@ -1,4 +1,4 @@
 // main.cpp: the tolmar executable; the whole program lives in the library.
-#include "tolmar.h"
+#include "run.h"
 
-int main() { return tolmar_main(); }
+int main(int argc, char **argv) { return tolmar_main(argc, argv); }

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "nrutil.h"
 
 namespace fs = std::filesystem;
 
@@ -62,24 +61,6 @@ static std::string written(FILE *f) {
     return s;
 }
 
-std::string le16(const std::vector<int> &samples) {
-    std::string s;
-    for (int v : samples) {
-        s.push_back(static_cast<char>(v & 0xff));
-        s.push_back(static_cast<char>((v >> 8) & 0xff));
-    }
-    return s;
-}
-
-std::string le32(const std::vector<int> &samples) {
-    std::string s;
-    for (int v : samples) {
-        uint32_t u = static_cast<uint32_t>(v);
-        for (int k = 0; k < 4; k++) s.push_back(static_cast<char>((u >> (8 * k)) & 0xff));
-    }
-    return s;
-}
-
 void make_dem(const std::string &root, const std::string &folder, const std::string &name,
               bool bits32, const std::vector<int> &samples, const char *descriptor) {
     std::string base = root + "/images/" + folder + "/" + name + (bits32 ? "_m4" : "_m2");
@@ -103,56 +84,37 @@ RunResult run_tolmar(const std::string &dir, const std::string &answers) {
     return run_command(dir, "'" TOLMAR_EXE "'", answers);
 }
 
-std::string header_text(int rows, int cols, int pix) {
-    return std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n" +
-           std::to_string(pix) + "\n";
-}
-
-std::string record_text(int code, int ip, int jp, int slope, int dir, int infl) {
-    return "\n code " + std::to_string(code) + " \n\tselected point\n\t\tline   : " +
-           std::to_string(ip) + "\n\t\tcolumn : " + std::to_string(jp) +
-           "\n\tplane dip (in degrees) " + std::to_string(slope) + "\n\tdirection of the slope " +
-           std::to_string(dir) + "\n\tinfluence zone " + std::to_string(infl) + " \n";
-}
-
 void StateTest::SetUp() {
     reset_state();
     out_ = tmpfile();
-    con_out = out_;
+    console.out = out_;
 }
 
 void StateTest::TearDown() {
-    if (con_in != stdin) fclose(con_in);
-    con_in = stdin;
+    if (console.in != stdin) fclose(console.in);
     reset_state();
     if (out_ != nullptr) fclose(out_);
+    delete dir_;
 }
 
-void StateTest::grids(int rows, int cols) {
-    // Grids of an earlier call in the same case go first.
-    frucmatrice(tab, nb_lig);
-    frucmatrice(tab_out, nb_lig);
-    frucmatrice(mask, nb_lig);
-    frucmatrice(mask_bin, nb_lig);
-    frimatrice(itab, nb_lig);
-    frdmatrice(dtab, nb_lig);
-    nb_lig = rows;
-    nb_col = cols;
-    allocate_grids();
+void StateTest::make_grids(int rows, int cols, int width) {
+    files.nb_lig = rows;
+    files.nb_col = cols;
+    ASSERT_TRUE(grids.dem.allocate(rows, cols, width));
+    ASSERT_TRUE(grids.tab_out.allocate(rows, cols));
 }
 
 void StateTest::answers(const std::string &text) {
-    if (con_in != stdin) fclose(con_in);
-    con_in = tmpfile();
-    fwrite(text.data(), 1, text.size(), con_in);
-    rewind(con_in);
+    if (console.in != stdin) fclose(console.in);
+    console.in = tmpfile();
+    fwrite(text.data(), 1, text.size(), console.in);
+    rewind(console.in);
 }
 
 std::string StateTest::printed() { return written(out_); }
 
-void StateTest::open_log() {
-    if (f2d != nullptr) fclose(f2d);
-    f2d = tmpfile();
+void StateTest::open_results() {
+    if (dir_ == nullptr) dir_ = new TempDir;
+    std::string err;
+    ASSERT_TRUE(files.results.create(*dir_ / "r_tolmar.raw", *dir_ / "r_tolmar.txt", files.nb_lig, files.nb_col, err)) << err;
 }
-
-std::string StateTest::logged() { return written(f2d); }

@@ -11,7 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "tolmar.h"
+#include "console.h"
+#include "formats.h"
+#include "loading.h"
+#include "opening.h"
+#include "run.h"
+#include "state.h"
+#include "treatment.h"
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents at the end of the case.
@@ -29,8 +35,8 @@ bool file_exists(const std::string &path);
 int count(const std::string &text, const std::string &what);
 
 // Samples little-endian, as a DEM raster holds them.
-std::string le16(const std::vector<int> &samples);
-std::string le32(const std::vector<int> &samples);
+inline std::string le16(const std::vector<int> &samples) { return formats::encode_samples(samples, 2); }
+inline std::string le32(const std::vector<int> &samples) { return formats::encode_samples(samples, 4); }
 
 // Writes images/<folder>/<name>_m2.raw or _m4.raw under `root` with the
 // samples, and its descriptor text when `descriptor` is not null.
@@ -47,9 +53,13 @@ RunResult run_tolmar(const std::string &dir, const std::string &answers);
 // holds what it printed on standard output and standard error.
 RunResult run_command(const std::string &dir, const std::string &command, const std::string &input = "");
 
-// Expected descriptor header and record texts, written out from the formats.
-std::string header_text(int rows, int cols, int pix);
-std::string record_text(int code, int ip, int jp, int slope, int dir, int infl);
+// Expected descriptor header and record texts.
+inline std::string header_text(int rows, int cols, int pix) {
+    return formats::header_text(rows, cols) + formats::pix_size_line(pix);
+}
+inline std::string record_text(int code, int ip, int jp, int slope, int dir, int infl) {
+    return formats::record_text({code, ip, jp, slope, dir, infl});
+}
 
 // In-process cases: every variable at its program-start value before and
 // after the case; answers() feeds the console, printed() returns what the
@@ -58,16 +68,16 @@ class StateTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // nb_lig x nb_col grids, all zero.
-    void grids(int rows, int cols);
+    // A rows x cols DEM of `width`-byte samples and a result raster, all zero.
+    void make_grids(int rows, int cols, int width = 4);
     void answers(const std::string &text);
     std::string printed();
-    // A log to write records to, read back by logged().
-    void open_log();
-    std::string logged();
+    // Result files being written in a temporary folder, as the opening
+    // leaves them for the loading.
+    void open_results();
 
 private:
     FILE *out_ = nullptr;
+    TempDir *dir_ = nullptr;
 };
-
 #endif

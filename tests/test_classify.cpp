@@ -4,33 +4,38 @@
 
 namespace {
 
-class Phases : public StateTest {
+// A 12 x 12 raster's classes, every row open to the phases.
+class Phases : public ::testing::Test {
 protected:
-    void SetUp() override {
-        StateTest::SetUp();
-        grids(12, 12);
+    Classes c;
+    Box interior{1, 10, 1, 10};
+    void SetUp() override { size(12, 12); }
+    void size(int rows, int cols) {
+        c.reset({0, rows - 1, 0, cols - 1});
+        c.whole_rows();
+        interior = {1, rows - 2, 1, cols - 2};
     }
-    void cls(int i, int j, int c) {
-        mask[i][j] = static_cast<unsigned char>(c);
-        mask_bin[i][j] = c != 0;
-    }
+    void cls(int i, int j, int v) { *c.at(i, j) = static_cast<uint8_t>(v); }
+    int mask(int i, int j) const { return c.get(i, j) & 3; }
+    bool traced(int i, int j) const { return (c.get(i, j) & Classes::TRACE) != 0; }
     void all() {
-        fill_gaps(1, nb_lig - 2, 1, nb_col - 2);
-        vote_holes(1, nb_lig - 2, 1, nb_col - 2);
-        extract_contour(1, nb_lig - 2, 1, nb_col - 2);
-        clean_corners(1, nb_lig - 2, 1, nb_col - 2);
-    }
-    // Marks trace cells and runs the corner clean-up; returns the survivors.
-    std::vector<std::pair<int, int>> thin(std::vector<std::pair<int, int>> cells) {
-        for (auto c : cells) tab[c.first][c.second] = 255;
-        clean_corners(1, nb_lig - 2, 1, nb_col - 2);
-        std::vector<std::pair<int, int>> kept;
-        for (int i = 0; i < nb_lig; i++)
-            for (int j = 0; j < nb_col; j++)
-                if (tab[i][j] == 255) kept.push_back({i, j});
-        return kept;
+        fill_gaps(c, interior);
+        vote_holes(c, interior);
+        extract_contour(c, interior);
+        clean_corners(c, interior);
     }
     using Cells = std::vector<std::pair<int, int>>;
+    // Marks trace cells and runs the corner clean-up; returns the survivors.
+    Cells thin(const Cells &cells) {
+        size(12, 12);
+        for (auto x : cells) *c.at(x.first, x.second) |= Classes::TRACE;
+        clean_corners(c, interior);
+        Cells kept;
+        for (int i = 0; i < 12; i++)
+            for (int j = 0; j < 12; j++)
+                if (traced(i, j)) kept.push_back({i, j});
+        return kept;
+    }
 };
 
 }  // namespace
@@ -41,9 +46,8 @@ TEST_F(Phases, FillingNeedsFourSideNeighboursOfOneClass) {
     cls(5, 6, 2);
     cls(6, 5, 2);
     cls(4, 4, 1);  // diagonals do not matter
-    fill_gaps(1, 10, 1, 10);
-    EXPECT_EQ(mask[5][5], 2);
-    EXPECT_EQ(mask_bin[5][5], 1);
+    fill_gaps(c, interior);
+    EXPECT_EQ(mask(5, 5), 2);
 }
 
 TEST_F(Phases, TwoSideAdjacentGapsStayAndBlockTheTrace) {
@@ -55,13 +59,13 @@ TEST_F(Phases, TwoSideAdjacentGapsStayAndBlockTheTrace) {
     cls(5, 6, 0);
     cls(5, 4, 1);
     cls(5, 7, 2);
-    fill_gaps(1, 10, 1, 10);
-    vote_holes(1, 10, 1, 10);
-    EXPECT_EQ(mask[5][5], 0);
-    EXPECT_EQ(mask[5][6], 0);
-    extract_contour(1, 10, 1, 10);
-    EXPECT_EQ(tab[5][4], 0);    // touches class 2 only through the gap
-    EXPECT_EQ(tab[4][5], 255);  // the rows above and below meet directly
+    fill_gaps(c, interior);
+    vote_holes(c, interior);
+    EXPECT_EQ(mask(5, 5), 0);
+    EXPECT_EQ(mask(5, 6), 0);
+    extract_contour(c, interior);
+    EXPECT_FALSE(traced(5, 4));  // touches class 2 only through the gap
+    EXPECT_TRUE(traced(4, 5));   // the rows above and below meet directly
 }
 
 TEST_F(Phases, HoleVoteCountsTheWholeWindowAndATieGivesClassOne) {
@@ -69,13 +73,12 @@ TEST_F(Phases, HoleVoteCountsTheWholeWindowAndATieGivesClassOne) {
     cls(5, 6, 1);  // E
     cls(6, 5, 2);  // S
     cls(5, 4, 2);  // W
-    vote_holes(1, 10, 1, 10);
-    EXPECT_EQ(mask[5][5], 1);
-    EXPECT_EQ(mask_bin[5][5], 1);
+    vote_holes(c, interior);
+    EXPECT_EQ(mask(5, 5), 1);
     cls(5, 5, 0);
     cls(6, 6, 2);  // one class-2 diagonal: 2 against 3
-    vote_holes(1, 10, 1, 10);
-    EXPECT_EQ(mask[5][5], 2);
+    vote_holes(c, interior);
+    EXPECT_EQ(mask(5, 5), 2);
 }
 
 TEST_F(Phases, VotedCellCountsWithItsNewClassLaterInThePass) {
@@ -83,9 +86,9 @@ TEST_F(Phases, VotedCellCountsWithItsNewClassLaterInThePass) {
     // would tie 3 to 3 without it and takes class 2 with it.
     for (auto c : {std::make_pair(4, 4), {4, 5}, {5, 4}, {6, 7}, {7, 6}, {7, 7}}) cls(c.first, c.second, 2);
     for (auto c : {std::make_pair(5, 6), {6, 5}, {7, 5}}) cls(c.first, c.second, 1);
-    vote_holes(1, 10, 1, 10);
-    EXPECT_EQ(mask[5][5], 2);
-    EXPECT_EQ(mask[6][6], 2);
+    vote_holes(c, interior);
+    EXPECT_EQ(mask(5, 5), 2);
+    EXPECT_EQ(mask(6, 6), 2);
 }
 
 TEST_F(Phases, TraceLiesOnTheClassOneSideOfSideContactsOnly) {
@@ -93,10 +96,10 @@ TEST_F(Phases, TraceLiesOnTheClassOneSideOfSideContactsOnly) {
     cls(5, 6, 2);
     cls(7, 7, 1);
     cls(8, 8, 2);  // diagonal contact only
-    extract_contour(1, 10, 1, 10);
-    EXPECT_EQ(tab[5][5], 255);
-    EXPECT_EQ(tab[5][6], 0);
-    EXPECT_EQ(tab[7][7], 0);
+    extract_contour(c, interior);
+    EXPECT_TRUE(traced(5, 5));
+    EXPECT_FALSE(traced(5, 6));
+    EXPECT_FALSE(traced(7, 7));
 }
 
 TEST_F(Phases, BorderClassesCountButBorderCellsNeverChange) {
@@ -107,27 +110,21 @@ TEST_F(Phases, BorderClassesCountButBorderCellsNeverChange) {
     cls(1, 3, 1);
     cls(2, 4, 1);
     all();
-    EXPECT_EQ(tab[1][5], 255);  // its contact is with a border cell
-    EXPECT_EQ(mask[1][4], 1);   // filled from a border neighbour
-    for (int j = 0; j < 12; j++) EXPECT_EQ(tab[0][j], 0);
+    EXPECT_TRUE(traced(1, 5));  // its contact is with a border cell
+    EXPECT_EQ(mask(1, 4), 1);   // filled from a border neighbour
+    for (int j = 0; j < 12; j++) EXPECT_FALSE(traced(0, j));
 }
 
 TEST_F(Phases, NarrowRasterHasNoInteriorAndNoTrace) {
-    reset_state();
-    grids(2, 5);
+    size(2, 5);
     cls(0, 1, 1);
     cls(1, 1, 2);
-    fill_gaps(1, 0, 1, 3);
-    vote_holes(1, 0, 1, 3);
-    extract_contour(1, 0, 1, 3);
-    clean_corners(1, 0, 1, 3);
-    for (int j = 0; j < 5; j++) EXPECT_EQ(tab[0][j] + tab[1][j], 0);
+    all();
+    for (int j = 0; j < 5; j++) EXPECT_EQ(c.get(0, j) + c.get(1, j), j == 1 ? 3 : 0);
 }
 
 TEST_F(Phases, ElbowCornersAreRemovedEverythingElseIsKept) {
     EXPECT_EQ(thin({{5, 5}, {5, 6}, {6, 6}}), (Cells{{5, 5}, {6, 6}}));
-    reset_state();
-    grids(12, 12);
     Cells l;
     for (int j = 1; j <= 5; j++) l.push_back({5, j});
     for (int i = 6; i <= 9; i++) l.push_back({i, 5});
@@ -143,8 +140,6 @@ TEST_F(Phases, StaircaseRunsBlocksAndLoneCellsAreKept) {
                                Cells{{2, 2}, {2, 3}, {2, 4}},          // E and W: 136
                                Cells{{4, 4}},                          // lone: 0
                                Cells{{4, 5}, {4, 6}, {5, 5}, {5, 6}}}) {  // 2 x 2; (5,5) has code 14
-        reset_state();
-        grids(12, 12);
         EXPECT_EQ(thin(shape), shape);
     }
 }

@@ -38,9 +38,9 @@ const char MENU[] =
 
 // ---- console readers ------------------------------------------------------
 
-class Console : public StateTest {};
+class ConsoleTest : public StateTest {};
 
-TEST_F(Console, SeveralAnswersMayStandOnOneLine) {
+TEST_F(ConsoleTest, SeveralAnswersMayStandOnOneLine) {
     answers("1 -2\n+3\n");
     EXPECT_EQ(read_int("a "), 1);
     EXPECT_EQ(read_int("b "), -2);
@@ -48,7 +48,7 @@ TEST_F(Console, SeveralAnswersMayStandOnOneLine) {
     EXPECT_EQ(printed(), "a b c ");
 }
 
-TEST_F(Console, NonNumericAnswerIsDroppedWithItsLineAndAskedAgain) {
+TEST_F(ConsoleTest, NonNumericAnswerIsDroppedWithItsLineAndAskedAgain) {
     answers("abc 5\n12x\n42\n");
     EXPECT_EQ(read_int("n ? "), 42);
     std::string out = printed();
@@ -56,14 +56,14 @@ TEST_F(Console, NonNumericAnswerIsDroppedWithItsLineAndAskedAgain) {
     EXPECT_NE(out.find("not a whole number: abc"), std::string::npos);
 }
 
-TEST_F(Console, AnswersBeyondThirtyTwoBitsAreAskedAgainAndTheEndsAreKept) {
+TEST_F(ConsoleTest, AnswersBeyondThirtyTwoBitsAreAskedAgainAndTheEndsAreKept) {
     answers("2147483648\n-2147483649\n-2147483648 2147483647\n");
     EXPECT_EQ(read_int("? "), INT_MIN);
     EXPECT_EQ(read_int("? "), INT_MAX);
     EXPECT_EQ(count(printed(), "? "), 4);
 }
 
-TEST_F(Console, EndOfInputNeverLoops) {
+TEST_F(ConsoleTest, EndOfInputNeverLoops) {
     answers("  \n\t");
     EXPECT_THROW(read_int("? "), EndOfInput);
     answers("x");
@@ -72,11 +72,11 @@ TEST_F(Console, EndOfInputNeverLoops) {
     EXPECT_THROW(read_word("? "), EndOfInput);
 }
 
-TEST_F(Console, KeyPressTakesOneCharacterAndToleratesEndOfInput) {
+TEST_F(ConsoleTest, KeyPressTakesOneCharacterAndToleratesEndOfInput) {
     answers("7\nz");
     EXPECT_EQ(read_int(""), 7);
     key_press();  // the line end after 7
-    EXPECT_EQ(fgetc(con_in), 'z');
+    EXPECT_EQ(fgetc(console.in), 'z');
     key_press();  // at the end: no error
 }
 
@@ -84,39 +84,25 @@ TEST_F(Console, KeyPressTakesOneCharacterAndToleratesEndOfInput) {
 
 class TreatmentDialogue : public StateTest {
 protected:
-    // Remembered values of a previous treatment, and dir as plan() leaves it.
-    void previous() {
-        ip_prov = 10;
-        jp_prov = 20;
-        slope_prov = 30;
-        dir_prov = 40;
-        infl_prov = 5;
-        ip = 10;
-        jp = 20;
-        slope = 30;
-        dir = 50;  // turned by the treatment
-        dir_orig = 40;
-        infl = 5;
+    // The values of a previous treatment, as entered.
+    void previous() { session.values = {10, 20, 30, 40, 5}; }
+    void expect_now(int i, int j, int sl, int d, int z) {
+        const Values &v = session.values;
+        EXPECT_EQ(v.ip, i);
+        EXPECT_EQ(v.jp, j);
+        EXPECT_EQ(v.slope, sl);
+        EXPECT_EQ(v.dir, d);
+        EXPECT_EQ(v.infl, z);
     }
-    void expect_now(int i, int j, int s, int d, int z) {
-        EXPECT_EQ(ip, i);
-        EXPECT_EQ(jp, j);
-        EXPECT_EQ(slope, s);
-        EXPECT_EQ(dir, d);
-        EXPECT_EQ(dir_orig, d);
-        EXPECT_EQ(infl, z);
-        EXPECT_EQ(ip_prov, i);
-        EXPECT_EQ(jp_prov, j);
-        EXPECT_EQ(slope_prov, s);
-        EXPECT_EQ(dir_prov, d);
-        EXPECT_EQ(infl_prov, z);
+    void ask(int menu_answer, const std::string &given) {
+        answers(given);
+        session.rep_param = menu_answer;
+        parameters2();
     }
 };
 
 TEST_F(TreatmentDialogue, FirstAndOtherTreatmentAskAllFive) {
-    answers("1 2 3 4 5\n");
-    rep_param = 0;
-    parameters2();
+    ask(0, "1 2 3 4 5\n");
     expect_now(1, 2, 3, 4, 5);
     EXPECT_EQ(printed(),
               "\n\n\tCoordinates of the reference point : \n\t\tline ? \t\tcolumn ? "
@@ -125,37 +111,26 @@ TEST_F(TreatmentDialogue, FirstAndOtherTreatmentAskAllFive) {
 
 TEST_F(TreatmentDialogue, EachMenuChoiceAsksOnlyItsValue) {
     previous();
-    answers("7 8\n");
-    rep_param = 1;
-    parameters2();
+    ask(1, "7 8\n");
     expect_now(7, 8, 30, 40, 5);
-
     previous();
-    answers("60\n");
-    rep_param = 2;
-    parameters2();
+    ask(2, "60\n");
     expect_now(10, 20, 60, 40, 5);
     EXPECT_NE(printed().find("\n\n\tplane dip (in degrees) ? "), std::string::npos);
-
     previous();
-    answers("370\n");
-    rep_param = 3;
-    parameters2();
+    ask(3, "370\n");
     expect_now(10, 20, 30, 370, 5);
-
     previous();
-    answers("9\n");
-    rep_param = 4;
-    parameters2();
+    ask(4, "9\n");
     expect_now(10, 20, 30, 40, 9);
+    EXPECT_FALSE(session.repeat);
 }
 
 TEST_F(TreatmentDialogue, NegativeAnswerRepeatsTheLastTreatmentAsGiven) {
     previous();
-    answers("");
-    rep_param = -1;
-    parameters2();
-    expect_now(10, 20, 30, 40, 5);  // dir back from dir_prov, not left turned
+    ask(-1, "");
+    expect_now(10, 20, 30, 40, 5);
+    EXPECT_TRUE(session.repeat);
     EXPECT_EQ(printed(), "");
 }
 
@@ -175,7 +150,7 @@ TEST(Run, OpeningDialogueTextIsExact) {
                            "\n\t*                             last revision December 2026    *" +
                            box + "\n\t" + stars;
     expected +=
-        "\n\n\tName of the File Folder located in the Directory C:\\images ? "
+        "\n\n\tName of the File Folder located in the Directory images/ ? "
         "\n\tName of DEM File (without extension _m2 or _m4) ? "
         "\n\ttype of DEM :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t"
         "\n\n\tTHE DIGITAL ELEVATION MODEL HAS: \n\t           12 LINES \n\t        ET 12 COLUMNS\n"
@@ -188,8 +163,10 @@ TEST(Run, OpeningDialogueTextIsExact) {
         "\n\t\t2 ====> in centimeters\n\t\t3 ====> in millimeters\n\t\t"
         "\n\n\tbackground:\n\t\t0 ====> white\n\t\t1 ====> black\n\t\t"
         "\n\n\tCoordinates of the reference point : \n\t\tline ? \t\tcolumn ? "
-        "\t\tplane dip (in degrees) ? \t\tdirection of the slope ? \t\tinfluence zone ? ";
+        "\t\tplane dip (in degrees) ? \t\tdirection of the slope ? \t\tinfluence zone ? "
+        "\n\n\tcode 1 stamped on 8 cells";
     expected += MENU;
+    expected += "\n\n\tWritten: images/d/dem_tolmar.raw and images/d/dem_tolmar.txt, 1 treatment\n";
     EXPECT_EQ(r.out, expected);
 }
 

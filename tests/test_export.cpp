@@ -12,11 +12,10 @@
 
 namespace {
 
-using tools::Cell;
 using tools::Line;
 
 bool adjacent(const Cell &a, const Cell &b) {
-    return std::max(std::abs(a.first - b.first), std::abs(a.second - b.second)) == 1;
+    return std::max(std::abs(a.i - b.i), std::abs(a.j - b.j)) == 1;
 }
 
 // Every cell on exactly one line, consecutive cells 8-neighbours; a closed

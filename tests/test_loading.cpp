@@ -1,6 +1,8 @@
 // test_loading.cpp: DEM samples read and decoded, their range shown, the
 // unit asked and the elevations converted to metres, the pixel size and
 // background asked; whole runs on the bundled real DEMs.
+#include <fcntl.h>
+
 #include <climits>
 #include <filesystem>
 
@@ -8,47 +10,58 @@
 
 namespace {
 
+// A DEM raster of `rows` x `cols` holding `bytes`, read by lecture() as the
+// opening leaves it: sizes known, grids allocated, the raster open.
 class Loading : public StateTest {
 protected:
-    // A DEM raster of `rows` x `cols` held in `bytes`, ready for lecture().
+    TempDir dir;
+    SampleCount range;
     void raster(int rows, int cols, bool bits32, const std::string &bytes) {
-        grids(rows, cols);
-        itype = bits32 ? 1 : 0;
-        f1 = tmpfile();
-        fwrite(bytes.data(), 1, bytes.size(), f1);
-        rewind(f1);
-        strcpy(nomim1, "images/t/x_m2.raw");
-        lecture();
+        make_grids(rows, cols, bits32 ? 4 : 2);
+        write_file(dir / "x.raw", bytes);
+        files.f1 = open((dir / "x.raw").c_str(), O_RDONLY);
+        files.nomim1 = "images/t/x_m2.raw";
+        range = lecture();
     }
+    int sample(int i, int j) const { return grids.dem.at(i, j); }
+    // The range shown, the unit asked and the rest of parameters().
+    void ask(const std::string &given, int pix = 30) {
+        files.pix_size = pix;
+        open_results();
+        answers(given);
+        parameters(range);
+    }
+    double metres(int i, int j) const { return grids.dem.terrain(grids.rescale, files.pix_size).elevation(i, j); }
 };
-
 
 }  // namespace
 
 TEST_F(Loading, SixteenBitSamplesAreUnsignedLeastSignificantByteFirst) {
     raster(1, 3, false, std::string("\xff\xff\x34\x12\x00\x80", 6));
-    EXPECT_EQ(itab[0][0], 65535);
-    EXPECT_EQ(itab[0][1], 4660);
-    EXPECT_EQ(itab[0][2], 32768);
-    EXPECT_EQ(itab2, nullptr);  // staging rows released once loaded
-    EXPECT_EQ(f1, nullptr);
+    EXPECT_EQ(sample(0, 0), 65535);
+    EXPECT_EQ(sample(0, 1), 4660);
+    EXPECT_EQ(sample(0, 2), 32768);
+    EXPECT_EQ(files.f1, -1);
+    EXPECT_EQ(range.min, 4660);
+    EXPECT_EQ(range.max, 65535);
 }
 
 TEST_F(Loading, ThirtyTwoBitSamplesAreSignedLeastSignificantByteFirst) {
     raster(2, 2, true, le32({-1, 0x12345678, INT_MIN, INT_MAX}));
-    EXPECT_EQ(itab[0][0], -1);
-    EXPECT_EQ(itab[0][1], 0x12345678);
-    EXPECT_EQ(itab[1][0], INT_MIN);
-    EXPECT_EQ(itab[1][1], INT_MAX);
+    EXPECT_EQ(sample(0, 0), -1);
+    EXPECT_EQ(sample(0, 1), 0x12345678);
+    EXPECT_EQ(sample(1, 0), INT_MIN);
+    EXPECT_EQ(sample(1, 1), INT_MAX);
 }
 
 TEST_F(Loading, ShortRasterWarnsAndLeavesUnreachedCellsZero) {
     // Two and a half samples of four: the half sample is not taken.
     raster(2, 2, true, le32({7, 8}) + std::string("\x09\x09", 2));
-    EXPECT_EQ(itab[0][0], 7);
-    EXPECT_EQ(itab[0][1], 8);
-    EXPECT_EQ(itab[1][0], 0);
-    EXPECT_EQ(itab[1][1], 0);
+    EXPECT_EQ(sample(0, 0), 7);
+    EXPECT_EQ(sample(0, 1), 8);
+    EXPECT_EQ(sample(1, 0), 0);
+    EXPECT_EQ(sample(1, 1), 0);
+    EXPECT_EQ(range.min, 0);  // the cells the file does not reach count as 0
     EXPECT_NE(printed().find("Warning: images/t/x_m2.raw holds 2 samples of 4 bytes, 4 expected "
                              "(2 lines x 2 columns)"),
               std::string::npos);
@@ -56,8 +69,9 @@ TEST_F(Loading, ShortRasterWarnsAndLeavesUnreachedCellsZero) {
 
 TEST_F(Loading, LongRasterWarnsAndIgnoresTheExtraBytes) {
     raster(1, 2, false, le16({1, 2, 3}) + "z");
-    EXPECT_EQ(itab[0][0], 1);
-    EXPECT_EQ(itab[0][1], 2);
+    EXPECT_EQ(sample(0, 0), 1);
+    EXPECT_EQ(sample(0, 1), 2);
+    EXPECT_EQ(range.max, 2);
     EXPECT_NE(printed().find("holds 3 samples of 2 bytes, 2 expected (1 lines x 2 columns) and 1 "
                              "stray bytes"),
               std::string::npos);
@@ -66,69 +80,75 @@ TEST_F(Loading, LongRasterWarnsAndIgnoresTheExtraBytes) {
 TEST_F(Loading, ExactRasterSaysNothingButItsHeading) {
     raster(2, 3, false, le16({1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(printed(), "\n\n\tDEM file lecture\n");
-    EXPECT_EQ(itab[1][2], 6);
+    EXPECT_EQ(sample(1, 2), 6);
 }
 
-class Scaling : public StateTest {
-protected:
-    // Runs parameters() on one row of samples with the given answers.
-    void run(const std::vector<int> &samples, const std::string &given, int pix = 30) {
-        grids(1, static_cast<int>(samples.size()));
-        for (size_t j = 0; j < samples.size(); j++) itab[0][j] = samples[j];
-        pix_size = pix;
-        open_log();
-        answers(given);
-        parameters();
-    }
-};
-
-TEST_F(Scaling, EqualSamplesShowAsBothMinAndMax) {
-    run({-7, -7, -7}, "0\n0\n");
+TEST_F(Loading, EqualSamplesShowAsBothMinAndMax) {
+    raster(1, 3, true, le32({-7, -7, -7}));
+    ask("0\n0\n");
     EXPECT_NE(printed().find("\n\n\tDynamic scale of the input DEM :\n\t\tMin = -7\n\t\tMax = -7 "),
               std::string::npos);
-    run({INT_MAX}, "0\n0\n");
+}
+
+TEST_F(Loading, ExtremeAndAllNegativeSamplesShowAsThey) {
+    raster(1, 1, true, le32({INT_MAX}));
+    ask("0\n0\n");
     EXPECT_NE(printed().find("Min = 2147483647\n\t\tMax = 2147483647 "), std::string::npos);
+    reset_state();
+    console.out = tmpfile();
+    raster(1, 3, true, le32({-143700, -5, -900}));
+    EXPECT_EQ(range.min, -143700);
+    EXPECT_EQ(range.max, -5);
 }
 
-TEST_F(Scaling, AllNegativeSamplesShowANegativeMax) {
-    run({-143700, -5, -900}, "2\n1\n");
-    EXPECT_NE(printed().find("Min = -143700\n\t\tMax = -5 "), std::string::npos);
-}
-
-TEST_F(Scaling, UnitAnswersOutsideZeroToThreeAreAskedAgain) {
-    run({25, -3}, "4\n-1\n1\n0\n");
+TEST_F(Loading, UnitAnswersOutsideZeroToThreeAreAskedAgainNamingTheValidOnes) {
+    raster(1, 2, true, le32({25, -3}));
+    ask("4\n-1\n1\n0\n");
     EXPECT_EQ(count(printed(), "\n\n\tAre these values :"), 3);
     EXPECT_EQ(count(printed(), "Dynamic scale"), 1);
-    EXPECT_EQ(dtab[0][0], 2.5);
-    EXPECT_EQ(dtab[0][1], -0.3);
+    EXPECT_EQ(count(printed(), "is not a unit: answer 0, 1, 2 or 3"), 2);
+    EXPECT_EQ(metres(0, 0), 2.5);
+    EXPECT_EQ(metres(0, 1), -0.3);
 }
 
-TEST_F(Scaling, SamplesBecomeMetres) {
-    run({875, 1}, "3\n0\n");
-    EXPECT_EQ(dtab[0][0], 0.875);
-    EXPECT_EQ(dtab[0][1], 0.001);
-    run({-42, 220500}, "2\n0\n");
-    EXPECT_EQ(dtab[0][0], -0.42);
-    EXPECT_EQ(dtab[0][1], 2205.0);
-    run({123456, -9}, "0\n0\n");
-    EXPECT_EQ(dtab[0][0], 123456.0);
-    EXPECT_EQ(dtab[0][1], -9.0);
+TEST_F(Loading, SamplesBecomeMetresWhereTheyAreRead) {
+    const struct {
+        const char *unit;
+        int sample;
+        double metres;
+    } cases[] = {{"3", 875, 0.875}, {"3", 1, 0.001}, {"2", -42, -0.42}, {"2", 220500, 2205.0}, {"0", 123456, 123456.0}, {"0", -9, -9.0}};
+    for (const auto &c : cases) {
+        reset_state();
+        console.out = tmpfile();
+        raster(1, 1, true, le32({c.sample}));
+        ask(std::string(c.unit) + "\n0\n");
+        EXPECT_EQ(metres(0, 0), c.metres) << c.sample;
+    }
 }
 
-TEST_F(Scaling, PixelSizeIsAskedOnlyWhenTheDescriptorGaveNone) {
-    run({1}, "0\n0\n", 83);
+TEST_F(Loading, PixelSizeIsAskedOnlyWhenTheDescriptorGaveNone) {
+    raster(1, 1, false, le16({1}));
+    ask("0\n0\n", 83);
     EXPECT_EQ(printed().find("pixel size"), std::string::npos);
-    EXPECT_EQ(logged(), "83\n");
-    run({1}, "0\n0\n0\n", 0);
-    EXPECT_EQ(count(printed(), "\n\n\tpixel size ? "), 1);
-    EXPECT_EQ(pix_size, 0);
-    EXPECT_EQ(logged(), "0\n");
+    EXPECT_EQ(files.pix_size, 83);
 }
 
-TEST_F(Scaling, BackgroundAboveOneIsAskedAgainNegativeIsAccepted) {
-    run({1}, "0\n2\n7\n-1\n");
+TEST_F(Loading, NegativePixelSizeIsAskedAgainAndZeroIsKeptWithAWarning) {
+    raster(1, 1, false, le16({1}));
+    ask("0\n-30\n0\n0\n", 0);
+    EXPECT_EQ(count(printed(), "\n\n\tpixel size ? "), 2);
+    EXPECT_EQ(count(printed(), "a pixel size cannot be negative"), 1);
+    EXPECT_EQ(count(printed(), "Warning: with a pixel size of 0 every plane is horizontal"), 1);
+    EXPECT_EQ(files.pix_size, 0);
+}
+
+TEST_F(Loading, BackgroundAboveOneIsAskedAgainNegativeIsTakenAsBlack) {
+    raster(1, 1, false, le16({1}));
+    ask("0\n2\n7\n-1\n");
     EXPECT_EQ(count(printed(), "\n\n\tbackground:\n\t\t0 ====> white\n\t\t1 ====> black\n\t\t"), 3);
-    EXPECT_EQ(backgr, -1);
+    EXPECT_EQ(count(printed(), ": answer 0 (white) or 1 (black)"), 2);
+    EXPECT_EQ(count(printed(), "-1: a black background, as 1"), 1);
+    EXPECT_EQ(session.backgr, -1);
 }
 
 // ---- the bundled real DEMs -------------------------------------------------

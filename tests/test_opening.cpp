@@ -61,16 +61,6 @@ TEST(Descriptor, TypedSizesBelowOneAreAskedAgain) {
     EXPECT_EQ(read_file(at(d, "m_m2.txt")), "3\n4\n2\n");
 }
 
-TEST(Descriptor, ThatCannotBeMadeIsAWarningAndTheRunGoesOn) {
-    TempDir d;
-    make_dem(d.path, "d", "m", false, flat(12), nullptr);
-    std::filesystem::create_symlink("/nonexistent-folder/m_m2.txt", at(d, "m_m2.txt"));
-    RunResult r = run_tolmar(d.path, std::string("d\nm\n0\n3\n4\n20\n0\n") + REST);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Warning: cannot create images/d/m_m2.txt"), std::string::npos);
-    EXPECT_EQ(read_file(at(d, "m_tolmar.txt")), header_text(3, 4, 20));
-}
-
 TEST(Descriptor, SizesBelowOneOrUnreadableEndTheRunNamingTheFile) {
     // "3x4": the x ends the reading, as it would a formatted read of numbers.
     for (const char *text : {"0 4 2 0 0 1", "3 -4 2 0 0 1", "garbage", "", "3", "3x4 2 0 0 1", "3 - 4"}) {
@@ -169,12 +159,15 @@ TEST(FileSet, LongestAcceptedNamesKeepEveryPathWithin127Characters) {
     EXPECT_TRUE(file_exists(d.path + "/" + result));
 }
 
-TEST(FileSet, ResultFileThatCannotBeCreatedEndsTheRunNamingIt) {
+TEST(FileSet, ResultPathThatIsAFolderAsksForAnotherName) {
     TempDir d;
     make_dem(d.path, "d", "m", false, flat(12), "3 4 2 0 0 1");
     std::filesystem::create_directories(at(d, "m_tolmar.txt"));
-    RunResult r = run_tolmar(d.path, std::string("d\nm\n0\n0\n") + REST);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Cannot create images/d/m_tolmar.txt"), std::string::npos);
-    EXPECT_FALSE(file_exists(at(d, "m_tolmar.raw")));  // the raster made first is removed
+    RunResult r = run_tolmar(d.path, std::string("d\nm\n0\n0\n1\nother\n") + REST);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Cannot use images/d/m_tolmar.txt: it is a folder: choose another result name"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(at(d, "m_tolmar.txt")));
+    EXPECT_FALSE(file_exists(at(d, "m_tolmar.raw")));
+    EXPECT_TRUE(file_exists(at(d, "other_tolmar.raw")));
 }

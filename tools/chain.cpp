@@ -29,7 +29,7 @@ std::vector<Line> chain(const std::vector<Cell> &trace) {
     auto free_at = [&](int i, int j) { return left.count({i, j}) != 0; };
     auto neighbours_left = [&](const Cell &c) {
         int n = 0;
-        for (int d = 0; d < 8; d++) n += free_at(c.first + DI[d], c.second + DJ[d]);
+        for (int d = 0; d < 8; d++) n += free_at(c.i + DI[d], c.j + DJ[d]);
         return n;
     };
     // The first cell left, in row-major order, with `n` neighbours left
@@ -45,8 +45,8 @@ std::vector<Line> chain(const std::vector<Cell> &trace) {
         // Open lines from their ends, then lone cells, then what is left: loops.
         Cell start = first_with(1);
         bool loop = false;
-        if (start.first < 0) start = first_with(0);
-        if (start.first < 0) {
+        if (start.i < 0) start = first_with(0);
+        if (start.i < 0) {
             start = first_with(-1);
             loop = true;
         }
@@ -54,15 +54,15 @@ std::vector<Line> chain(const std::vector<Cell> &trace) {
         left.erase(start);
         for (Cell at = start;;) {
             int d = 0;
-            while (d < 8 && !free_at(at.first + DI[d], at.second + DJ[d])) d++;
+            while (d < 8 && !free_at(at.i + DI[d], at.j + DJ[d])) d++;
             if (d == 8) break;
-            at = {at.first + DI[d], at.second + DJ[d]};
+            at = {at.i + DI[d], at.j + DJ[d]};
             left.erase(at);
             line.push_back(at);
         }
         const Cell last = line.back();
-        if (loop && line.size() > 2 && std::abs(last.first - start.first) <= 1 &&
-            std::abs(last.second - start.second) <= 1)
+        if (loop && line.size() > 2 && std::abs(last.i - start.i) <= 1 &&
+            std::abs(last.j - start.j) <= 1)
             line.push_back(start);
         lines.push_back(std::move(line));
     }

@@ -4,12 +4,13 @@
 #define TOLMAR_TOOLS_CHAIN_H
 
 #include <cstdint>
-#include <utility>
 #include <vector>
+
+#include "dem.h"
 
 namespace tools {
 
-using Cell = std::pair<int, int>;  // row, column
+using ::Cell;
 using Line = std::vector<Cell>;
 
 // The cells holding each code 1 to 250, in row-major order: [code][k].

@@ -71,7 +71,7 @@ std::string json_string(const std::string &s) {
     return out + "\"";
 }
 
-std::string point(const Place &p, const tools::Cell &c) { return "[" + num(p.x(c.second)) + ", " + num(p.y(c.first)) + "]"; }
+std::string point(const Place &p, const tools::Cell &c) { return "[" + num(p.x(c.j)) + ", " + num(p.y(c.i)) + "]"; }
 
 std::string geojson(const tools::Result &r, const std::vector<std::vector<tools::Cell>> &by_code, const Place &p,
                     const std::string &name, const std::string &crs) {
@@ -110,8 +110,8 @@ std::string csv(const std::vector<std::vector<tools::Cell>> &by_code, const Plac
     std::string out = "code,row,column,x,y\n";
     for (int code = 1; code <= 250; code++)
         for (const tools::Cell &c : by_code[static_cast<size_t>(code)])
-            out += std::to_string(code) + "," + std::to_string(c.first) + "," + std::to_string(c.second) + "," +
-                   num(p.x(c.second)) + "," + num(p.y(c.first)) + "\n";
+            out += std::to_string(code) + "," + std::to_string(c.i) + "," + std::to_string(c.j) + "," +
+                   num(p.x(c.j)) + "," + num(p.y(c.i)) + "\n";
     return out;
 }
 
@@ -159,16 +159,16 @@ int main(int argc, char **argv) {
     if (!tools::load_result(raster, r, err)) return failure(err);
     for (size_t k = 0; k < r.records.size(); k++)
         if (r.records[k].code != static_cast<int>(k) + 1)
-            return failure(tools::descriptor_path(raster) + ": record " + std::to_string(k + 1) + " has code " +
+            return failure(formats::descriptor_path(raster) + ": record " + std::to_string(k + 1) + " has code " +
                            std::to_string(r.records[k].code) + "; the codes of a run log are 1, 2, 3, ...");
     const std::vector<std::vector<tools::Cell>> by_code = tools::cells_by_code(r.cells, r.rows, r.cols);
     for (size_t code = r.records.size() + 1; code <= 250; code++)
         if (!by_code[code].empty())
             return failure(raster + ": cells hold code " + std::to_string(code) + ", which has no record in " +
-                           tools::descriptor_path(raster));
+                           formats::descriptor_path(raster));
     if (place.origin) {
         if (r.pix_size <= 0)
-            return failure(tools::descriptor_path(raster) + " gives pixel size " + std::to_string(r.pix_size) +
+            return failure(formats::descriptor_path(raster) + " gives pixel size " + std::to_string(r.pix_size) +
                            ": map coordinates need one above 0");
         place.pix = r.pix_size;
     } else {

@@ -58,12 +58,9 @@ int main(int argc, char **argv) {
             if (k + 1 >= argc) return usage_error(a + " needs a value");
             const char *v = argv[++k];
             if (a == "--unit") {
-                std::string u = v;
-                if (u == "m") divisor = 1;
-                else if (u == "dm") divisor = 10;
-                else if (u == "cm") divisor = 100;
-                else if (u == "mm") divisor = 1000;
-                else return usage_error("--unit takes m, dm, cm or mm, not " + u);
+                const int unit = tools::unit_answer(v);
+                if (unit < 0) return usage_error("--unit takes m, dm, cm or mm, not " + std::string(v));
+                divisor = tools::unit_divisor(unit);
             } else if (!positive(v, a == "--scale" ? scale : pixel_size)) {
                 return usage_error(a + " takes a whole number from 1 up, not " + std::string(v));
             }
@@ -80,19 +77,22 @@ int main(int argc, char **argv) {
     if (!tools::load_dem(files[0], dem, err)) return failure(err);
     tools::Result result;
     if (!tools::load_result(files[1], result, err)) return failure(err);
-    if (dem.rows != result.rows || dem.cols != result.cols)
-        return failure("the DEM has " + std::to_string(dem.rows) + " x " + std::to_string(dem.cols) +
+    const DemSamples &samples = dem.samples;
+    if (samples.rows != result.rows || samples.cols != result.cols)
+        return failure("the DEM has " + std::to_string(samples.rows) + " x " + std::to_string(samples.cols) +
                        " cells but the result " + std::to_string(result.rows) + " x " +
                        std::to_string(result.cols));
     if (pixel_size == 0) pixel_size = result.pix_size > 0 ? result.pix_size : dem.pix_size;
     if (pixel_size <= 0) return failure("neither descriptor gives a pixel size: give --pixel-size");
-    if (scale == 0) scale = std::max(1, 800 / std::max(dem.rows, dem.cols));
-    if (static_cast<long long>(dem.rows) * scale > 30000 || static_cast<long long>(dem.cols) * scale > 30000)
+    if (scale == 0) scale = std::max(1, 800 / std::max(samples.rows, samples.cols));
+    if (static_cast<long long>(samples.rows) * scale > 30000 || static_cast<long long>(samples.cols) * scale > 30000)
         return failure("the picture would exceed 30000 pixels a side: give a smaller --scale");
 
-    std::vector<double> z(dem.samples.size());
-    for (size_t k = 0; k < z.size(); k++) z[k] = dem.samples[k] / divisor;
-    tools::Image img = tools::draw(tools::hillshade(z, dem.rows, dem.cols, pixel_size), result, scale);
+    const Terrain terrain = samples.terrain(divisor, pixel_size);
+    std::vector<double> z(static_cast<size_t>(samples.rows) * static_cast<size_t>(samples.cols));
+    for (int i = 0; i < samples.rows; i++)
+        for (int j = 0; j < samples.cols; j++) z[static_cast<size_t>(i) * static_cast<size_t>(samples.cols) + static_cast<size_t>(j)] = terrain.elevation(i, j);
+    tools::Image img = tools::draw(tools::hillshade(z, samples.rows, samples.cols, pixel_size), result, scale);
     if (!tools::write_png(files[2], img, err)) return failure(err);
     return 0;
 }
