@@ -2,13 +2,14 @@
 # demo.sh: builds tolmar and runs its main job on the bundled Jacksboro DEM
 # (Pine Mountain, Tennessee), answering the dialogue from
 # examples/jacksboro/answers.txt, in the folder demo/; then draws the traces
-# over the terrain with tolmar-preview.
+# over the terrain with tolmar-preview. It replaces only its own files in
+# demo/ (the DEM's folder and the picture): what you wrote there stays.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar tolmar-preview >/dev/null
-rm -rf demo
+rm -rf demo/images/jacksboro demo/jacksboro.png
 mkdir -p demo/images/jacksboro
 cp examples/jacksboro/jacksboro_m2.raw examples/jacksboro/jacksboro_m2.txt demo/images/jacksboro/
 

@@ -101,7 +101,7 @@ int treatment_loop() {
                 say("\n\n\t250 calculations reached");
                 say("\n\n\tEnd of the treatment ");
                 key_press();
-                return caught_signal() != 0 ? 128 + caught_signal() : 0;
+                return 0;
             }
             while ((session.rep_param = read_int(MENU)) > 5)
                 say("\n\n\t%d is not on the menu: answer 0 to 5, or a negative number to repeat the last "
@@ -194,14 +194,11 @@ int tolmar_main(int argc, char **argv) {
     } catch (const RunEnd &e) {
         status = e.status;
     }
-    if (!files.results.placed()) {
-        files.results.discard();
-        fflush(console.out);
-        release_signals();
-        return status;
-    }
-    status = save(treatment_loop());
+    if (files.results.placed()) status = save(treatment_loop());
+    else files.results.discard();
     fflush(console.out);
+    // A signal that ended a wait for a key ends the run like any other.
+    if (caught_signal() != 0 && status < 128) status = 128 + caught_signal();
     release_signals();
     return status;
 }

@@ -1,7 +1,14 @@
 // support.cpp: the helpers declared in support.h.
 #include "support.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +89,103 @@ RunResult run_command(const std::string &dir, const std::string &command, const 
 
 RunResult run_tolmar(const std::string &dir, const std::string &answers) {
     return run_command(dir, "'" TOLMAR_EXE "'", answers);
+}
+
+Live::Live(const std::string &dir, bool terminal, const std::string &command) {
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if (terminal) {
+        int master = -1;
+        pid_ = forkpty(&master, nullptr, nullptr, nullptr);
+        if (pid_ == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(127);
+            execl(command.c_str(), command.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        fd_in_ = fd_out_ = master;
+        return;
+    }
+    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(in[1]);
+        close(out[0]);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        execl(command.c_str(), command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    fd_in_ = in[1];
+    fd_out_ = out[0];
+}
+
+Live::~Live() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (fd_in_ >= 0) close(fd_in_);
+    if (fd_out_ >= 0 && fd_out_ != fd_in_) close(fd_out_);
+}
+
+void Live::send(const std::string &text) {
+    if (write(fd_in_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        throw std::runtime_error("cannot answer the program");
+}
+
+void Live::hang_up() {
+    close(fd_out_);
+    fd_in_ = fd_out_ = -1;
+}
+
+void Live::pump(double seconds) {
+    if (fd_out_ < 0) {
+        usleep(static_cast<useconds_t>(seconds * 1e6));
+        return;
+    }
+    struct pollfd p = {fd_out_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(seconds * 1000)) <= 0) return;
+    char buf[4096];
+    const ssize_t got = read(fd_out_, buf, sizeof buf);
+    if (got > 0) out_.append(buf, static_cast<size_t>(got));
+}
+
+bool Live::wait_for(const std::string &text, int times, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (count(out_, text) < times) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        pump(0.05);
+    }
+    return true;
+}
+
+void Live::signal(int sig) { kill(pid_, sig); }
+
+void Live::close_input() {
+    if (fd_in_ != fd_out_ && fd_in_ >= 0) close(fd_in_);
+    if (fd_in_ != fd_out_) fd_in_ = -1;
+}
+
+int Live::finish(double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    for (;;) {
+        pump(0.02);
+        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) break;
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+            return 1000;
+        }
+    }
+    pid_ = -1;
+    for (int k = 0; k < 20; k++) pump(0.01);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
 void StateTest::SetUp() {

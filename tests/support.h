@@ -53,6 +53,32 @@ RunResult run_tolmar(const std::string &dir, const std::string &answers);
 // holds what it printed on standard output and standard error.
 RunResult run_command(const std::string &dir, const std::string &command, const std::string &input = "");
 
+// A tolmar running in `dir` whose standard input and output the case holds,
+// to answer it step by step, wait for what it prints, and signal or kill it.
+// With `terminal` its input and output are a pseudo-terminal.
+class Live {
+public:
+    Live(const std::string &dir, bool terminal = false, const std::string &command = TOLMAR_EXE);
+    ~Live();
+    void send(const std::string &text);
+    // Waits until what it printed holds `text` `times` times; false after
+    // `seconds`.
+    bool wait_for(const std::string &text, int times = 1, double seconds = 20);
+    void signal(int sig);
+    void close_input();
+    // Closes the terminal, as a closed terminal window does.
+    void hang_up();
+    // Waits for it to end: its exit status, or -signal when a signal ended it.
+    int finish(double seconds = 20);
+    const std::string &printed() const { return out_; }
+    int terminal_fd() const { return fd_out_; }
+
+private:
+    void pump(double seconds);
+    int pid_ = -1, fd_in_ = -1, fd_out_ = -1;
+    std::string out_;
+};
+
 // Expected descriptor header and record texts.
 inline std::string header_text(int rows, int cols, int pix) {
     return formats::header_text(rows, cols) + formats::pix_size_line(pix);

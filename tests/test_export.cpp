@@ -307,11 +307,15 @@ TEST(Export, ArgumentErrors) {
     EXPECT_NE(r.out.find("usage: tolmar-export"), std::string::npos);
     for (const char *args : {"", " r_tolmar.raw --origin 1", " r_tolmar.raw --origin a b", " r_tolmar.raw --crs 32616",
                              " r_tolmar.raw --crs EPSG:", " r_tolmar.raw --format shp", " r_tolmar.raw -o",
-                             " r_tolmar.raw other.raw", " --bogus r_tolmar.raw", " r_tolmar.raw --format"}) {
+                             " r_tolmar.raw other.raw", " --bogus r_tolmar.raw", " r_tolmar.raw --format",
+                             " r_tolmar.raw --crs EPSG:32616"}) {
         r = run_command(t.path, EXPORT + args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.out.find("tolmar-export: "), std::string::npos) << args;
     }
+    // A system named for coordinates that are cells would misplace them.
+    r = run_command(t.path, EXPORT + " r_tolmar.raw --crs EPSG:32616");
+    EXPECT_NE(r.out.find("without --origin X Y the coordinates are cells"), std::string::npos) << r.out;
 }
 
 TEST(Export, MissingOrInconsistentFilesFailNamingTheFault) {

@@ -1,9 +1,14 @@
-// test_failures.cpp: what a run does when its input cannot be trusted: end of
-// input after every prefix of a session, a data folder it cannot write, DEM
-// rasters of the wrong length, the extreme 32-bit answers at every question.
-// Every run must end by itself, with its documented status, and write
-// nothing outside its data folder.
+// test_failures.cpp: what a run does when its input cannot be trusted or its
+// session is cut short: end of input after every prefix of a session, a
+// data folder it cannot write, DEM rasters of the wrong length, the extreme
+// 32-bit answers at every question; then, by cause, that nothing a user did
+// is lost (early ends, kills, signals, a full disk), that nothing outside the
+// folder is touched (links, control characters), that nothing hangs (FIFOs,
+// huge files), and that the console says what happened. Every run must end
+// by itself, with its documented status.
+#include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -188,4 +193,378 @@ TEST(Faults, SizesTypedTooLargeForThisMachineEndTheRunWithoutResults) {
               std::string::npos);
     std::set<std::string> left = files_under(t);
     EXPECT_EQ(left.count("images/d/m_tolmar.raw") + left.count("images/d/m_tolmar.txt"), 0u);
+}
+
+// ===================== Nothing a user did is lost ===========================
+
+namespace {
+
+const char EARLIER_RASTER[] = "the raster of an earlier run";
+const char EARLIER_LOG[] = "the log of an earlier run";
+
+void earlier_results(const TempDir &t) {
+    write_file(t / "images/d/m_tolmar.raw", EARLIER_RASTER);
+    write_file(t / "images/d/m_tolmar.txt", EARLIER_LOG);
+}
+
+bool earlier_results_kept(const TempDir &t) {
+    return read_file(t / "images/d/m_tolmar.raw") == EARLIER_RASTER &&
+           read_file(t / "images/d/m_tolmar.txt") == EARLIER_LOG && files_under(t) == WITH_RESULTS;
+}
+
+const char MENU_END[] = "5 ====> Exit\n\t";
+
+// The session's answers up to the end of the k-th treatment, then Exit, as
+// a reference for what the files hold after k treatments.
+std::string session_upto(size_t k) {
+    std::string script;
+    size_t done = 0;
+    for (const Step &s : SESSION) {
+        if (done == k) break;
+        script += s.text;
+        done += s.treatment;
+    }
+    return script;
+}
+
+struct Results {
+    std::string raster, log;
+    bool operator==(const Results &o) const { return raster == o.raster && log == o.log; }
+};
+
+Results results_of(const TempDir &t) { return {read_file(t / "images/d/m_tolmar.raw"), read_file(t / "images/d/m_tolmar.txt")}; }
+
+Results reference_after(size_t k) {
+    TempDir t;
+    hills(t);
+    EXPECT_EQ(run_tolmar(t.path, session_upto(k) + "5\n").status, 0);
+    return results_of(t);
+}
+
+}  // namespace
+
+TEST(LostWork, RunsEndingBeforeTheFirstTreatmentKeepTheEarlierResultSet) {
+    const struct {
+        const char *what, *descriptor, *answers;
+        int status;
+    } cases[] = {
+        {"end of input at the unit question", "16 16 2 0 0 30", "d\nm\n0\n0\n", 1},
+        {"end of input at the background question", "16 16 2 0 0 30", "d\nm\n0\n0\n0\n", 1},
+        {"sizes beyond this machine's memory", "2147483647 2147483647 2 0 0 1", "d\nm\n0\n0\n", 1},
+        {"a DEM raster that is a folder", "16 16 2 0 0 30", "d\nm\n0\n0\n0\n0\n", 1},
+    };
+    for (const auto &c : cases) {
+        TempDir t;
+        hills(t, c.descriptor);
+        earlier_results(t);
+        if (std::string(c.what).find("folder") != std::string::npos) {
+            fs::remove(t / "images/d/m_m2.raw");
+            fs::create_directory(t / "images/d/m_m2.raw");
+        }
+        const RunResult r = run_tolmar(t.path, c.answers);
+        EXPECT_EQ(r.status, c.status) << c.what;
+        EXPECT_TRUE(earlier_results_kept(t) || std::string(c.what).find("folder") != std::string::npos) << c.what;
+        EXPECT_EQ(read_file(t / "images/d/m_tolmar.raw"), EARLIER_RASTER) << c.what;
+        EXPECT_EQ(read_file(t / "images/d/m_tolmar.txt"), EARLIER_LOG) << c.what;
+    }
+    // A signal before the first treatment: the same, with status 128 + 15.
+    TempDir t;
+    hills(t);
+    earlier_results(t);
+    Live run(t.path);
+    run.send("d\nm\n0\n0\n");
+    ASSERT_TRUE(run.wait_for("in millimeters"));
+    run.signal(SIGTERM);
+    EXPECT_EQ(run.finish(), 128 + SIGTERM);
+    EXPECT_TRUE(earlier_results_kept(t));
+    EXPECT_NE(run.printed().find("before the first treatment: nothing is written"), std::string::npos);
+}
+
+TEST(LostWork, KilledAtAnyMenuTheFilesHoldEveryTreatmentStampedSoFar) {
+    // SIGKILL cannot be caught: whatever was stamped must already be on disk,
+    // byte for byte what Exit at that menu would have left.
+    for (size_t k = 1; k <= 3; k++) {
+        const Results expected = reference_after(k);
+        TempDir t;
+        hills(t);
+        Live run(t.path);
+        run.send(session_upto(k));
+        ASSERT_TRUE(run.wait_for(MENU_END, static_cast<int>(k))) << run.printed();
+        run.signal(SIGKILL);
+        EXPECT_EQ(run.finish(), -SIGKILL);
+        EXPECT_TRUE(results_of(t) == expected) << "after treatment " << k;
+        EXPECT_EQ(files_under(t), WITH_RESULTS);
+    }
+}
+
+TEST(LostWork, SignalsEndTheRunAsExitDoes) {
+    const Results expected = reference_after(2);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        TempDir t;
+        hills(t);
+        Live run(t.path);
+        run.send(session_upto(2));
+        ASSERT_TRUE(run.wait_for(MENU_END, 2)) << sig;
+        run.signal(sig);
+        EXPECT_EQ(run.finish(), 128 + sig) << sig;
+        EXPECT_TRUE(results_of(t) == expected) << sig;
+        if (sig != SIGPIPE) {
+            EXPECT_NE(run.printed().find("the run ends as on Exit"), std::string::npos) << sig;
+        }
+    }
+}
+
+TEST(LostWork, AFullDiskEndsTheRunWithFilesThatAgree) {
+    // A file size limit of 1024 bytes stands for a full disk; what tolmar
+    // prints goes through a pipe, which the limit does not bound.
+    const std::string FILE_LIMIT = "bash -c \"set -o pipefail; (ulimit -f 1; exec '" TOLMAR_EXE "') | cat\"";
+    {
+        // The raster cannot even be made: nothing changes.
+        TempDir t;
+        std::vector<int> z(40 * 40, 100);
+        make_dem(t.path, "d", "m", false, z, "40 40 2 0 0 30");
+        earlier_results(t);
+        const RunResult r = run_command(t.path, FILE_LIMIT, "d\nm\n0\n0\n0\n0\n20 20 10 90 4\n5\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("Cannot write images/d/m_tolmar.raw: File too large"), std::string::npos) << r.out;
+        EXPECT_TRUE(earlier_results_kept(t));
+    }
+    // The log fills up after some treatments: the run ends and the raster
+    // holds exactly the treatments the log records.
+    std::string answers = "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n";
+    for (int k = 0; k < 12; k++) answers += "3\n" + std::to_string(90 + 20 * k) + "\n";
+    answers += "5\n";
+    TempDir t;
+    hills(t);
+    const RunResult r = run_command(t.path, FILE_LIMIT, answers);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Cannot write images/d/m_tolmar.txt: File too large"), std::string::npos) << r.out;
+    const Results got = results_of(t);
+    EXPECT_LE(got.log.size(), 1024u);
+    const int logged = count(got.log, " code ");
+    ASSERT_GT(logged, 3);
+    std::string replay = "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n";
+    for (int k = 0; k < logged - 1; k++) replay += "3\n" + std::to_string(90 + 20 * k) + "\n";
+    TempDir u;
+    hills(u);
+    ASSERT_EQ(run_tolmar(u.path, replay + "5\n").status, 0);
+    EXPECT_TRUE(results_of(u) == got);
+}
+
+TEST(LostWork, FilesThisRunDidNotMakeAreNeverRemoved) {
+    TempDir t;
+    hills(t);
+    write_file(t / "images/d/m_tolmar.raw", EARLIER_RASTER);
+    fs::create_directory(t / "images/d/m_tolmar.txt");
+    const RunResult r = run_tolmar(t.path, "d\nm\n0\n0\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(t / "images/d/m_tolmar.raw"), EARLIER_RASTER);
+    EXPECT_TRUE(fs::is_directory(t / "images/d/m_tolmar.txt"));
+}
+
+TEST(LostWork, ADescriptorThatCannotBeReadIsToldAndKept) {
+    TempDir t;
+    hills(t);
+    std::string prefix;
+    if (geteuid() == 0) {
+        chmod(t.path.c_str(), 0755);
+        chmod((t.path + "/images").c_str(), 0755);
+        chmod((t.path + "/images/d").c_str(), 0777);
+        if (run_command(t.path, "setpriv --reuid=65534 --regid=65534 --clear-groups test -x '" TOLMAR_EXE "'").status != 0)
+            GTEST_SKIP() << "cannot run tolmar as an ordinary user here";
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    chmod((t.path + "/images/d/m_m2.raw").c_str(), 0644);
+    chmod((t.path + "/images/d/m_m2.txt").c_str(), 0);
+    const RunResult r = run_command(t.path, prefix + "'" TOLMAR_EXE "'", "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Cannot read images/d/m_m2.txt: Permission denied"), std::string::npos) << r.out;
+    chmod((t.path + "/images/d/m_m2.txt").c_str(), 0644);
+    EXPECT_EQ(read_file(t / "images/d/m_m2.txt"), "16 16 2 0 0 30");
+    EXPECT_EQ(files_under(t), DEM_ONLY);
+}
+
+// ===================== Nothing outside the folder is touched =================
+
+TEST(OutsideTheFolder, ResultPathsThatAreLinksAreRefusedNotFollowed) {
+    const struct {
+        const char *link, *target;
+    } cases[] = {
+        {"images/d/m_tolmar.raw", "m_m2.raw"},                // the DEM itself
+        {"images/d/m_tolmar.txt", "../../outside.txt"},       // a file outside, dangling
+        {"images/d/m_tolmar.raw", "../../outside.raw"},       // a file outside that exists
+    };
+    for (const auto &c : cases) {
+        TempDir t;
+        hills(t);
+        write_file(t / "outside.raw", "outside");
+        const std::string dem = read_file(t / "images/d/m_m2.raw");
+        fs::create_symlink(c.target, t / c.link);
+        const RunResult r = run_tolmar(t.path, "d\nm\n0\n0\n1\nother\n0\n0\n8 8 10 90 4\n5\n");
+        EXPECT_EQ(r.status, 0) << c.link;
+        EXPECT_NE(r.out.find(std::string("Cannot use ") + c.link + ": it is a symbolic link"), std::string::npos) << r.out;
+        EXPECT_EQ(read_file(t / "images/d/m_m2.raw"), dem);
+        EXPECT_EQ(read_file(t / "outside.raw"), "outside");
+        EXPECT_FALSE(file_exists(t / "outside.txt"));
+        EXPECT_TRUE(file_exists(t / "images/d/other_tolmar.raw"));
+    }
+}
+
+TEST(OutsideTheFolder, DemFilesThatAreLinksAreRefused) {
+    {
+        TempDir t;
+        hills(t);
+        fs::remove(t / "images/d/m_m2.raw");
+        fs::create_symlink("/dev/zero", t / "images/d/m_m2.raw");
+        const RunResult r = run_command(t.path, "timeout 20 '" TOLMAR_EXE "'", "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("Cannot read images/d/m_m2.raw: it is a symbolic link"), std::string::npos) << r.out;
+    }
+    TempDir t;
+    hills(t, nullptr);
+    fs::create_symlink("../../made.txt", t / "images/d/m_m2.txt");
+    const RunResult r = run_tolmar(t.path, "d\nm\n0\n16\n16\n30\n0\n0\n0\n8 8 10 90 4\n5\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Cannot read images/d/m_m2.txt: it is a symbolic link"), std::string::npos) << r.out;
+    EXPECT_FALSE(file_exists(t / "made.txt"));
+}
+
+TEST(OutsideTheFolder, NamesWithControlCharactersAreRefused) {
+    TempDir t;
+    hills(t);
+    const RunResult r = run_tolmar(t.path, std::string("..\0x\nd\nm\0z\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n", 36));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Name refused: ..\\x00x is not a single name"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Name refused: m\\x00z is not a single name"), std::string::npos) << r.out;
+    EXPECT_EQ(files_under(t), WITH_RESULTS);
+}
+
+// ===================== Nothing hangs ========================================
+
+TEST(NoHang, FifosAndHugeRastersNeitherBlockNorCrawl) {
+    for (const char *fifo : {"images/d/m_m2.raw", "images/d/m_m2.txt"}) {
+        TempDir t;
+        hills(t);
+        fs::remove(t / fifo);
+        ASSERT_EQ(mkfifo((t / fifo).c_str(), 0644), 0);
+        const RunResult r = run_command(t.path, "timeout 20 '" TOLMAR_EXE "'", "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n");
+        EXPECT_EQ(r.status, 1) << fifo;
+        EXPECT_NE(r.out.find(std::string("Cannot read ") + fifo + ": it is not a regular file"), std::string::npos) << r.out;
+    }
+    // 4 GiB under a descriptor of one cell: the surplus is measured, not read.
+    TempDir t;
+    make_dem(t.path, "d", "m", false, {7}, "1 1 2 0 0 30");
+    fs::resize_file(t / "images/d/m_m2.raw", 4ULL << 30);
+    const RunResult r = run_command(t.path, "timeout 5 '" TOLMAR_EXE "'", "d\nm\n0\n0\n0\n0\n5\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("holds 2147483648 samples of 2 bytes, 1 expected"), std::string::npos) << r.out;
+}
+
+// ===================== True figures and the right words ======================
+
+TEST(Words, MemoryFiguresAreExactAndTypedSizesAreCheckedBeforeTheyAreWritten) {
+    TempDir t;
+    hills(t, "2147483647 2147483647 2 0 0 1");
+    RunResult r = run_tolmar(t.path, "d\nm\n0\n");
+    EXPECT_EQ(r.status, 1);
+    // (2^31 - 1)^2 cells of 2 + 1 bytes, in MB rounded up.
+    EXPECT_NE(r.out.find("its grids need 13835058042398 MB"), std::string::npos) << r.out;
+    TempDir u;
+    hills(u, nullptr);
+    r = run_tolmar(u.path, "d\nm\n0\n2147483647\n2147483647\n30\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(file_exists(u / "images/d/m_m2.txt"));
+}
+
+TEST(Words, AnswersAreReadWholeAndEchoedSafely) {
+    TempDir t;
+    hills(t);
+    // A number word beyond 4096 characters is refused, not cut to a prefix;
+    // a carriage return ends a line; a NUL is shown, not cut at.
+    const std::string answers = "d\nm\n0\n0\n0\n0\n" + std::string(4097, '0') + "5\n8\r8 10 x\r90 4\r" +
+                                std::string("20\0\n5\n", 6);
+    const RunResult r = run_tolmar(t.path, answers);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("not a whole number: 0000000000"), std::string::npos);
+    EXPECT_NE(r.out.find("not a whole number: x"), std::string::npos);
+    EXPECT_NE(r.out.find("not a whole number: 20\\x00"), std::string::npos) << r.out;
+    EXPECT_EQ(read_file(t / "images/d/m_tolmar.txt"), header_text(16, 16, 30) + record_text(1, 8, 8, 10, 90, 4));
+}
+
+TEST(Words, MessagesNameTheRightCause) {
+    TempDir t;
+    hills(t);
+    fs::remove(t / "images/d/m_m2.txt");
+    fs::create_directory(t / "images/d/m_m2.txt");
+    RunResult r = run_tolmar(t.path, "d\nm\n0\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Cannot read images/d/m_m2.txt: it is a folder"), std::string::npos) << r.out;
+    // Standard input that cannot be read is not an end of input.
+    TempDir u;
+    hills(u);
+    r = run_command(u.path, "sh -c \"'" TOLMAR_EXE "' < images\"");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Cannot read the answers (Is a directory): nothing is written"), std::string::npos) << r.out;
+}
+
+TEST(Words, CommandLine) {
+    TempDir t;
+    RunResult r = run_command(t.path, "'" TOLMAR_EXE "' --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("usage: tolmar"), 0u);
+    r = run_command(t.path, "'" TOLMAR_EXE "' --version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("tolmar "), 0u);
+    r = run_command(t.path, "'" TOLMAR_EXE "' images");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("unknown argument images"), std::string::npos);
+}
+
+TEST(Words, TheConsoleSaysWhatHappenedAndWhatIsValid) {
+    TempDir t;
+    hills(t);
+    const std::string answers = "d\nm\n0\n3\n0\n9\n0\n4\n0\n"  // result name 3, unit 9, background 4
+                                "2 2 10 90 4\n"                  // refused
+                                "9\n1\n8 8\n-1\n5\n";            // menu 9, a treatment, its repeat
+    RunResult r = run_tolmar(t.path, answers);
+    EXPECT_EQ(r.status, 0);
+    for (const char *said : {"3: answer 0 or 1", "9 is not a unit: answer 0, 1, 2 or 3",
+                             "4: answer 0 (white) or 1 (black)",
+                             "zone 4 in direction 90 fits reference points on lines 4 to 11 and columns 4 to 11",
+                             "9 is not on the menu: answer 0 to 5", "code 1 stamped on ",
+                             "code 2 stamped on ", "(a repeat of the last treatment)",
+                             "Written: images/d/m_tolmar.raw and images/d/m_tolmar.txt, 2 treatments"})
+        EXPECT_NE(r.out.find(said), std::string::npos) << said << "\n" << r.out;
+    EXPECT_EQ(r.out.find("is replaced"), std::string::npos);
+    r = run_tolmar(t.path, "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n");
+    EXPECT_NE(r.out.find("The result set images/d/m_tolmar.raw and images/d/m_tolmar.txt from an earlier run is replaced"),
+              std::string::npos);
+}
+
+// ===================== The terminal ==========================================
+
+TEST(Terminal, AnInterruptedKeyWaitAndALostTerminalLeaveThingsAsExitDoes) {
+    {
+        TempDir t;
+        hills(t);
+        Live run(t.path, true);
+        run.send("d\nother\n0\n");
+        ASSERT_TRUE(run.wait_for("No File  images/d/other_m2.raw")) << run.printed();
+        usleep(200000);  // the key wait has begun
+        run.signal(SIGINT);
+        EXPECT_EQ(run.finish(), 128 + SIGINT);
+        struct termios tio;
+        ASSERT_EQ(tcgetattr(run.terminal_fd(), &tio), 0);
+        EXPECT_TRUE((tio.c_lflag & ECHO) && (tio.c_lflag & ICANON)) << "the terminal was left without echo";
+    }
+    // The terminal goes away after a stamped treatment: the run ends as Exit.
+    const Results expected = reference_after(1);
+    TempDir t;
+    hills(t);
+    Live run(t.path, true);
+    run.send(session_upto(1));
+    ASSERT_TRUE(run.wait_for("5 ====> Exit")) << run.printed();
+    run.hang_up();
+    EXPECT_EQ(run.finish(), 128 + SIGHUP);
+    EXPECT_TRUE(results_of(t) == expected);
 }

@@ -153,6 +153,9 @@ int main(int argc, char **argv) {
         }
     }
     if (raster.empty()) return usage_error("needs the result raster RESULT.raw");
+    if (!crs.empty() && !place.origin)
+        return usage_error("--crs " + crs + " names the system of map coordinates, but without --origin X Y the "
+                           "coordinates are cells: give the origin too");
 
     std::string err;
     tools::Result r;
