@@ -11,7 +11,6 @@
 // from the input) its text up to a zero byte, then the answers.
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include <fstream>
 #include <string>
 
+#include "formats.h"
 #include "run.h"
 #include "state.h"
 
@@ -42,17 +42,6 @@ void put(const std::string &path, const std::string &bytes) {
 std::string get(const std::string &path) {
     std::ifstream f(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-// The first two numbers of a descriptor as the program reads them, or -1.
-long long leading_number(const std::string &text, size_t &at) {
-    while (at < text.size() && isspace(static_cast<unsigned char>(text[at]))) at++;
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-    if (at >= text.size() || !isdigit(static_cast<unsigned char>(text[at]))) return -1;
-    long long v = 0;
-    while (at < text.size() && isdigit(static_cast<unsigned char>(text[at])) && v < 1000000) v = v * 10 + (text[at++] - '0');
-    return negative ? -v : v;
 }
 
 void check(bool ok, const char *what) {
@@ -91,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         at++;
         // Sizes from the text are what the program will allocate: keep them
         // small (the descriptor reader has a fuzzer of its own).
-        size_t k = 0;
-        long long r = leading_number(descriptor, k), c = leading_number(descriptor, k);
+        const formats::Descriptor d = formats::parse_descriptor(descriptor);
+        const long long r = d.count > 0 ? d.field[0] : 0, c = d.count > 1 ? d.field[1] : 0;
         if (r > 64 || c > 64) return 0;
         rows = static_cast<int>(r);
         cols = static_cast<int>(c);
@@ -112,9 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
 
     for (auto &e : fs::directory_iterator("images/f")) fs::remove(e.path());
-    const std::string base = std::string("images/f/dem_") + (bits32 ? "m4" : "m2");
-    put(base + ".raw", raster);
-    if (mode != 2) put(base + ".txt", descriptor);
+    const int width = bits32 ? 4 : 2;
+    put(std::string("images/f/dem") + formats::dem_raster_suffix(width), raster);
+    if (mode != 2) put(std::string("images/f/dem") + formats::dem_descriptor_suffix(width), descriptor);
 
     reset_state();
     console.out = null_out;
@@ -135,17 +124,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const std::string name = e.path().filename().string();
         // A result file being written is named after it, with a leading dot
         // and a unique ending.
-        check(name[0] != '.' || (name.find("_tolmar.raw.") == std::string::npos &&
-                                 name.find("_tolmar.txt.") == std::string::npos),
+        check(name[0] != '.' || (name.find(std::string(formats::RESULT_RASTER_SUFFIX) + ".") == std::string::npos &&
+                                 name.find(std::string(formats::RESULT_LOG_SUFFIX) + ".") == std::string::npos),
               "a temporary file left behind");
-        if (name.size() < 11 || name.compare(name.size() - 11, 11, "_tolmar.raw") != 0) continue;
+        if (!formats::ends_with(name, formats::RESULT_RASTER_SUFFIX)) continue;
         results++;
         const std::string out = get(e.path().string());
-        const std::string log = get(e.path().string().substr(0, e.path().string().size() - 4) + ".txt");
+        const std::string log = get(formats::descriptor_path(e.path().string()));
         check(status == 0, "results left by a run that failed");
         check(out.size() == static_cast<size_t>(last_rows) * static_cast<size_t>(last_cols), "raster size");
-        size_t records = 0;
-        for (size_t p = log.find("\n code "); p != std::string::npos; p = log.find("\n code ", p + 1)) records++;
+        const formats::Descriptor header = formats::parse_descriptor(log);
+        std::vector<formats::Record> logged;
+        std::string err;
+        check(header.count == 6 && formats::parse_log(log.substr(header.end), logged, err), "a log that does not read back");
+        const size_t records = logged.size();
         for (int i = 0; i < last_rows; i++)
             for (int j = 0; j < last_cols; j++) {
                 const unsigned v = static_cast<unsigned char>(out[static_cast<size_t>(i) * last_cols + j]);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "corners.h"
 
@@ -80,27 +81,22 @@ long long first_true(long long lo, long long hi, Ok ok) {
 Fit reference_points_that_fit(int rows, int cols, int dir, int infl) {
     const CornerAngles a = corner_angles(dir);
     const int angles[4] = {a.lb, a.lt, a.rt, a.rb};
-    auto lowest = [&](long long p, bool row) {
-        int m = INT_MAX;
+    // The smallest and the largest row (or column) of the four corners.
+    auto extremes = [&](long long p, bool row) {
+        int lo = INT_MAX, hi = INT_MIN;
         for (int d : angles) {
             const Cell c = row ? corner(static_cast<int>(p), 0, infl, d) : corner(0, static_cast<int>(p), infl, d);
-            m = std::min(m, row ? c.i : c.j);
+            lo = std::min(lo, row ? c.i : c.j);
+            hi = std::max(hi, row ? c.i : c.j);
         }
-        return m;
-    };
-    auto highest = [&](long long p, bool row) {
-        int m = INT_MIN;
-        for (int d : angles) {
-            const Cell c = row ? corner(static_cast<int>(p), 0, infl, d) : corner(0, static_cast<int>(p), infl, d);
-            m = std::max(m, row ? c.i : c.j);
-        }
-        return m;
+        return std::make_pair(lo, hi);
     };
     Fit f;
     for (bool row : {true, false}) {
         const int size = row ? rows : cols;
-        const long long lo = first_true(INT_MIN, INT_MAX, [&](long long p) { return lowest(p, row) >= 0; });
-        const long long hi = first_true(INT_MIN, INT_MAX, [&](long long p) { return highest(p, row) > size - 1; }) - 1;
+        const long long lo = first_true(INT_MIN, INT_MAX, [&](long long p) { return extremes(p, row).first >= 0; });
+        const long long hi =
+            first_true(INT_MIN, INT_MAX, [&](long long p) { return extremes(p, row).second > size - 1; }) - 1;
         (row ? f.lo_i : f.lo_j) = static_cast<int>(std::min<long long>(lo, INT_MAX));
         (row ? f.hi_i : f.hi_j) = static_cast<int>(std::max<long long>(hi, INT_MIN));
     }

@@ -37,6 +37,11 @@ std::string descriptor_path(const std::string &raw_path) {
     return raw_path + ".txt";
 }
 
+std::string raster_path(const std::string &txt_path) {
+    if (ends_with(txt_path, ".txt")) return txt_path.substr(0, txt_path.size() - 4) + ".raw";
+    return txt_path + ".raw";
+}
+
 // ---- descriptors -----------------------------------------------------------
 
 namespace {

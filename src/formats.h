@@ -34,8 +34,10 @@ constexpr size_t LONGEST_SUFFIX = 11;
 bool ends_with(const std::string &s, const std::string &end);
 // 2 or 4 from a DEM raster's name (N_m2.raw, N_m4.raw), 0 for any other name.
 int dem_width_of_name(const std::string &raw_path);
-// The descriptor beside a raster: its final ".raw" becomes ".txt".
+// The descriptor beside a raster: its final ".raw" becomes ".txt"; and the
+// raster beside a descriptor or run log.
 std::string descriptor_path(const std::string &raw_path);
+std::string raster_path(const std::string &txt_path);
 
 // ---- descriptors -----------------------------------------------------------
 

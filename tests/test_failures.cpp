@@ -36,6 +36,20 @@ std::set<std::string> files_under(const TempDir &t) {
     return names;
 }
 
+// The command that runs tolmar in `t` as an ordinary user, for whom file
+// permissions hold (the superuser writes and reads anywhere): the folders
+// above the DEM's are opened to everyone, the DEM's folder gets `mode`.
+// Empty when no ordinary user can run it here.
+std::string as_ordinary_user(const TempDir &t, mode_t mode) {
+    chmod((t.path + "/images/d").c_str(), mode);
+    if (geteuid() != 0) return "'" TOLMAR_EXE "'";
+    chmod(t.path.c_str(), 0755);
+    chmod((t.path + "/images").c_str(), 0755);
+    const std::string user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    if (run_command(t.path, user + "test -x '" TOLMAR_EXE "'").status != 0) return "";
+    return user + "'" TOLMAR_EXE "'";
+}
+
 const std::set<std::string> DEM_ONLY = {"images/d/m_m2.raw", "images/d/m_m2.txt"};
 const std::set<std::string> WITH_RESULTS = {"images/d/m_m2.raw", "images/d/m_m2.txt", "images/d/m_tolmar.raw",
                                             "images/d/m_tolmar.txt"};
@@ -110,18 +124,9 @@ TEST(EndOfInput, EveryPrefixEndsTheRunAndKeepsWhatWasStamped) {
 TEST(Faults, DataFolderThatCannotBeWrittenEndsTheRunWithoutResults) {
     TempDir t;
     hills(t);
-    std::string prefix;
-    if (geteuid() == 0) {
-        // The superuser writes anywhere: the run drops to an ordinary user.
-        chmod(t.path.c_str(), 0755);
-        chmod((t.path + "/images").c_str(), 0755);
-        if (run_command(t.path, "setpriv --reuid=65534 --regid=65534 --clear-groups test -x '" TOLMAR_EXE "'")
-                .status != 0)
-            GTEST_SKIP() << "cannot run tolmar as an ordinary user here";
-        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    }
-    chmod((t.path + "/images/d").c_str(), 0555);
-    RunResult r = run_command(t.path, prefix + "'" TOLMAR_EXE "'", "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n");
+    const std::string tolmar = as_ordinary_user(t, 0555);
+    if (tolmar.empty()) GTEST_SKIP() << "cannot run tolmar as an ordinary user here";
+    RunResult r = run_command(t.path, tolmar, "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("\n\n\tCannot create images/d/m_tolmar.raw: Permission denied\n"), std::string::npos) << r.out;
     EXPECT_EQ(files_under(t), DEM_ONLY);
@@ -365,18 +370,11 @@ TEST(LostWork, FilesThisRunDidNotMakeAreNeverRemoved) {
 TEST(LostWork, ADescriptorThatCannotBeReadIsToldAndKept) {
     TempDir t;
     hills(t);
-    std::string prefix;
-    if (geteuid() == 0) {
-        chmod(t.path.c_str(), 0755);
-        chmod((t.path + "/images").c_str(), 0755);
-        chmod((t.path + "/images/d").c_str(), 0777);
-        if (run_command(t.path, "setpriv --reuid=65534 --regid=65534 --clear-groups test -x '" TOLMAR_EXE "'").status != 0)
-            GTEST_SKIP() << "cannot run tolmar as an ordinary user here";
-        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    }
+    const std::string tolmar = as_ordinary_user(t, 0777);
+    if (tolmar.empty()) GTEST_SKIP() << "cannot run tolmar as an ordinary user here";
     chmod((t.path + "/images/d/m_m2.raw").c_str(), 0644);
     chmod((t.path + "/images/d/m_m2.txt").c_str(), 0);
-    const RunResult r = run_command(t.path, prefix + "'" TOLMAR_EXE "'", "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n");
+    const RunResult r = run_command(t.path, tolmar, "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("Cannot read images/d/m_m2.txt: Permission denied"), std::string::npos) << r.out;
     chmod((t.path + "/images/d/m_m2.txt").c_str(), 0644);

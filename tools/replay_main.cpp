@@ -87,8 +87,8 @@ int main(int argc, char **argv) {
     if (type.empty()) {
         const bool m2 = exists(dem_file(2, true)), m4 = exists(dem_file(4, true));
         if (m2 == m4)
-            return usage_error(m2 ? "both " + dem + "_m2.raw and " + dem + "_m4.raw exist: give --type"
-                                  : "no DEM " + dem + "_m2.raw or " + dem + "_m4.raw beside the log: give --dem (and --type)");
+            return usage_error(m2 ? "both " + dem + formats::dem_raster_suffix(2) + " and " + dem + formats::dem_raster_suffix(4) + " exist: give --type"
+                                  : "no DEM " + dem + formats::dem_raster_suffix(2) + " or " + dem + formats::dem_raster_suffix(4) + " beside the log: give --dem (and --type)");
         type = m2 ? "0" : "1";
     }
 
@@ -103,7 +103,7 @@ int main(int argc, char **argv) {
 
     if (background.empty()) {
         std::string raw;
-        const std::string raw_path = log_path.substr(0, log_path.size() - 4) + ".raw";
+        const std::string raw_path = formats::raster_path(log_path);
         if (!formats::read_file(raw_path, raw, why)) return usage_error("cannot read " + raw_path + ": give --background");
         background = raw.find('\xff') != std::string::npos ? "white" : "black";
     }
