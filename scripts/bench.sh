@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # bench.sh: builds tolmar as released and runs its benchmarks: treatment time
-# over raster sizes, loading time beside a plain read of the same file, and
-# the grids' memory per cell. Needs about 8 GB of memory and 600 MB of
-# temporary disk. Extra arguments go to the benchmark (e.g.
+# over raster sizes and directions, loading time beside a plain read of the
+# same file with the memory a cell costs, then tolmar-import beside
+# gdal_translate on a 20,000 x 20,000 GeoTIFF. Needs about 4 GB of memory and
+# 5 GB of temporary disk. Extra arguments go to both benchmark programs (e.g.
 # --benchmark_filter=Treatment).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar_bench >/dev/null
-build/tolmar_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true "$@"
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar_bench tolmar_bench_import >/dev/null
+build/tolmar_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
+build/tolmar_bench_import "$@"

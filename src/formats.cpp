@@ -32,10 +32,19 @@ int dem_width_of_name(const std::string &raw_path) {
     return 0;
 }
 
-std::string descriptor_path(const std::string &raw_path) {
-    if (ends_with(raw_path, ".raw")) return raw_path.substr(0, raw_path.size() - 4) + ".txt";
-    return raw_path + ".txt";
+
+namespace {
+
+std::string with_ending(const std::string &raw_path, const char *ending) {
+    return (ends_with(raw_path, ".raw") ? raw_path.substr(0, raw_path.size() - 4) : raw_path) + ending;
 }
+
+}  // namespace
+
+std::string sidecar_path(const std::string &raw_path) { return with_ending(raw_path, ".vrt"); }
+std::string filled_path(const std::string &raw_path) { return with_ending(raw_path, ".filled.tif"); }
+
+std::string descriptor_path(const std::string &raw_path) { return with_ending(raw_path, ".txt"); }
 
 std::string raster_path(const std::string &txt_path) {
     if (ends_with(txt_path, ".txt")) return txt_path.substr(0, txt_path.size() - 4) + ".raw";

@@ -34,6 +34,14 @@ constexpr size_t LONGEST_SUFFIX = 11;
 bool ends_with(const std::string &s, const std::string &end);
 // 2 or 4 from a DEM raster's name (N_m2.raw, N_m4.raw), 0 for any other name.
 int dem_width_of_name(const std::string &raw_path);
+// Beside a DEM imported by tolmar-import, files GDAL reads:
+//
+//   D/N_m2.vrt, D/N_m4.vrt     the DEM's georeference: a VRT over its raster
+//   D/N_m2.filled.tif          the cells that were nodata and were filled (1)
+//   D/R_tolmar.vrt             the result raster georeferenced, by tolmar-export
+std::string sidecar_path(const std::string &raw_path);  // ".raw" becomes ".vrt"
+std::string filled_path(const std::string &raw_path);   // ".raw" becomes ".filled.tif"
+
 // The descriptor beside a raster: its final ".raw" becomes ".txt"; and the
 // raster beside a descriptor or run log.
 std::string descriptor_path(const std::string &raw_path);

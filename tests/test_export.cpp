@@ -3,6 +3,7 @@
 // back, and every error of its arguments and files.
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <set>
 #include <sstream>
@@ -103,98 +104,7 @@ TEST(Chain, RandomCellSetsAreCoveredExactlyOnce) {
 
 namespace {
 
-// A minimal JSON reader, enough to read the export back.
-struct Json {
-    enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
-    double number = 0;
-    std::string text;
-    std::vector<Json> items;
-    std::map<std::string, Json> members;
-    const Json &operator[](const std::string &k) const { return members.at(k); }
-    const Json &operator[](size_t k) const { return items.at(k); }
-};
-
-struct JsonReader {
-    const std::string &s;
-    size_t at = 0;
-    void space() {
-        while (at < s.size() && isspace(static_cast<unsigned char>(s[at]))) at++;
-    }
-    void expect(char c) {
-        space();
-        if (at >= s.size() || s[at] != c) throw std::runtime_error(std::string("expected ") + c + " at " + std::to_string(at));
-        at++;
-    }
-    std::string string() {
-        expect('"');
-        std::string out;
-        while (s.at(at) != '"') {
-            if (s[at] == '\\') {
-                at++;
-                if (s.at(at) == 'u') {
-                    out += static_cast<char>(std::stoi(s.substr(at + 1, 4), nullptr, 16));
-                    at += 4;
-                } else {
-                    out += s[at];
-                }
-            } else {
-                out += s[at];
-            }
-            at++;
-        }
-        at++;
-        return out;
-    }
-    Json value() {
-        space();
-        Json j;
-        char c = s.at(at);
-        if (c == '{') {
-            j.kind = Json::Object;
-            at++;
-            space();
-            if (s.at(at) == '}') return at++, j;
-            do {
-                std::string key = string();
-                expect(':');
-                j.members[key] = value();
-                space();
-            } while (s.at(at++) == ',');
-            if (s[at - 1] != '}') throw std::runtime_error("unclosed object");
-        } else if (c == '[') {
-            j.kind = Json::Array;
-            at++;
-            space();
-            if (s.at(at) == ']') return at++, j;
-            do {
-                j.items.push_back(value());
-                space();
-            } while (s.at(at++) == ',');
-            if (s[at - 1] != ']') throw std::runtime_error("unclosed array");
-        } else if (c == '"') {
-            j.kind = Json::String;
-            j.text = string();
-        } else if (s.compare(at, 4, "true") == 0 || s.compare(at, 5, "false") == 0 || s.compare(at, 4, "null") == 0) {
-            j.kind = s[at] == 'n' ? Json::Null : Json::Bool;
-            j.number = s[at] == 't';
-            at += s[at] == 'f' ? 5 : 4;
-        } else {
-            j.kind = Json::Number;
-            size_t used = 0;
-            j.number = std::stod(s.substr(at), &used);
-            at += used;
-        }
-        return j;
-    }
-};
-
-Json parse_json(const std::string &text) {
-    JsonReader r{text};
-    Json j = r.value();
-    r.space();
-    if (r.at != text.size()) throw std::runtime_error("trailing text");
-    return j;
-}
+using Json = nlohmann::json;
 
 const std::string EXPORT = std::string("'") + TOLMAR_EXPORT + "'";
 
@@ -253,38 +163,38 @@ TEST(Export, GeoJsonHasOneFeaturePerTreatmentWithItsChainedTrace) {
     result_set(t);
     RunResult r = run_command(t.path, EXPORT + " r_tolmar.raw --origin 1000 5000 --crs EPSG:32616");
     ASSERT_EQ(r.status, 0) << r.out;
-    Json doc = parse_json(r.out.substr(0, r.out.rfind('}') + 1));
-    EXPECT_EQ(doc["type"].text, "FeatureCollection");
-    EXPECT_EQ(doc["crs"]["properties"]["name"].text, "urn:ogc:def:crs:EPSG::32616");
-    ASSERT_EQ(doc["features"].items.size(), 2u);
+    Json doc = Json::parse(r.out.substr(0, r.out.rfind('}') + 1));
+    EXPECT_EQ(doc["type"], "FeatureCollection");
+    EXPECT_EQ(doc["crs"]["properties"]["name"], "urn:ogc:def:crs:EPSG::32616");
+    ASSERT_EQ(doc["features"].size(), 2u);
     const Json &f1 = doc["features"][0], &f2 = doc["features"][1];
-    EXPECT_EQ(f1["properties"]["code"].number, 1);
-    EXPECT_EQ(f1["properties"]["line"].number, 3);
-    EXPECT_EQ(f1["properties"]["column"].number, 4);
-    EXPECT_EQ(f1["properties"]["dip"].number, 10);
-    EXPECT_EQ(f1["properties"]["dip_direction"].number, 0);
-    EXPECT_EQ(f1["properties"]["influence_zone"].number, 5);
-    EXPECT_EQ(f1["properties"]["ref_x"].number, 1000 + 4.5 * 30);
-    EXPECT_EQ(f2["properties"]["dip_direction"].number, 225);
-    EXPECT_EQ(f1["geometry"]["type"].text, "MultiLineString");
+    EXPECT_EQ(f1["properties"]["code"], 1);
+    EXPECT_EQ(f1["properties"]["line"], 3);
+    EXPECT_EQ(f1["properties"]["column"], 4);
+    EXPECT_EQ(f1["properties"]["dip"], 10);
+    EXPECT_EQ(f1["properties"]["dip_direction"], 0);
+    EXPECT_EQ(f1["properties"]["influence_zone"], 5);
+    EXPECT_EQ(f1["properties"]["ref_x"], 1000 + 4.5 * 30);
+    EXPECT_EQ(f2["properties"]["dip_direction"], 225);
+    EXPECT_EQ(f1["geometry"]["type"], "MultiLineString");
     // Code 1: one straight line of nine centres, west to east.
     const Json &line1 = f1["geometry"]["coordinates"];
-    ASSERT_EQ(line1.items.size(), 1u);
-    ASSERT_EQ(line1[0].items.size(), 9u);
-    EXPECT_EQ(line1[0][0][0].number, 1045);
-    EXPECT_EQ(line1[0][0][1].number, 5000 - 3.5 * 30);
+    ASSERT_EQ(line1.size(), 1u);
+    ASSERT_EQ(line1[0].size(), 9u);
+    EXPECT_EQ(line1[0][0][0], 1045);
+    EXPECT_EQ(line1[0][0][1], 5000 - 3.5 * 30);
     // Code 2: the ring, closed, and the lone cell as a line of two equal points.
     const Json &lines2 = f2["geometry"]["coordinates"];
-    ASSERT_EQ(lines2.items.size(), 2u);
-    const Json &ring = lines2[0].items.size() == 9 ? lines2[0] : lines2[1];
-    const Json &lone = lines2[0].items.size() == 9 ? lines2[1] : lines2[0];
-    ASSERT_EQ(ring.items.size(), 9u);
-    EXPECT_EQ(ring[0][0].number, ring[8][0].number);
-    EXPECT_EQ(ring[0][1].number, ring[8][1].number);
-    ASSERT_EQ(lone.items.size(), 2u);
-    EXPECT_EQ(lone[0][0].number, 1000 + 10.5 * 30);
-    EXPECT_EQ(lone[1][0].number, lone[0][0].number);
-    EXPECT_EQ(lone[1][1].number, lone[0][1].number);
+    ASSERT_EQ(lines2.size(), 2u);
+    const Json &ring = lines2[0].size() == 9 ? lines2[0] : lines2[1];
+    const Json &lone = lines2[0].size() == 9 ? lines2[1] : lines2[0];
+    ASSERT_EQ(ring.size(), 9u);
+    EXPECT_EQ(ring[0][0], ring[8][0]);
+    EXPECT_EQ(ring[0][1], ring[8][1]);
+    ASSERT_EQ(lone.size(), 2u);
+    EXPECT_EQ(lone[0][0], 1000 + 10.5 * 30);
+    EXPECT_EQ(lone[1][0], lone[0][0]);
+    EXPECT_EQ(lone[1][1], lone[0][1]);
 }
 
 TEST(Export, GeoJsonWithoutOriginSaysItsCoordinatesAreCells) {
@@ -292,11 +202,11 @@ TEST(Export, GeoJsonWithoutOriginSaysItsCoordinatesAreCells) {
     result_set(t);
     RunResult r = run_command(t.path, EXPORT + " r_tolmar.raw -o out.geojson");
     ASSERT_EQ(r.status, 0);
-    Json doc = parse_json(read_file(t / "out.geojson"));
-    EXPECT_NE(doc["tolmar_coordinates"].text.find("cell units"), std::string::npos);
-    EXPECT_EQ(doc["features"][0]["geometry"]["coordinates"][0][0][0].number, 1.5);
-    EXPECT_EQ(doc["features"][0]["geometry"]["coordinates"][0][0][1].number, -3.5);
-    EXPECT_EQ(doc.members.count("crs"), 0u);
+    Json doc = Json::parse(read_file(t / "out.geojson"));
+    EXPECT_NE(doc["tolmar_coordinates"].get<std::string>().find("cell units"), std::string::npos);
+    EXPECT_EQ(doc["features"][0]["geometry"]["coordinates"][0][0][0], 1.5);
+    EXPECT_EQ(doc["features"][0]["geometry"]["coordinates"][0][0][1], -3.5);
+    EXPECT_EQ(doc.count("crs"), 0u);
 }
 
 TEST(Export, ArgumentErrors) {

@@ -1,20 +1,28 @@
-// export_main.cpp: tolmar-export, the traces of a run as GeoJSON lines or as
-// CSV points, with each treatment's parameters, for a GIS:
-// tolmar-export RESULT.raw [--origin X Y] [--crs EPSG:NNNN] [--format geojson|csv] [-o OUT]
+// export_main.cpp: tolmar-export, the traces of a run for a GIS: GeoJSON
+// lines or CSV points with each treatment's values, or the coded result
+// raster itself as a georeferenced VRT with the preview's colours:
+// tolmar-export RESULT.raw [--format geojson|csv|vrt] [--dem DEM.raw]
+//               [--origin X Y] [--crs EPSG:NNNN] [-o OUT]
+#include <ogr_spatialref.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "chain.h"
+#include "georef.h"
 #include "resultset.h"
 
 namespace {
 
 const char USAGE[] =
-    "usage: tolmar-export RESULT.raw [--origin X Y] [--crs EPSG:NNNN] [--format geojson|csv] [-o OUT]\n"
+    "usage: tolmar-export RESULT.raw [--format geojson|csv|vrt] [--dem DEM.raw]\n"
+    "                     [--origin X Y] [--crs EPSG:NNNN] [-o OUT]\n"
     "\n"
     "Writes the traces of a tolmar run for a GIS. RESULT.raw is the result\n"
     "raster R_tolmar.raw; its descriptor and run log R_tolmar.txt lie beside it.\n"
@@ -24,12 +32,23 @@ const char USAGE[] =
     "                    their eight neighbours, each at its centre (a lone cell\n"
     "                    is a line of two equal points), with the code, reference\n"
     "                    point, dip, dip direction and influence zone\n"
-    "  --format csv      one row per trace cell: code,row,column,x,y\n"
+    "  --format csv      one row per trace cell: code,row,column,x,y (and filled)\n"
+    "  --format vrt      the result raster for a GIS, georeferenced, its\n"
+    "                    background as nodata and the preview's colours as its\n"
+    "                    colour table (default OUT: R_tolmar.vrt beside it)\n"
+    "  --dem DEM.raw     the run's DEM (default: the DEM file set of the result's\n"
+    "                    size in its folder). A DEM imported by tolmar-import\n"
+    "                    places the traces on the map by itself, and its cells\n"
+    "                    filled in place of nodata are left out of the lines\n"
+    "                    (counted as cells_over_filled_ground) and flagged in CSV\n"
     "  --origin X Y      map coordinates of the outer top-left corner of cell\n"
     "                    (0, 0): x = X + (column + 0.5) * pixel size,\n"
-    "                    y = Y - (row + 0.5) * pixel size, north up. Without it,\n"
-    "                    x = column + 0.5 and y = -(row + 0.5), in cells\n"
-    "  --crs EPSG:NNNN   the coordinate system of X and Y, named in the GeoJSON\n"
+    "                    y = Y - (row + 0.5) * pixel size, north up. With no\n"
+    "                    origin and no georeferenced DEM, x = column + 0.5 and\n"
+    "                    y = -(row + 0.5), in cells\n"
+    "  --crs EPSG:NNNN   the coordinate system of the map coordinates (a DEM's\n"
+    "                    own is used when it has an EPSG code; GeoJSON of one\n"
+    "                    without is written in longitude and latitude)\n"
     "  -o OUT            the file to write (default: standard output)\n"
     "  -h, --help        this text\n";
 
@@ -39,7 +58,7 @@ int failure(const std::string &what) { return tools::failure("tolmar-export", wh
 // The shortest text that reads back as the same double.
 std::string num(double v) {
     char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);
 }
 
@@ -49,77 +68,96 @@ bool parse_double(const char *s, double &out) {
     return end != s && *end == '\0' && std::isfinite(out);
 }
 
+// Where a cell's centre lies: in cells, on the map, or (a map system
+// without an EPSG code, for GeoJSON) in longitude and latitude.
 struct Place {
-    bool origin = false;
-    double x0 = 0, y0 = 0, pix = 1;
-    double x(int column) const { return origin ? x0 + (column + 0.5) * pix : column + 0.5; }
-    double y(int row) const { return origin ? y0 - (row + 0.5) * pix : -(row + 0.5); }
+    tools::Georef g;            // known: map coordinates
+    std::string crs;            // EPSG:NNNN of the map coordinates, or ""
+    std::string how;            // said in the output
+    std::unique_ptr<OGRCoordinateTransformation> to_lonlat;
+
+    void at(const Cell &c, double &x, double &y) const {
+        if (!g.known) {
+            x = c.j + 0.5;
+            y = -(c.i + 0.5);
+            return;
+        }
+        x = g.x(c.j);
+        y = g.y(c.i);
+        if (to_lonlat) to_lonlat->Transform(1, &x, &y);
+    }
 };
 
-std::string json_string(const std::string &s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char esc[8];
-            snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+nlohmann::json point(const Place &p, const Cell &c) {
+    double x, y;
+    p.at(c, x, y);
+    return {x, y};
 }
 
-std::string point(const Place &p, const tools::Cell &c) { return "[" + num(p.x(c.j)) + ", " + num(p.y(c.i)) + "]"; }
-
-std::string geojson(const tools::Result &r, const std::vector<std::vector<tools::Cell>> &by_code, const Place &p,
-                    const std::string &name, const std::string &crs) {
-    std::string out = "{\n\"type\": \"FeatureCollection\",\n\"name\": " + json_string(name) + ",\n";
-    if (!crs.empty())
-        out += "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"urn:ogc:def:crs:EPSG::" + crs.substr(5) +
-               "\"}},\n";
-    out += "\"tolmar_coordinates\": " +
-           json_string(p.origin ? "map: x = " + num(p.x0) + " + (column + 0.5) * " + num(p.pix) + ", y = " + num(p.y0) +
-                                      " - (row + 0.5) * " + num(p.pix)
-                                : "cell units, no origin given: x = column + 0.5, y = -(row + 0.5)") +
-           ",\n\"features\": [\n";
-    for (size_t k = 0; k < r.records.size(); k++) {
-        const tools::Record &rec = r.records[k];
-        out += "{\"type\": \"Feature\", \"properties\": {\"code\": " + std::to_string(rec.code) +
-               ", \"line\": " + std::to_string(rec.line) + ", \"column\": " + std::to_string(rec.column) +
-               ", \"ref_x\": " + num(p.x(rec.column)) + ", \"ref_y\": " + num(p.y(rec.line)) +
-               ", \"dip\": " + std::to_string(rec.dip) + ", \"dip_direction\": " + std::to_string(rec.direction) +
-               ", \"influence_zone\": " + std::to_string(rec.zone) +
-               "}, \"geometry\": {\"type\": \"MultiLineString\", \"coordinates\": [";
-        bool first_line = true;
-        for (const tools::Line &line : tools::chain(by_code[static_cast<size_t>(rec.code)])) {
-            out += first_line ? "[" : ", [";
-            first_line = false;
-            for (size_t c = 0; c < line.size(); c++) out += (c ? ", " : "") + point(p, line[c]);
+nlohmann::ordered_json geojson(const tools::Result &r, const std::vector<std::vector<Cell>> &by_code,
+                               const std::vector<uint8_t> &filled, const Place &p, const std::string &name) {
+    nlohmann::ordered_json out;
+    out["type"] = "FeatureCollection";
+    out["name"] = name;
+    if (!p.crs.empty() && !p.to_lonlat)
+        out["crs"] = {{"type", "name"}, {"properties", {{"name", "urn:ogc:def:crs:EPSG::" + p.crs.substr(5)}}}};
+    out["tolmar_coordinates"] = p.how;
+    out["features"] = nlohmann::json::array();
+    for (const tools::Record &rec : r.records) {
+        std::vector<Cell> real;
+        long long over_filled = 0;
+        for (const Cell &c : by_code[static_cast<size_t>(rec.code)]) {
+            if (!filled.empty() && filled[static_cast<size_t>(c.i) * static_cast<size_t>(r.cols) + static_cast<size_t>(c.j)]) over_filled++;
+            else real.push_back(c);
+        }
+        nlohmann::json lines = nlohmann::json::array();
+        for (const tools::Line &line : tools::chain(real)) {
+            nlohmann::json coords = nlohmann::json::array();
+            for (const Cell &c : line) coords.push_back(point(p, c));
             // A line needs two positions: a lone cell is a line of length zero.
-            if (line.size() == 1) out += ", " + point(p, line[0]);
-            out += "]";
+            if (line.size() == 1) coords.push_back(point(p, line[0]));
+            lines.push_back(coords);
         }
-        out += std::string("]}}") + (k + 1 < r.records.size() ? "," : "") + "\n";
+        Cell ref{rec.line, rec.column};
+        double rx, ry;
+        p.at(ref, rx, ry);
+        nlohmann::ordered_json props = {{"code", rec.code},   {"line", rec.line}, {"column", rec.column},
+                                        {"ref_x", rx},        {"ref_y", ry},      {"dip", rec.dip},
+                                        {"dip_direction", rec.direction}, {"influence_zone", rec.zone}};
+        if (!filled.empty()) props["cells_over_filled_ground"] = over_filled;
+        out["features"].push_back({{"type", "Feature"}, {"properties", props},
+                                   {"geometry", {{"type", "MultiLineString"}, {"coordinates", lines}}}});
     }
-    return out + "]\n}\n";
+    return out;
 }
 
-std::string csv(const std::vector<std::vector<tools::Cell>> &by_code, const Place &p) {
-    std::string out = "code,row,column,x,y\n";
+std::string csv(const std::vector<std::vector<Cell>> &by_code, const std::vector<uint8_t> &filled, int cols,
+                const Place &p) {
+    std::string out = filled.empty() ? "code,row,column,x,y\n" : "code,row,column,x,y,filled\n";
     for (int code = 1; code <= 250; code++)
-        for (const tools::Cell &c : by_code[static_cast<size_t>(code)])
-            out += std::to_string(code) + "," + std::to_string(c.i) + "," + std::to_string(c.j) + "," +
-                   num(p.x(c.j)) + "," + num(p.y(c.i)) + "\n";
+        for (const Cell &c : by_code[static_cast<size_t>(code)]) {
+            double x, y;
+            p.at(c, x, y);
+            out += std::to_string(code) + "," + std::to_string(c.i) + "," + std::to_string(c.j) + "," + num(x) + "," + num(y);
+            if (!filled.empty())
+                out += filled[static_cast<size_t>(c.i) * static_cast<size_t>(cols) + static_cast<size_t>(c.j)] ? ",1" : ",0";
+            out += "\n";
+        }
     return out;
+}
+
+bool valid_crs(const std::string &crs) {
+    bool ok = crs.size() > 5 && crs.size() <= 11 && crs.compare(0, 5, "EPSG:") == 0;
+    for (size_t c = 5; ok && c < crs.size(); c++) ok = crs[c] >= '0' && crs[c] <= '9';
+    return ok;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::string raster, format = "geojson", out_path, crs;
-    Place place;
+    std::string raster, format = "geojson", out_path, crs, dem;
+    bool origin = false;
+    double x0 = 0, y0 = 0;
     for (int k = 1; k < argc; k++) {
         const std::string a = argv[k];
         if (a == "-h" || a == "--help") {
@@ -127,23 +165,17 @@ int main(int argc, char **argv) {
             return 0;
         }
         if (a == "--origin") {
-            if (k + 2 >= argc || !parse_double(argv[k + 1], place.x0) || !parse_double(argv[k + 2], place.y0))
+            if (k + 2 >= argc || !parse_double(argv[k + 1], x0) || !parse_double(argv[k + 2], y0))
                 return usage_error("--origin needs two numbers, X and Y");
-            place.origin = true;
+            origin = true;
             k += 2;
-        } else if (a == "--crs") {
-            if (k + 1 >= argc) return usage_error("--crs needs a value such as EPSG:32616");
-            crs = argv[++k];
-            bool ok = crs.size() > 5 && crs.size() <= 11 && crs.compare(0, 5, "EPSG:") == 0;
-            for (size_t c = 5; ok && c < crs.size(); c++) ok = crs[c] >= '0' && crs[c] <= '9';
-            if (!ok) return usage_error("--crs takes EPSG: and a number, such as EPSG:32616, not " + crs);
-        } else if (a == "--format") {
-            if (k + 1 >= argc) return usage_error("--format needs geojson or csv");
-            format = argv[++k];
-            if (format != "geojson" && format != "csv") return usage_error("--format takes geojson or csv, not " + format);
-        } else if (a == "-o") {
-            if (k + 1 >= argc) return usage_error("-o needs a file name");
-            out_path = argv[++k];
+        } else if (a == "--crs" || a == "--format" || a == "-o" || a == "--dem") {
+            if (k + 1 >= argc) return usage_error(a + " needs a value");
+            const std::string v = argv[++k];
+            if (a == "--crs" && !valid_crs(v)) return usage_error("--crs takes EPSG: and a number, such as EPSG:32616, not " + v);
+            if (a == "--format" && v != "geojson" && v != "csv" && v != "vrt")
+                return usage_error("--format takes geojson, csv or vrt, not " + v);
+            (a == "--crs" ? crs : a == "--format" ? format : a == "-o" ? out_path : dem) = v;
         } else if (a.size() > 1 && a[0] == '-') {
             return usage_error("unknown option " + a);
         } else if (raster.empty()) {
@@ -153,9 +185,6 @@ int main(int argc, char **argv) {
         }
     }
     if (raster.empty()) return usage_error("needs the result raster RESULT.raw");
-    if (!crs.empty() && !place.origin)
-        return usage_error("--crs " + crs + " names the system of map coordinates, but without --origin X Y the "
-                           "coordinates are cells: give the origin too");
 
     std::string err;
     tools::Result r;
@@ -164,24 +193,98 @@ int main(int argc, char **argv) {
         if (r.records[k].code != static_cast<int>(k) + 1)
             return failure(formats::descriptor_path(raster) + ": record " + std::to_string(k + 1) + " has code " +
                            std::to_string(r.records[k].code) + "; the codes of a run log are 1, 2, 3, ...");
-    const std::vector<std::vector<tools::Cell>> by_code = tools::cells_by_code(r.cells, r.rows, r.cols);
+    const std::vector<std::vector<Cell>> by_code = tools::cells_by_code(r.cells, r.rows, r.cols);
     for (size_t code = r.records.size() + 1; code <= 250; code++)
         if (!by_code[code].empty())
             return failure(raster + ": cells hold code " + std::to_string(code) + ", which has no record in " +
                            formats::descriptor_path(raster));
-    if (place.origin) {
+
+    // The DEM: named, or the one beside the result when there is exactly one.
+    if (dem.empty()) {
+        std::string quiet;
+        dem = tools::dem_beside(raster, r.rows, r.cols, quiet);
+    }
+    tools::Georef dem_place;
+    std::vector<uint8_t> filled;
+    if (!dem.empty() && (!tools::read_georef(dem, r.rows, r.cols, dem_place, err) ||
+                         !tools::read_filled(dem, r.rows, r.cols, filled, err)))
+        return failure(err);
+
+    Place place;
+    if (origin) {
         if (r.pix_size <= 0)
             return failure(formats::descriptor_path(raster) + " gives pixel size " + std::to_string(r.pix_size) +
                            ": map coordinates need one above 0");
-        place.pix = r.pix_size;
+        place.g.known = true;
+        const double gt[6] = {x0, static_cast<double>(r.pix_size), 0, y0, 0, -static_cast<double>(r.pix_size)};
+        std::copy(gt, gt + 6, place.g.gt);
+        place.crs = crs;
+        if (!crs.empty()) {
+            OGRSpatialReference srs;
+            if (srs.SetFromUserInput(crs.c_str()) != OGRERR_NONE) return usage_error("--crs " + crs + " is not a system GDAL knows");
+            char *wkt = nullptr;
+            srs.exportToWkt(&wkt);
+            place.g.wkt = wkt;
+            CPLFree(wkt);
+        }
+        place.how = "map: x = " + num(x0) + " + (column + 0.5) * " + std::to_string(r.pix_size) + ", y = " + num(y0) +
+                    " - (row + 0.5) * " + std::to_string(r.pix_size);
+    } else if (dem_place.known) {
+        place.g = dem_place;
+        place.crs = crs.empty() ? dem_place.crs : crs;
+        place.how = "map, from the georeference of " + formats::sidecar_path(dem) + ": cell centres";
+        if (format == "geojson" && place.crs.empty() && !dem_place.wkt.empty()) {
+            // GeoJSON names a system by its EPSG code; one without goes as longitude and latitude.
+            OGRSpatialReference from, lonlat;
+            from.importFromWkt(dem_place.wkt.c_str());
+            from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+            lonlat.SetWellKnownGeogCS("WGS84");
+            lonlat.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+            place.to_lonlat.reset(OGRCreateCoordinateTransformation(&from, &lonlat));
+            if (!place.to_lonlat) return failure("cannot turn the coordinates of " + formats::sidecar_path(dem) + " into longitude and latitude");
+            place.how += ", turned into WGS 84 longitude and latitude (the system has no EPSG code)";
+            fprintf(stderr, "tolmar-export: %s has no EPSG code: the GeoJSON is in WGS 84 longitude and latitude\n",
+                    formats::sidecar_path(dem).c_str());
+        }
+    } else if (!crs.empty()) {
+        return usage_error("--crs " + crs + " names the system of map coordinates, but without --origin X Y the "
+                           "coordinates are cells: give the origin too");
     } else {
+        place.how = "cell units, no origin given: x = column + 0.5, y = -(row + 0.5)";
         fprintf(stderr, "tolmar-export: no --origin: coordinates are in cells, x = column + 0.5, y = -(row + 0.5)\n");
+    }
+    if (!filled.empty())
+        fprintf(stderr, "tolmar-export: trace cells over ground filled in place of nodata are %s\n",
+                format == "geojson" ? "left out of the lines and counted" : "flagged");
+
+    if (format == "vrt") {
+        if (!place.g.known) return failure("no georeference: give --origin X Y (and --crs), or import the DEM with tolmar-import");
+        const std::string out = out_path.empty() ? formats::sidecar_path(raster) : out_path;
+        uint8_t background = 0;
+        for (uint8_t c : r.cells)
+            if (c == 255) background = 255;
+        if (!tools::write_result_vrt(out, raster, r.rows, r.cols, background, place.g, err)) return failure(err);
+        return 0;
     }
 
     std::string name = raster.substr(raster.find_last_of('/') + 1);
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".raw") == 0) name.resize(name.size() - 4);
-    const std::string text = format == "csv" ? csv(by_code, place) : geojson(r, by_code, place, name, crs);
-
+    if (formats::ends_with(name, ".raw")) name.resize(name.size() - 4);
+    std::string text;
+    if (format == "csv") {
+        text = csv(by_code, filled, r.cols, place);
+    } else {
+        // One member a line, one feature a line.
+        const nlohmann::ordered_json j = geojson(r, by_code, filled, place, name);
+        text = "{\n";
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            if (it.key() == "features") continue;
+            text += nlohmann::json(it.key()).dump() + ": " + it.value().dump() + ",\n";
+        }
+        text += "\"features\": [\n";
+        for (size_t k = 0; k < j["features"].size(); k++)
+            text += j["features"][k].dump() + (k + 1 < j["features"].size() ? ",\n" : "\n");
+        text += "]\n}\n";
+    }
     FILE *f = out_path.empty() || out_path == "-" ? stdout : fopen(out_path.c_str(), "w");
     if (f == nullptr) return failure("cannot write " + out_path);
     bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();

@@ -54,6 +54,11 @@ std::vector<uint8_t> hillshade(const std::vector<double> &z, int rows, int cols,
     return shade;
 }
 
+Rgb pale(Rgb c) {
+    auto half = [](uint8_t u) { return static_cast<uint8_t>((u + 2 * 235) / 3); };
+    return {half(c.r), half(c.g), half(c.b)};
+}
+
 Rgb code_colour(int code) {
     // The first twelve codes, those of most sessions, from a set of colours
     // chosen to be told apart (and none of them grey); later codes take hues
@@ -167,12 +172,12 @@ std::string legend_line(const Record &r) {
 
 }  // namespace
 
-Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale) {
+Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale, const std::vector<uint8_t> &filled) {
     Image img;
     // The legend's dots grow with the map, up to twice the font's size.
     const int px = scale >= 2 ? 2 : 1;
     const int map_w = result.cols * scale, map_h = result.rows * scale;
-    const int legend_h = MARGIN * 2 + LINE * px * (2 + static_cast<int>(result.records.size()));
+    const int legend_h = MARGIN * 2 + LINE * px * (4 + static_cast<int>(result.records.size()));
     img.width = map_w + 2 * MARGIN + LEGEND_CHARS * 6 * px;
     img.height = std::max(map_h, legend_h);
     img.rgb.assign(static_cast<size_t>(img.width) * img.height * 3, 255);
@@ -183,8 +188,9 @@ Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale) {
             size_t k = static_cast<size_t>(i) * result.cols + j;
             uint8_t v = result.cells[k];
             // Both backgrounds (0 black, 255 white) let the terrain show.
-            if (v == 0 || v == 255) cell(i, j, {shade[k], shade[k], shade[k]});
-            else cell(i, j, code_colour(v));
+            Rgb c = v == 0 || v == 255 ? Rgb{shade[k], shade[k], shade[k]} : code_colour(v);
+            if (!filled.empty() && filled[k]) c = pale(c);
+            cell(i, j, c);
         }
     for (const Record &r : result.records) {
         for (int di = -2; di <= 2; di++)
@@ -204,6 +210,10 @@ Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale) {
         block(img, x + px, y, 7 * px, 7 * px, code_colour(r.code));
         text(img, x + 14 * px, y, legend_line(r), {0, 0, 0}, px);
         y += LINE * px;
+    }
+    if (!filled.empty()) {
+        y += LINE * px;
+        text(img, x, y, "pale: ground filled in place of nodata", {0, 0, 0}, px);
     }
     return img;
 }

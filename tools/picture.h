@@ -33,13 +33,19 @@ std::vector<uint8_t> hillshade(const std::vector<double> &z, int rows, int cols,
 // never grey.
 Rgb code_colour(int code);
 
+// A colour washed out, for ground that was nodata and was filled.
+Rgb pale(Rgb c);
+
 // Colour of the ring drawn around each reference point.
 constexpr Rgb MARKER = {0, 0, 0};
 
 // The picture: `scale` pixels per cell, the legend to the right of the map.
 // Cells holding 0 or 255 (either background) show the hillshade; codes their
-// colour; a black ring two cells around each logged reference point.
-Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale);
+// colour; a black ring two cells around each logged reference point. Cells
+// `filled` (1, when not empty) were nodata: they are drawn pale, traces
+// over them too, and the legend says so.
+Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale,
+           const std::vector<uint8_t> &filled = {});
 
 bool write_png(const std::string &path, const Image &image, std::string &err);
 

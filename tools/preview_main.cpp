@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "georef.h"
 #include "picture.h"
 #include "resultset.h"
 
@@ -16,7 +17,8 @@ const char USAGE[] =
     "Draws the traces of a tolmar run over a grey hillshade of its DEM (lit from\n"
     "the north-west) and writes the picture as a PNG: each code in a colour of\n"
     "its own, a black ring around each reference point, and a legend of the\n"
-    "run log.\n"
+    "run log. Ground of an imported DEM that was nodata and was filled is drawn\n"
+    "pale, and so are traces over it.\n"
     "\n"
     "  DEM.raw      the DEM raster, NAME_m2.raw (16-bit) or NAME_m4.raw (32-bit),\n"
     "               with its descriptor NAME_m2.txt or NAME_m4.txt beside it\n"
@@ -92,7 +94,9 @@ int main(int argc, char **argv) {
     std::vector<double> z(static_cast<size_t>(samples.rows) * static_cast<size_t>(samples.cols));
     for (int i = 0; i < samples.rows; i++)
         for (int j = 0; j < samples.cols; j++) z[static_cast<size_t>(i) * static_cast<size_t>(samples.cols) + static_cast<size_t>(j)] = terrain.elevation(i, j);
-    tools::Image img = tools::draw(tools::hillshade(z, samples.rows, samples.cols, pixel_size), result, scale);
+    std::vector<uint8_t> filled;
+    if (!tools::read_filled(files[0], samples.rows, samples.cols, filled, err)) return failure(err);
+    tools::Image img = tools::draw(tools::hillshade(z, samples.rows, samples.cols, pixel_size), result, scale, filled);
     if (!tools::write_png(files[2], img, err)) return failure(err);
     return 0;
 }
