@@ -2,7 +2,7 @@
 # deps.sh: makes sure the Debian packages tolmar builds and tests with are
 # installed, installing the missing ones when run as root. Usage: deps.sh [package...]
 set -euo pipefail
-wanted=(cmake g++ make libgtest-dev libbenchmark-dev libpng-dev libgdal-dev "$@")
+wanted=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libgdal-dev libcpp-httplib-dev nlohmann-json3-dev "$@")
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

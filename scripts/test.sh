@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # test.sh: builds tolmar and runs every test twice: as released (build/), and
 # under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), where
-# the first report stops the program and fails the test.
+# the first report stops the program and fails the test. The workbench's
+# browser test needs Debian's chromium and puppeteer-core from npm: both are
+# installed here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh chromium
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  bash scripts/deps.sh nodejs npm
+fi
+(cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== tests, as released"

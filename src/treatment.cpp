@@ -116,7 +116,7 @@ Trace trace(const Terrain &t, const Values &v, Work &w, Extent extent_wanted) {
 }
 
 Outcome treatment(const Terrain &t, Grid<uint8_t> &tab_out, int code, const Values &v, Work &w, Extent extent) {
-    const Trace tr = trace(t, v, w, extent);
+    Trace tr = trace(t, v, w, extent);
     Outcome o;
     o.verdict = tr.verdict;
     o.square = tr.square;
@@ -128,5 +128,6 @@ Outcome treatment(const Terrain &t, Grid<uint8_t> &tab_out, int code, const Valu
         o.box.add(c);
     }
     o.cells = static_cast<long long>(tr.cells.size());
+    o.stamped = std::move(tr.cells);
     return o;
 }

@@ -61,6 +61,7 @@ struct Outcome {
     long long cells = 0;   // cells stamped
     Box box;               // rows and columns of the stamped cells
     Square square;
+    std::vector<Cell> stamped;  // the cells stamped, row-major order
 };
 Outcome treatment(const Terrain &t, Grid<uint8_t> &tab_out, int code, const Values &v, Work &w,
                   Extent extent = Extent::spans);

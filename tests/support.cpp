@@ -91,15 +91,23 @@ RunResult run_tolmar(const std::string &dir, const std::string &answers) {
     return run_command(dir, "'" TOLMAR_EXE "'", answers);
 }
 
-Live::Live(const std::string &dir, bool terminal, const std::string &command) {
+// Replaces this (forked) process by `command` with `args`.
+[[noreturn]] static void exec_command(const std::string &command, const std::vector<std::string> &args) {
+    std::vector<char *> argv{const_cast<char *>(command.c_str())};
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(command.c_str(), argv.data());
+    _exit(127);
+}
+
+Live::Live(const std::string &dir, bool terminal, const std::string &command, const std::vector<std::string> &args) {
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     if (terminal) {
         int master = -1;
         pid_ = forkpty(&master, nullptr, nullptr, nullptr);
         if (pid_ == 0) {
             if (chdir(dir.c_str()) != 0) _exit(127);
-            execl(command.c_str(), command.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
+            exec_command(command, args);
         }
         fd_in_ = fd_out_ = master;
         return;
@@ -113,8 +121,7 @@ Live::Live(const std::string &dir, bool terminal, const std::string &command) {
         close(in[1]);
         close(out[0]);
         if (chdir(dir.c_str()) != 0) _exit(127);
-        execl(command.c_str(), command.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
+        exec_command(command, args);
     }
     close(in[0]);
     close(out[1]);

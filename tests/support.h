@@ -58,7 +58,8 @@ RunResult run_command(const std::string &dir, const std::string &command, const 
 // With `terminal` its input and output are a pseudo-terminal.
 class Live {
 public:
-    Live(const std::string &dir, bool terminal = false, const std::string &command = TOLMAR_EXE);
+    Live(const std::string &dir, bool terminal = false, const std::string &command = TOLMAR_EXE,
+         const std::vector<std::string> &args = {});
     ~Live();
     void send(const std::string &text);
     // Waits until what it printed holds `text` `times` times; false after

@@ -23,34 +23,38 @@ void Image::set(int x, int y, Rgb c) {
     rgb[k + 2] = c.b;
 }
 
-std::vector<uint8_t> hillshade(const std::vector<double> &z, int rows, int cols, double pix_size) {
-    const double pi = 3.14159265358979323846;
-    const double zenith = (90.0 - 45.0) * pi / 180.0;
-    const double azimuth = (360.0 - 315.0 + 90.0) * pi / 180.0;  // mathematical angle
-    auto at = [&](int i, int j) {
-        i = std::min(std::max(i, 0), rows - 1);
-        j = std::min(std::max(j, 0), cols - 1);
-        return z[static_cast<size_t>(i) * cols + j];
+uint8_t shade_at(const Terrain &t, int i, int j, int step) {
+    // Light from azimuth 315 (north-west), 45 degrees up: with the surface
+    // gradient (dz/dx eastwards, dz/dy southwards), the light on a unit
+    // normal is (cos z + sin z (cos a (-dz/dx) + sin a dz/dy)) / |normal|,
+    // a the light's direction counter-clockwise from east (135 degrees).
+    static const double cos_zenith = std::sqrt(0.5), sin_zenith = std::sqrt(0.5);
+    static const double cos_az = -std::sqrt(0.5), sin_az = std::sqrt(0.5);
+    auto at = [&](int r, int c) {
+        r = std::min(std::max(r, 0), t.rows - 1);
+        c = std::min(std::max(c, 0), t.cols - 1);
+        return t.elevation(r, c);
     };
-    std::vector<uint8_t> shade(static_cast<size_t>(rows) * cols);
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < cols; j++) {
-            //  a b c
-            //  d e f     rows grow southwards, columns eastwards
-            //  g h i
-            double a = at(i - 1, j - 1), b = at(i - 1, j), c = at(i - 1, j + 1);
-            double d = at(i, j - 1), f = at(i, j + 1);
-            double g = at(i + 1, j - 1), h = at(i + 1, j), k = at(i + 1, j + 1);
-            double dzdx = ((c + 2 * f + k) - (a + 2 * d + g)) / (8 * pix_size);
-            double dzdy = ((g + 2 * h + k) - (a + 2 * b + c)) / (8 * pix_size);
-            double slope = atan(sqrt(dzdx * dzdx + dzdy * dzdy));
-            double aspect = atan2(dzdy, -dzdx);
-            double lit = cos(zenith) * cos(slope) + sin(zenith) * sin(slope) * cos(azimuth - aspect);
-            // Kept between 40 and 235 so that neither black marks nor white
-            // legend text vanish into it.
-            double grey = 40 + 195 * std::max(0.0, std::min(1.0, lit));
-            shade[static_cast<size_t>(i) * cols + j] = static_cast<uint8_t>(grey + 0.5);
-        }
+    //  a b c
+    //  d e f     rows grow southwards, columns eastwards, `step` cells apart
+    //  g h i
+    const int s = step;
+    const double a = at(i - s, j - s), b = at(i - s, j), c = at(i - s, j + s);
+    const double d = at(i, j - s), f = at(i, j + s);
+    const double g = at(i + s, j - s), h = at(i + s, j), k = at(i + s, j + s);
+    const double spacing = 8.0 * s * t.pix_size;
+    const double dzdx = ((c + 2 * f + k) - (a + 2 * d + g)) / spacing;
+    const double dzdy = ((g + 2 * h + k) - (a + 2 * b + c)) / spacing;
+    const double lit = (cos_zenith + sin_zenith * (cos_az * -dzdx + sin_az * dzdy)) / std::sqrt(1 + dzdx * dzdx + dzdy * dzdy);
+    // Kept between 40 and 235 so that neither black marks nor white legend
+    // text vanish into it.
+    return static_cast<uint8_t>(40 + 195 * std::max(0.0, std::min(1.0, lit)) + 0.5);
+}
+
+std::vector<uint8_t> hillshade(const Terrain &t) {
+    std::vector<uint8_t> shade(static_cast<size_t>(t.rows) * static_cast<size_t>(t.cols));
+    for (int i = 0; i < t.rows; i++)
+        for (int j = 0; j < t.cols; j++) shade[static_cast<size_t>(i) * static_cast<size_t>(t.cols) + static_cast<size_t>(j)] = shade_at(t, i, j, 1);
     return shade;
 }
 
@@ -216,6 +220,24 @@ Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale, c
         text(img, x, y, "pale: ground filled in place of nodata", {0, 0, 0}, px);
     }
     return img;
+}
+
+bool png_bytes(const Image &image, std::string &out) {
+    png_image png;
+    memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_RGB;
+    // A picture asked for while the user looks: speed before size.
+    png.flags = PNG_IMAGE_FLAG_FAST;
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&png, nullptr, &size, 0, image.rgb.data(), 0, nullptr)) return false;
+    out.resize(size);
+    const bool ok = png_image_write_to_memory(&png, &out[0], &size, 0, image.rgb.data(), 0, nullptr) != 0;
+    out.resize(size);
+    png_image_free(&png);
+    return ok;
 }
 
 bool write_png(const std::string &path, const Image &image, std::string &err) {

@@ -24,10 +24,13 @@ struct Image {
     void set(int x, int y, Rgb c);
 };
 
-// Grey level (0 to 255) of each cell lit from the north-west (azimuth 315,
-// altitude 45 degrees), slopes from Horn's 3 x 3 window with the edges
-// repeated. Elevations in metres, cells `pix_size` metres wide.
-std::vector<uint8_t> hillshade(const std::vector<double> &z, int rows, int cols, double pix_size);
+// Grey level (40 to 235) of a cell lit from the north-west (azimuth 315,
+// altitude 45 degrees), its slope from Horn's 3 x 3 window of cells `step`
+// apart, the edges repeated: 1 for a cell's own relief, more for the
+// relief a pixel of a smaller picture stands for.
+uint8_t shade_at(const Terrain &t, int i, int j, int step);
+// The grey level of every cell, row after row.
+std::vector<uint8_t> hillshade(const Terrain &t);
 
 // The colour of code 1 to 250: saturated, distinct from its neighbours and
 // never grey.
@@ -48,6 +51,8 @@ Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale,
            const std::vector<uint8_t> &filled = {});
 
 bool write_png(const std::string &path, const Image &image, std::string &err);
+// The PNG file of the image, in memory.
+bool png_bytes(const Image &image, std::string &out);
 
 }  // namespace tools
 

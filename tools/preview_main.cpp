@@ -90,13 +90,9 @@ int main(int argc, char **argv) {
     if (static_cast<long long>(samples.rows) * scale > 30000 || static_cast<long long>(samples.cols) * scale > 30000)
         return failure("the picture would exceed 30000 pixels a side: give a smaller --scale");
 
-    const Terrain terrain = samples.terrain(divisor, pixel_size);
-    std::vector<double> z(static_cast<size_t>(samples.rows) * static_cast<size_t>(samples.cols));
-    for (int i = 0; i < samples.rows; i++)
-        for (int j = 0; j < samples.cols; j++) z[static_cast<size_t>(i) * static_cast<size_t>(samples.cols) + static_cast<size_t>(j)] = terrain.elevation(i, j);
     std::vector<uint8_t> filled;
     if (!tools::read_filled(files[0], samples.rows, samples.cols, filled, err)) return failure(err);
-    tools::Image img = tools::draw(tools::hillshade(z, samples.rows, samples.cols, pixel_size), result, scale, filled);
+    tools::Image img = tools::draw(tools::hillshade(samples.terrain(divisor, pixel_size)), result, scale, filled);
     if (!tools::write_png(files[2], img, err)) return failure(err);
     return 0;
 }

@@ -138,9 +138,8 @@ bool load_dem(const std::string &raw_path, Dem &dem, std::string &err) {
         err = "not enough memory for the DEM " + raw_path;
         return false;
     }
-    SampleCount count;
     std::string why;
-    const bool ok = read_samples(fd, dem.samples, count, why);
+    const bool ok = read_samples(fd, dem.samples, dem.count, why);
     close(fd);
     if (!ok) {
         err = "cannot read " + raw_path + ": " + why;

@@ -30,7 +30,8 @@ bool load_result(const std::string &raw_path, Result &r, std::string &err);
 // width) and its descriptor NAME_m2.txt or NAME_m4.txt.
 struct Dem {
     DemSamples samples;
-    int pix_size = 0;  // from the descriptor, 0 when it gives none
+    int pix_size = 0;    // from the descriptor, 0 when it gives none
+    SampleCount count;   // the samples' range
 };
 bool load_dem(const std::string &raw_path, Dem &d, std::string &err);
 

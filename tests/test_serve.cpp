@@ -1,0 +1,150 @@
+// test_serve.cpp: tolmar-serve through a real HTTP client: its traces are
+// the treatment's own, its stamps write the files the console writes for
+// the same answers (and carry on an existing set), and it refuses what does
+// not come from its own page or does not make sense, and keeps serving.
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The bundled Jacksboro DEM in images/jacksboro/ under `t`.
+void jacksboro(const TempDir &t) {
+    for (const char *f : {"jacksboro_m2.raw", "jacksboro_m2.txt"})
+        write_file(t / (std::string("images/jacksboro/") + f), read_file(std::string(TOLMAR_EXAMPLES) + "/jacksboro/" + f));
+}
+
+// A workbench on the Jacksboro DEM in `t`, and a client of it.
+struct Bench {
+    Live server;
+    int port = 0;
+    std::unique_ptr<httplib::Client> client;
+    explicit Bench(const TempDir &t)
+        : server(t.path, false, TOLMAR_SERVE, {"--port", "0", "images/jacksboro/jacksboro_m2.raw"}) {
+        if (!server.wait_for("\n")) throw std::runtime_error("no address from tolmar-serve: " + server.printed());
+        const std::string url = server.printed().substr(0, server.printed().find('\n'));
+        port = std::stoi(url.substr(url.rfind(':') + 1));
+        EXPECT_EQ(url, "http://127.0.0.1:" + std::to_string(port) + "/");
+        client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    }
+    Json get(const std::string &path, int status = 200) {
+        auto r = client->Get(path.c_str());
+        EXPECT_TRUE(r) << path;
+        if (!r) return Json();
+        EXPECT_EQ(r->status, status) << path << ": " << r->body;
+        return Json::parse(r->body, nullptr, false);
+    }
+    Json stamp(const Json &values, int status = 200) {
+        auto r = client->Post("/api/stamp", values.dump(), "application/json");
+        EXPECT_TRUE(r);
+        if (!r) return Json();
+        EXPECT_EQ(r->status, status) << r->body;
+        return Json::parse(r->body, nullptr, false);
+    }
+};
+
+Json values(int ip, int jp, int slope, int dir, int infl) { return {{"ip", ip}, {"jp", jp}, {"slope", slope}, {"dir", dir}, {"infl", infl}}; }
+
+std::string results(const TempDir &t) {
+    return read_file(t / "images/jacksboro/jacksboro_tolmar.raw") + read_file(t / "images/jacksboro/jacksboro_tolmar.txt");
+}
+
+}  // namespace
+
+TEST(Serve, TracesAndStampsAreTheConsolesOwn) {
+    TempDir web, console;
+    jacksboro(web);
+    jacksboro(console);
+    {
+        Bench b(web);
+        const Json info = b.get("/api/info");
+        EXPECT_EQ(info["rows"], 344);
+        EXPECT_EQ(info["cols"], 403);
+        EXPECT_EQ(info["pix_size"], 83);
+        EXPECT_EQ(info["code"], 0);
+        // The trace asked for is the treatment's, cell for cell.
+        DemSamples dem;
+        ASSERT_TRUE(dem.allocate(344, 403, 2));
+        const std::string raw = read_file(web / "images/jacksboro/jacksboro_m2.raw");
+        memcpy(dem.s16.data(), raw.data(), raw.size());
+        Work work;
+        const Trace expected = trace(dem.terrain(1, 83), {200, 250, 70, 315, 30}, work);
+        const Json t = b.get("/api/trace?ip=200&jp=250&slope=70&dir=315&infl=30");
+        EXPECT_EQ(t["verdict"], "traced");
+        ASSERT_EQ(t["cells"].size(), expected.cells.size());
+        for (size_t k = 0; k < expected.cells.size(); k++)
+            EXPECT_EQ(t["cells"][k], Json({expected.cells[k].i, expected.cells[k].j})) << k;
+        // Refusals are said as the console says them, and stamp nothing.
+        EXPECT_EQ(b.get("/api/trace?ip=10&jp=10&slope=5&dir=315&infl=30")["message"],
+                  "out of the image borders: zone 30 in direction 315 fits reference points on lines 42 to 301 and columns 42 to 360");
+        EXPECT_EQ(b.stamp(values(10, 10, 5, 315, 30))["verdict"], "outside_raster");
+        EXPECT_EQ(b.stamp(values(100, 100, 5, 315, 0))["message"], "influence zone must be at least 1");
+        // Three stamps; after each, the files hold what the console's would.
+        const Json first = b.stamp(values(110, 300, 20, 150, 40));
+        EXPECT_EQ(first["code"], 1);
+        EXPECT_EQ(first["record"]["colour"], "#e6194b");
+        EXPECT_EQ(b.stamp(values(110, 300, 5, 150, 40))["code"], 2);
+        EXPECT_EQ(b.stamp(Json{{"ip", "250"}, {"jp", 100}, {"slope", 2}, {"dir", 135}, {"infl", 50}})["code"], 3);
+        EXPECT_EQ(b.get("/api/info")["treatments"].size(), 3u);
+    }
+    ASSERT_EQ(run_tolmar(console.path, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n2\n5\n0\n250 100 2 135 50\n5\n").status, 0);
+    EXPECT_EQ(results(web), results(console));
+    // A new workbench carries on the set from code 3.
+    {
+        Bench b(web);
+        EXPECT_EQ(b.get("/api/info")["code"], 3);
+        EXPECT_EQ(b.stamp(values(200, 250, 70, 315, 30))["code"], 4);
+    }
+    TempDir again;
+    jacksboro(again);
+    ASSERT_EQ(run_tolmar(again.path, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n2\n5\n0\n250 100 2 135 50\n0\n200 250 70 315 30\n5\n").status, 0);
+    EXPECT_EQ(results(web), results(again));
+}
+
+TEST(Serve, RefusesWhatIsNotItsOwnAndKeepsServing) {
+    TempDir t;
+    jacksboro(t);
+    Bench b(t);
+    const std::string own = "127.0.0.1:" + std::to_string(b.port);
+    // DNS rebinding: a request naming another host; a page of another origin.
+    auto r = b.client->Get("/api/info", {{"Host", "attacker.example:" + std::to_string(b.port)}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 403);
+    r = b.client->Post("/api/stamp", {{"Origin", "http://attacker.example"}}, values(110, 300, 20, 150, 40).dump(), "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 403);
+    r = b.client->Get("/api/info", {{"Origin", "http://localhost:" + std::to_string(b.port)}});
+    EXPECT_EQ(r->status, 200);
+    // Bad parameters: a message, never a crash.
+    for (const char *path : {"/api/trace", "/api/trace?ip=1&jp=2&slope=3&dir=4", "/api/trace?ip=x&jp=2&slope=3&dir=4&infl=5",
+                             "/api/trace?ip=99999999999&jp=2&slope=3&dir=4&infl=5",
+                             "/api/picture?i0=0&j0=0&i1=345&j1=403&w=10&h=10", "/api/picture?i0=5&j0=0&i1=5&j1=403&w=10&h=10",
+                             "/api/picture?i0=0&j0=0&i1=344&j1=403&w=100000&h=10"}) {
+        const Json e = b.get(path, 400);
+        EXPECT_TRUE(e.contains("error")) << path;
+    }
+    for (const std::string &body : {std::string("not json"), std::string("[1,2]"), std::string("{\"ip\": 1.5}")}) {
+        r = b.client->Post("/api/stamp", body, "application/json");
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 400) << body;
+    }
+    // Bounded requests; nothing but its own page is served.
+    r = b.client->Post("/api/stamp", std::string(1 << 20, ' '), "application/json");
+    EXPECT_TRUE(!r || r->status == 413);
+    for (const char *path : {"/images/jacksboro/jacksboro_m2.txt", "/../images/jacksboro/jacksboro_m2.txt",
+                             "/%2e%2e/%2e%2e/etc/passwd", "/app.js/../../images"}) {
+        r = b.client->Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 404) << path;
+    }
+    EXPECT_EQ(b.get("/api/info")["code"], 0);
+    r = b.client->Get("/");
+    ASSERT_TRUE(r);
+    EXPECT_NE(r->body.find("<label>Dip direction"), std::string::npos);
+    // Still serving, and nothing was stamped.
+    EXPECT_EQ(b.stamp(values(110, 300, 20, 150, 40))["code"], 1);
+}
