@@ -81,6 +81,26 @@ bool read_georef(const std::string &dem_raw, int rows, int cols, Georef &g, std:
     return true;
 }
 
+void read_import_scale(const std::string &dem_raw, int &unit, double &k) {
+    use_gdal();
+    unit = -1;
+    k = 1;
+    const std::string vrt = formats::sidecar_path(dem_raw);
+    if (!exists(vrt)) return;
+    Dataset d = open_raster(vrt);
+    if (!d || d->GetRasterCount() < 1) return;
+    const char *factor = d->GetMetadataItem("TOLMAR_SCALE");
+    if (factor == nullptr) return;
+    k = std::max(1.0, atof(factor));
+    int has = 0;
+    const double scale = d->GetRasterBand(1)->GetScale(&has);
+    if (!has || scale <= 0) return;
+    // The band's scale gives metres back: 1 / (unit divisor x k).
+    const double divisor = 1.0 / (scale * k);
+    for (int a = 0; a < 4; a++)
+        if (std::fabs(divisor - std::pow(10.0, a)) < 1e-6 * divisor) unit = a;
+}
+
 bool read_filled(const std::string &dem_raw, int rows, int cols, std::vector<uint8_t> &filled, std::string &err) {
     use_gdal();
     filled.clear();

@@ -38,6 +38,11 @@ void use_gdal();
 // describes another size.
 bool read_georef(const std::string &dem_raw, int rows, int cols, Georef &g, std::string &err);
 
+// What tolmar-import wrote into DEM.vrt: the unit of the samples (the
+// dialogue's answer, 0 to 3) and the factor k by which elevations and pixel
+// size were multiplied. unit -1 and k 1 when there is no such sidecar.
+void read_import_scale(const std::string &dem_raw, int &unit, double &k);
+
 // The cells filled in place of nodata (1) from DEM.filled.tif, rows x cols;
 // empty when the DEM had none.
 bool read_filled(const std::string &dem_raw, int rows, int cols, std::vector<uint8_t> &filled, std::string &err);

@@ -4,7 +4,6 @@
 // listens on 127.0.0.1 only, and serves a page that shows the DEM's
 // hillshade, draws the trace of the values being chosen as they change and
 // stamps it, as the next treatment, into the very files the console writes.
-#include <gdal.h>
 #include <fcntl.h>
 #include <httplib.h>
 #include <sys/mman.h>
@@ -305,16 +304,11 @@ bool open_bench(Bench &b, const std::string &dem_raw, const std::string &unit, i
         return false;
     // The unit: given, or the one an import wrote into the sidecar's scale.
     b.unit = unit.empty() ? 0 : tools::unit_answer(unit);
-    if (unit.empty() && b.place.known) {
-        tools::use_gdal();
-        if (GDALDatasetH d = GDALOpen(formats::sidecar_path(dem_raw).c_str(), GA_ReadOnly)) {
-            const double scale = GDALGetRasterScale(GDALGetRasterBand(d, 1), nullptr);
-            const char *k = GDALGetMetadataItem(d, "TOLMAR_SCALE", nullptr);
-            const double u = 1.0 / (scale * (k != nullptr ? atof(k) : 1.0));
-            for (int a = 0; a < 4; a++)
-                if (std::fabs(u - tools::unit_divisor(a)) < 1e-6 * u) b.unit = a;
-            GDALClose(d);
-        }
+    if (unit.empty()) {
+        int imported;
+        double k;
+        tools::read_import_scale(dem_raw, imported, k);
+        if (imported >= 0) b.unit = imported;
     }
     b.divisor = tools::unit_divisor(b.unit);
     b.pix_size = b.dem.pix_size > 0 ? b.dem.pix_size : pixel_size;
