@@ -17,24 +17,15 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+
+#include "scratch.h"
 #include <vector>
 
 namespace {
 
 const int SIDE = 20000;
 
-struct Work {
-    std::string dir;
-    Work() {
-        const char *tmp = getenv("TMPDIR");
-        dir = std::string(tmp ? tmp : "/tmp") + "/tolmar-bench-import-" + std::to_string(getpid());
-        std::filesystem::create_directories(dir);
-    }
-    ~Work() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-} work;
+Scratch work("import");
 
 // Rolling hills in metres with centimetre roughness, striped as GDAL writes
 // a GeoTIFF by default.

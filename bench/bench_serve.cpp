@@ -17,22 +17,17 @@
 #include <fstream>
 #include <string>
 
+#include "scratch.h"
+
 namespace {
 
 const int SIDE = 20000;
 
-struct Work {
-    std::string dir;
-    Work() {
-        const char *tmp = getenv("TMPDIR");
-        dir = std::string(tmp ? tmp : "/tmp") + "/tolmar-bench-serve-" + std::to_string(getpid());
-        std::filesystem::create_directories(dir + "/images/b");
-    }
-    ~Work() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-} work;
+Scratch work("serve");
+
+struct MakeFolder {
+    MakeFolder() { std::filesystem::create_directories(work.dir + "/images/b"); }
+} make_folder;
 
 void make_dem() {
     static bool made = false;

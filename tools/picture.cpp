@@ -222,13 +222,22 @@ Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale, c
     return img;
 }
 
-bool png_bytes(const Image &image, std::string &out) {
+namespace {
+
+png_image png_of(const Image &image) {
     png_image png;
     memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
     png.width = static_cast<png_uint_32>(image.width);
     png.height = static_cast<png_uint_32>(image.height);
     png.format = PNG_FORMAT_RGB;
+    return png;
+}
+
+}  // namespace
+
+bool png_bytes(const Image &image, std::string &out) {
+    png_image png = png_of(image);
     // A picture asked for while the user looks: speed before size.
     png.flags = PNG_IMAGE_FLAG_FAST;
     png_alloc_size_t size = 0;
@@ -241,12 +250,7 @@ bool png_bytes(const Image &image, std::string &out) {
 }
 
 bool write_png(const std::string &path, const Image &image, std::string &err) {
-    png_image png;
-    memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(image.width);
-    png.height = static_cast<png_uint_32>(image.height);
-    png.format = PNG_FORMAT_RGB;
+    png_image png = png_of(image);
     if (!png_image_write_to_file(&png, path.c_str(), 0, image.rgb.data(), 0, nullptr)) {
         err = "cannot write " + path + ": " + png.message;
         png_image_free(&png);
