@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "fit.h"
+#include "files/demset.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ struct Setup {
         dem.allocate(1000, 1000, 4);
         for (int i = 0; i < 1000; i++)
             for (int j = 0; j < 1000; j++)
-                dem.s32.at(i, j) = static_cast<int32_t>(100 * (600 + 150 * sin(i / 17.0) * cos(j / 23.0) + 100 * sin((i - j) / 31.0)));
+                dem.s32()[i * 1000 + j] = static_cast<int32_t>(100 * (600 + 150 * sin(i / 17.0) * cos(j / 23.0) + 100 * sin((i - j) / 31.0)));
         Work w;
         const Trace t = trace(terrain(), {500, 500, 25, 140, 200}, w);
         for (Cell c : t.cells) contact.lines.push_back({{static_cast<double>(c.i), static_cast<double>(c.j)}});

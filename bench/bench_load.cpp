@@ -17,8 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "loading.h"
-#include "state.h"
+#include "console/loading.h"
 
 namespace {
 
@@ -122,12 +121,13 @@ void BM_Loading(benchmark::State &state) {
     ChildReport r;
     for (auto _ : state) {
         r = in_child([&] {
-            console.out = fopen("/dev/null", "w");
-            files.nb_lig = files.nb_col = SIDE;
-            grids.dem.allocate(SIDE, SIDE, width);
-            grids.tab_out.allocate(SIDE, SIDE);
-            files.f1 = open(path.c_str(), O_RDONLY);
-            benchmark::DoNotOptimize(lecture().max);
+            Console con(stdin, fopen("/dev/null", "w"));
+            Run run(con);
+            run.rows = run.cols = SIDE;
+            run.dem.allocate(SIDE, SIDE, width);
+            run.results.reserve(SIDE, SIDE);
+            run.dem_fd = open(path.c_str(), O_RDONLY);
+            benchmark::DoNotOptimize(read_dem(run).max);
         });
         state.SetIterationTime(r.seconds);
     }

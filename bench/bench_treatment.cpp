@@ -9,7 +9,8 @@
 #include <cmath>
 #include <vector>
 
-#include "treatment.h"
+#include "compute/treatment.h"
+#include "files/demset.h"
 
 namespace {
 
@@ -20,7 +21,6 @@ namespace {
 struct Raster {
     int side = 0;
     DemSamples dem;
-    Grid<uint8_t> tab_out;
     Terrain terrain() const { return dem.terrain(10.0, 30); }
 };
 
@@ -28,17 +28,15 @@ Raster &raster(int n) {
     static Raster r;
     if (r.side == n) return r;
     r.dem.release();
-    r.tab_out.release();
     r.side = n;
     r.dem.allocate(n, n, 2);
-    r.tab_out.allocate(n, n);
     std::vector<double> row(static_cast<size_t>(n)), col(static_cast<size_t>(n));
     for (int k = 0; k < n; k++) {
         row[static_cast<size_t>(k)] = 150 * sin(k / 97.0) + 40 * sin(k / 23.0);
         col[static_cast<size_t>(k)] = 120 * cos(k / 131.0) + 30 * sin(k / 17.0);
     }
     for (int i = 0; i < n; i++) {
-        uint16_t *z = r.dem.s16.row(i);
+        uint16_t *z = r.dem.s16() + static_cast<size_t>(i) * static_cast<size_t>(n);
         for (int j = 0; j < n; j++)
             z[j] = static_cast<uint16_t>(10 * (500 + row[static_cast<size_t>(i)] + col[static_cast<size_t>(j)]) + (i * 7 + j * 13) % 50);
     }
@@ -58,16 +56,15 @@ void treatments(benchmark::State &state, int per_point) {
     Work work;
     const int dirs[] = {90, 135, 180, 225, 300};
     long long k = 0;
-    int code = 0;
     for (auto _ : state) {
         const long long point = k / per_point;
         Values v;
-        v.ip = zone + 2 + static_cast<int>((point * 7919) % (n - 2 * zone - 4));
-        v.jp = zone + 2 + static_cast<int>((point * 104729) % (n - 2 * zone - 4));
-        v.slope = k % 2 ? 15 : 40;
-        v.dir = dirs[k % 5];
-        v.infl = zone;
-        code = treatment(t, r.tab_out, code, v, work).code % 250;
+        v.row = zone + 2 + static_cast<int>((point * 7919) % (n - 2 * zone - 4));
+        v.column = zone + 2 + static_cast<int>((point * 104729) % (n - 2 * zone - 4));
+        v.dip = k % 2 ? 15 : 40;
+        v.dip_direction = dirs[k % 5];
+        v.zone = zone;
+        benchmark::DoNotOptimize(trace(t, v, work).cells.size());
         k++;
     }
     state.counters["per_square_cell"] = benchmark::Counter(4.0 * zone * zone * static_cast<double>(state.iterations()),
@@ -85,11 +82,10 @@ void BM_TreatmentDirection(benchmark::State &state) {
     Raster &r = raster(1000);
     const Terrain t = r.terrain();
     Work work;
-    int code = 0;
     long long k = 0;
     for (auto _ : state) {
         Values v{300 + static_cast<int>(k % 400), 300 + static_cast<int>((k * 7) % 400), 25, dir, zone};
-        code = treatment(t, r.tab_out, code, v, work).code % 250;
+        benchmark::DoNotOptimize(trace(t, v, work).cells.size());
         k++;
     }
     state.counters["per_square_cell"] = benchmark::Counter(4.0 * zone * zone * static_cast<double>(state.iterations()),

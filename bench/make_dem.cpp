@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "formats.h"
+#include "files/formats.h"
 
 int main(int argc, char **argv) {
     if (argc != 5) {
@@ -56,8 +56,9 @@ int main(int argc, char **argv) {
         perror(raw.c_str());
         return 1;
     }
+    const std::string descriptor = formats::descriptor_text(static_cast<int>(rows), static_cast<int>(cols), width, lo, hi, 30);
     FILE *d = fopen(txt.c_str(), "w");
-    if (d == nullptr || fprintf(d, "%ld %ld %d %lld %lld 30\n", rows, cols, width, lo, hi) < 0 || fclose(d) != 0) {
+    if (d == nullptr || fputs(descriptor.c_str(), d) < 0 || fclose(d) != 0) {
         perror(txt.c_str());
         return 1;
     }

@@ -18,9 +18,8 @@
 #include <fstream>
 #include <string>
 
-#include "formats.h"
-#include "run.h"
-#include "state.h"
+#include "console/dialogue.h"
+#include "files/formats.h"
 
 namespace fs = std::filesystem;
 
@@ -105,18 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     put(std::string("images/f/dem") + formats::dem_raster_suffix(width), raster);
     if (mode != 2) put(std::string("images/f/dem") + formats::dem_descriptor_suffix(width), descriptor);
 
-    reset_state();
-    console.out = null_out;
-    console.in = tmpfile();
-    fwrite(answers.data(), 1, answers.size(), console.in);
-    rewind(console.in);
-    char name[] = "tolmar";
-    char *argv[] = {name, nullptr};
-    const int status = tolmar_main(1, argv);
-    fclose(console.in);
-    console.in = stdin;
-    const int last_rows = files.nb_lig, last_cols = files.nb_col;
-    reset_state();
+    FILE *in = tmpfile();
+    fwrite(answers.data(), 1, answers.size(), in);
+    rewind(in);
+    Console con(in, null_out);
+    const int status = run_session(con);
+    fclose(in);
 
     // Whatever the result name, results are the *_tolmar.* files of images/f.
     int results = 0;
@@ -132,12 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const std::string out = get(e.path().string());
         const std::string log = get(formats::descriptor_path(e.path().string()));
         check(status == 0, "results left by a run that failed");
-        check(out.size() == static_cast<size_t>(last_rows) * static_cast<size_t>(last_cols), "raster size");
-        const formats::Descriptor header = formats::parse_descriptor(log);
-        std::vector<formats::Record> logged;
+        formats::ResultLog parsed;
         std::string err;
-        check(header.count == 6 && formats::parse_log(log.substr(header.end), logged, err), "a log that does not read back");
-        const size_t records = logged.size();
+        check(formats::parse_result_log(log, parsed, err), "a log that does not read back");
+        const int last_rows = parsed.rows, last_cols = parsed.cols;
+        check(out.size() == static_cast<size_t>(last_rows) * static_cast<size_t>(last_cols), "raster size");
+        const size_t records = parsed.records.size();
         for (int i = 0; i < last_rows; i++)
             for (int j = 0; j < last_cols; j++) {
                 const unsigned v = static_cast<unsigned char>(out[static_cast<size_t>(i) * last_cols + j]);

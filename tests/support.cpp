@@ -68,6 +68,16 @@ static std::string written(FILE *f) {
     return s;
 }
 
+static std::string little_endian(const std::vector<int> &samples, int width) {
+    std::string s;
+    for (int v : samples)
+        for (int b = 0; b < width; b++) s.push_back(static_cast<char>((static_cast<unsigned>(v) >> (8 * b)) & 0xff));
+    return s;
+}
+
+std::string le16(const std::vector<int> &samples) { return little_endian(samples, 2); }
+std::string le32(const std::vector<int> &samples) { return little_endian(samples, 4); }
+
 void make_dem(const std::string &root, const std::string &folder, const std::string &name,
               bool bits32, const std::vector<int> &samples, const char *descriptor) {
     std::string base = root + "/images/" + folder + "/" + name + (bits32 ? "_m4" : "_m2");
@@ -195,37 +205,49 @@ int Live::finish(double seconds) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
-void StateTest::SetUp() {
-    reset_state();
-    out_ = tmpfile();
-    console.out = out_;
+std::string header_text(int rows, int cols, int pix) {
+    char text[100];
+    snprintf(text, sizeof text, "%d\n%d\n1\n0\n255\n%d\n", rows, cols, pix);
+    return text;
 }
 
-void StateTest::TearDown() {
-    if (console.in != stdin) fclose(console.in);
-    reset_state();
-    if (out_ != nullptr) fclose(out_);
+std::string record_text(int code, int row, int column, int dip, int dip_direction, int zone) {
+    char text[300];
+    snprintf(text, sizeof text,
+             "\n code %d \n\tselected point\n\t\tline   : %d\n\t\tcolumn : %d\n\tplane dip (in degrees) %d"
+             "\n\tdirection of the slope %d\n\tinfluence zone %d \n",
+             code, row, column, dip, dip_direction, zone);
+    return text;
+}
+
+RunTest::RunTest() : in_(tmpfile()), out_(tmpfile()), con(in_, out_), run(con) {}
+
+RunTest::~RunTest() {
+    run.results.discard();
+    fclose(in_);
+    fclose(out_);
     delete dir_;
 }
 
-void StateTest::make_grids(int rows, int cols, int width) {
-    files.nb_lig = rows;
-    files.nb_col = cols;
-    ASSERT_TRUE(grids.dem.allocate(rows, cols, width));
-    ASSERT_TRUE(grids.tab_out.allocate(rows, cols));
+void RunTest::make_grids(int rows, int cols, int width) {
+    run.rows = rows;
+    run.cols = cols;
+    ASSERT_TRUE(run.dem.allocate(rows, cols, width));
+    ASSERT_TRUE(run.results.reserve(rows, cols));
 }
 
-void StateTest::answers(const std::string &text) {
-    if (console.in != stdin) fclose(console.in);
-    console.in = tmpfile();
-    fwrite(text.data(), 1, text.size(), console.in);
-    rewind(console.in);
+void RunTest::answers(const std::string &text) {
+    fclose(in_);
+    in_ = tmpfile();
+    fwrite(text.data(), 1, text.size(), in_);
+    rewind(in_);
+    con.set_input(in_);
 }
 
-std::string StateTest::printed() { return written(out_); }
+std::string RunTest::printed() { return written(out_); }
 
-void StateTest::open_results() {
+void RunTest::open_results() {
     if (dir_ == nullptr) dir_ = new TempDir;
     std::string err;
-    ASSERT_TRUE(files.results.create(*dir_ / "r_tolmar.raw", *dir_ / "r_tolmar.txt", files.nb_lig, files.nb_col, err)) << err;
+    ASSERT_TRUE(run.results.create(*dir_ / "r_tolmar.raw", *dir_ / "r_tolmar.txt", run.rows, run.cols, err)) << err;
 }

@@ -1,7 +1,7 @@
 // support.h: what the tests share: temporary working folders, DEM file sets
 // written byte by byte, runs of the tolmar executable with answers on its
-// standard input, and a fixture that starts every in-process case from the
-// program-start state.
+// standard input, and a fixture that gives every in-process case a console
+// and a run of its own.
 #ifndef TOLMAR_TESTS_SUPPORT_H
 #define TOLMAR_TESTS_SUPPORT_H
 
@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "console.h"
-#include "formats.h"
-#include "loading.h"
-#include "opening.h"
-#include "run.h"
-#include "state.h"
-#include "treatment.h"
+#include "compute/treatment.h"
+#include "console/console.h"
+#include "console/dialogue.h"
+#include "console/loading.h"
+#include "console/opening.h"
+#include "console/run.h"
+#include "files/formats.h"
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents at the end of the case.
@@ -35,8 +35,8 @@ bool file_exists(const std::string &path);
 int count(const std::string &text, const std::string &what);
 
 // Samples little-endian, as a DEM raster holds them.
-inline std::string le16(const std::vector<int> &samples) { return formats::encode_samples(samples, 2); }
-inline std::string le32(const std::vector<int> &samples) { return formats::encode_samples(samples, 4); }
+std::string le16(const std::vector<int> &samples);
+std::string le32(const std::vector<int> &samples);
 
 // Writes images/<folder>/<name>_m2.raw or _m4.raw under `root` with the
 // samples, and its descriptor text when `descriptor` is not null.
@@ -80,21 +80,17 @@ private:
     std::string out_;
 };
 
-// Expected descriptor header and record texts.
-inline std::string header_text(int rows, int cols, int pix) {
-    return formats::header_text(rows, cols) + formats::pix_size_line(pix);
-}
-inline std::string record_text(int code, int ip, int jp, int slope, int dir, int infl) {
-    return formats::record_text({code, ip, jp, slope, dir, infl});
-}
+// The descriptor header and the record a run log holds, written out here
+// from the log's layout, not by the program's own writer.
+std::string header_text(int rows, int cols, int pix);
+std::string record_text(int code, int row, int column, int dip, int dip_direction, int zone);
 
-// In-process cases: every variable at its program-start value before and
-// after the case; answers() feeds the console, printed() returns what the
-// program said.
-class StateTest : public ::testing::Test {
+// In-process cases: a console of the case's own and a run over it;
+// answers() feeds the console, printed() returns what the program said.
+class RunTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    RunTest();
+    ~RunTest() override;
     // A rows x cols DEM of `width`-byte samples and a result raster, all zero.
     void make_grids(int rows, int cols, int width = 4);
     void answers(const std::string &text);
@@ -103,8 +99,11 @@ protected:
     // leaves them for the loading.
     void open_results();
 
+    FILE *in_ = nullptr, *out_ = nullptr;
+    Console con;
+    ::Run run;
+
 private:
-    FILE *out_ = nullptr;
     TempDir *dir_ = nullptr;
 };
 #endif

@@ -38,19 +38,19 @@ const char MENU[] =
 
 // ---- console readers ------------------------------------------------------
 
-class ConsoleTest : public StateTest {};
+class ConsoleTest : public RunTest {};
 
 TEST_F(ConsoleTest, SeveralAnswersMayStandOnOneLine) {
     answers("1 -2\n+3\n");
-    EXPECT_EQ(read_int("a "), 1);
-    EXPECT_EQ(read_int("b "), -2);
-    EXPECT_EQ(read_int("c "), 3);
+    EXPECT_EQ(con.read_int("a "), 1);
+    EXPECT_EQ(con.read_int("b "), -2);
+    EXPECT_EQ(con.read_int("c "), 3);
     EXPECT_EQ(printed(), "a b c ");
 }
 
 TEST_F(ConsoleTest, NonNumericAnswerIsDroppedWithItsLineAndAskedAgain) {
     answers("abc 5\n12x\n42\n");
-    EXPECT_EQ(read_int("n ? "), 42);
+    EXPECT_EQ(con.read_int("n ? "), 42);
     std::string out = printed();
     EXPECT_EQ(count(out, "n ? "), 3);
     EXPECT_NE(out.find("not a whole number: abc"), std::string::npos);
@@ -58,46 +58,42 @@ TEST_F(ConsoleTest, NonNumericAnswerIsDroppedWithItsLineAndAskedAgain) {
 
 TEST_F(ConsoleTest, AnswersBeyondThirtyTwoBitsAreAskedAgainAndTheEndsAreKept) {
     answers("2147483648\n-2147483649\n-2147483648 2147483647\n");
-    EXPECT_EQ(read_int("? "), INT_MIN);
-    EXPECT_EQ(read_int("? "), INT_MAX);
+    EXPECT_EQ(con.read_int("? "), INT_MIN);
+    EXPECT_EQ(con.read_int("? "), INT_MAX);
     EXPECT_EQ(count(printed(), "? "), 4);
 }
 
 TEST_F(ConsoleTest, EndOfInputNeverLoops) {
     answers("  \n\t");
-    EXPECT_THROW(read_int("? "), EndOfInput);
+    EXPECT_THROW(con.read_int("? "), EndOfInput);
     answers("x");
-    EXPECT_THROW(read_int("? "), EndOfInput);
+    EXPECT_THROW(con.read_int("? "), EndOfInput);
     answers("");
-    EXPECT_THROW(read_word("? "), EndOfInput);
+    EXPECT_THROW(con.read_word("? "), EndOfInput);
 }
 
 TEST_F(ConsoleTest, KeyPressTakesOneCharacterAndToleratesEndOfInput) {
     answers("7\nz");
-    EXPECT_EQ(read_int(""), 7);
-    key_press();  // the line end after 7
-    EXPECT_EQ(fgetc(console.in), 'z');
-    key_press();  // at the end: no error
+    EXPECT_EQ(con.read_int(""), 7);
+    con.key_press();  // the line end after 7
+    EXPECT_EQ(fgetc(con.in()), 'z');
+    con.key_press();  // at the end: no error
 }
 
 // ---- treatment dialogue ---------------------------------------------------
 
-class TreatmentDialogue : public StateTest {
+class TreatmentDialogue : public RunTest {
 protected:
     // The values of a previous treatment, as entered.
-    void previous() { session.values = {10, 20, 30, 40, 5}; }
+    void previous() { run.values = {10, 20, 30, 40, 5}; }
     void expect_now(int i, int j, int sl, int d, int z) {
-        const Values &v = session.values;
-        EXPECT_EQ(v.ip, i);
-        EXPECT_EQ(v.jp, j);
-        EXPECT_EQ(v.slope, sl);
-        EXPECT_EQ(v.dir, d);
-        EXPECT_EQ(v.infl, z);
+        const Values expected{i, j, sl, d, z};
+        EXPECT_TRUE(run.values == expected);
     }
     void ask(int menu_answer, const std::string &given) {
         answers(given);
-        session.rep_param = menu_answer;
-        parameters2();
+        run.menu = menu_answer;
+        ask_treatment_values(run);
     }
 };
 
@@ -123,14 +119,14 @@ TEST_F(TreatmentDialogue, EachMenuChoiceAsksOnlyItsValue) {
     previous();
     ask(4, "9\n");
     expect_now(10, 20, 30, 40, 9);
-    EXPECT_FALSE(session.repeat);
+    EXPECT_FALSE(run.repeat);
 }
 
 TEST_F(TreatmentDialogue, NegativeAnswerRepeatsTheLastTreatmentAsGiven) {
     previous();
     ask(-1, "");
     expect_now(10, 20, 30, 40, 5);
-    EXPECT_TRUE(session.repeat);
+    EXPECT_TRUE(run.repeat);
     EXPECT_EQ(printed(), "");
 }
 

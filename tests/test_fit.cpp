@@ -18,8 +18,7 @@ const std::string FIT = std::string("'") + TOLMAR_FIT + "'";
 // A 200 x 200 DEM of ridges and valleys some 300 m deep and 600 m apart, in
 // centimetres, cells of 30 m, with `rough` metres of noise, in images/t/
 // under `d`: a plane's trace bends into every valley, which fixes its dip.
-DemSamples hills(const TempDir &d, double rough, unsigned seed) {
-    DemSamples dem;
+void hills(const TempDir &d, double rough, unsigned seed, DemSamples &dem) {
     dem.allocate(200, 200, 4);
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> noise(-rough, rough);
@@ -27,12 +26,11 @@ DemSamples hills(const TempDir &d, double rough, unsigned seed) {
     for (int i = 0; i < 200; i++)
         for (int j = 0; j < 200; j++) {
             const double z = 600 + 150 * sin(i / 3.5) * cos(j / 4.5) + 100 * sin((i - j) / 6.0) + 0.5 * j + noise(rng);
-            dem.s32.at(i, j) = static_cast<int32_t>(std::lround(z * 100));
-            samples.push_back(dem.s32.at(i, j));
+            dem.set(i, j, static_cast<int32_t>(std::lround(z * 100)));
+            samples.push_back(dem.at(i, j));
         }
-    write_file(d / "images/t/hills_m4.raw", formats::encode_samples(samples, 4));
+    write_file(d / "images/t/hills_m4.raw", le32(std::vector<int>(samples.begin(), samples.end())));
     write_file(d / "images/t/hills_m4.txt", "200 200 4 0 0 30\n");
-    return dem;
 }
 
 // The true plane's trace as a contact of row,column points.
@@ -63,18 +61,19 @@ TEST(Fit, FindsTheTruePlaneFromItsTraceOnSmoothAndRoughGround) {
     for (double rough : {0.0, 4.0})
         for (const Values &v : planes) {
             TempDir d;
-            const DemSamples dem = hills(d, rough, static_cast<unsigned>(++k));
+            DemSamples dem;
+            hills(d, rough, static_cast<unsigned>(++k), dem);
             contact_of(d, dem, v, "contact.csv");
-            const std::string station = " --point " + std::to_string(v.ip) + " " + std::to_string(v.jp) + " --zone " + std::to_string(v.infl);
+            const std::string station = " --point " + std::to_string(v.row) + " " + std::to_string(v.column) + " --zone " + std::to_string(v.zone);
             for (bool at_station : {true, false}) {
-                if (!at_station && (v.slope < 20 || rough > 0)) continue;
+                if (!at_station && (v.dip < 20 || rough > 0)) continue;
                 const RunResult r = run_command(d.path, FIT + " --unit cm --json" + (at_station ? station : "") + " images/t/hills_m4.raw contact.csv");
                 ASSERT_EQ(r.status, 0) << r.out;
                 const Json j = Json::parse(r.out);
-                const std::string what = "rough " + std::to_string(rough) + ", plane " + std::to_string(v.slope) + "/" +
-                                         std::to_string(v.dir) + (at_station ? " at its station" : "") + ": " + r.out;
-                EXPECT_LE(std::abs(j["dip"].get<int>() - v.slope), at_station ? 1 : 3) << what;
-                EXPECT_LE(angle_between(j["dip_direction"].get<int>(), v.dir), at_station ? 3 : 5) << what;
+                const std::string what = "rough " + std::to_string(rough) + ", plane " + std::to_string(v.dip) + "/" +
+                                         std::to_string(v.dip_direction) + (at_station ? " at its station" : "") + ": " + r.out;
+                EXPECT_LE(std::abs(j["dip"].get<int>() - v.dip), at_station ? 1 : 3) << what;
+                EXPECT_LE(angle_between(j["dip_direction"].get<int>(), v.dip_direction), at_station ? 3 : 5) << what;
                 EXPECT_TRUE(j["plane"]["determined"].get<bool>());
                 EXPECT_FALSE(j["plane"]["nearly_collinear"].get<bool>());
                 const auto within = j["within_10_percent"]["dip"];
@@ -86,7 +85,8 @@ TEST(Fit, FindsTheTruePlaneFromItsTraceOnSmoothAndRoughGround) {
 
 TEST(Fit, PointsNearlyOnALineAreWarnedOf) {
     TempDir d;
-    hills(d, 0, 1);
+    DemSamples dem;
+    hills(d, 0, 1, dem);
     write_file(d / "three.csv", "row,column\n50,50\n100,101\n150,150\n");
     RunResult r = run_command(d.path, FIT + " --unit cm images/t/hills_m4.raw three.csv");
     ASSERT_EQ(r.status, 0) << r.out;
@@ -135,7 +135,8 @@ TEST(Fit, ARealDemsStampedTraceIsFoundAgainAndItsAnswersStampIt) {
 
 TEST(Fit, RefusalsNameTheFault) {
     TempDir d;
-    hills(d, 0, 1);
+    DemSamples dem;
+    hills(d, 0, 1, dem);
     write_file(d / "bad.csv", "a,b\n1,2\n");
     write_file(d / "far.csv", "row,column\n0,0\n0,9\n1,30\n");
     const std::pair<std::string, std::string> cases[] = {

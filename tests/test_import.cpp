@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "georef.h"
+#include "files/georef.h"
 #include "support.h"
 
 namespace {
@@ -22,7 +22,7 @@ const std::string EXPORT = std::string("'") + TOLMAR_EXPORT + "'";
 // A one-band GeoTIFF of rows x cols values (row 0 first).
 void geotiff(const std::string &path, int rows, int cols, GDALDataType type, const std::vector<double> &z,
              const std::vector<double> &gt, const char *srs, const double *nodata = nullptr) {
-    tools::use_gdal();
+    geo::use_gdal();
     GDALDriver *drv = GetGDALDriverManager()->GetDriverByName("GTiff");
     GDALDataset *d = drv->Create(path.c_str(), cols, rows, 1, type, nullptr);
     ASSERT_NE(d, nullptr);
@@ -122,7 +122,7 @@ TEST(Import, RealFloatingPointDemKeepsMillimetresAndItsPlaceOnTheMap) {
     // Cells of 89.994067... m: stored 167 times larger, the pixel size 15029.
     EXPECT_NE(r.out.find("stored 167 times larger (pixel size 15029)"), std::string::npos) << r.out;
     EXPECT_EQ(answers_printed(r.out), "olinda\nolinda\n1\n0\n3\n");
-    tools::use_gdal();
+    geo::use_gdal();
     GDALDataset *src = static_cast<GDALDataset *>(GDALOpen(olinda.c_str(), GA_ReadOnly));
     GDALDataset *vrt = static_cast<GDALDataset *>(GDALOpen((t / "images/olinda/olinda_m4.vrt").c_str(), GA_ReadOnly));
     ASSERT_TRUE(src && vrt);
@@ -209,17 +209,17 @@ TEST(Import, NodataInDegreesIsReprojectedFilledCountedAndMarked) {
     EXPECT_NE(r.out.find("to UTM (EPSG:32725)"), std::string::npos) << r.out;
     const long long filled = number_before(r.out, " nodata cells filled");
     EXPECT_GT(filled, 7 * 12 / 2);
-    tools::Georef g;
+    Georef g;
     std::string err;
     const std::string dem = t / "images/site/geo_m4.raw";
     const std::string txt = read_file(t / "images/site/geo_m4.txt");
     int drows = 0, dcols = 0, width = 0, lo = 0, hi = 0, pix = 0;
     ASSERT_EQ(sscanf(txt.c_str(), "%d %d %d %d %d %d", &drows, &dcols, &width, &lo, &hi, &pix), 6);
-    ASSERT_TRUE(tools::read_georef(dem, drows, dcols, g, err)) << err;
+    ASSERT_TRUE(geo::read_georef(dem, drows, dcols, g, err)) << err;
     EXPECT_EQ(g.crs, "EPSG:32725");
     EXPECT_EQ(g.gt[1], pix);  // whole metres
     std::vector<uint8_t> mask;
-    ASSERT_TRUE(tools::read_filled(dem, drows, dcols, mask, err)) << err;
+    ASSERT_TRUE(geo::read_filled(dem, drows, dcols, mask, err)) << err;
     EXPECT_EQ(std::count(mask.begin(), mask.end(), 1), filled);
     EXPECT_GT(lo, 200000);  // nothing left at the nodata value
     // A horizontal plane through the hole: its trace crosses filled ground,

@@ -10,28 +10,28 @@
 
 namespace {
 
-// A DEM raster of `rows` x `cols` holding `bytes`, read by lecture() as the
-// opening leaves it: sizes known, grids allocated, the raster open.
-class Loading : public StateTest {
+// A DEM raster of `rows` x `cols` holding `bytes`, read by read_dem() as
+// the opening leaves it: sizes known, memory obtained, the raster open.
+class Loading : public RunTest {
 protected:
     TempDir dir;
     SampleCount range;
     void raster(int rows, int cols, bool bits32, const std::string &bytes) {
         make_grids(rows, cols, bits32 ? 4 : 2);
         write_file(dir / "x.raw", bytes);
-        files.f1 = open((dir / "x.raw").c_str(), O_RDONLY);
-        files.nomim1 = "images/t/x_m2.raw";
-        range = lecture();
+        run.dem_fd = open((dir / "x.raw").c_str(), O_RDONLY);
+        run.dem_raster = "images/t/x_m2.raw";
+        range = read_dem(run);
     }
-    int sample(int i, int j) const { return grids.dem.at(i, j); }
-    // The range shown, the unit asked and the rest of parameters().
+    int sample(int i, int j) const { return run.dem.at(i, j); }
+    // The range shown, the unit asked and the rest of ask_elevations().
     void ask(const std::string &given, int pix = 30) {
-        files.pix_size = pix;
+        run.pix_size = pix;
         open_results();
         answers(given);
-        parameters(range);
+        ask_elevations(run, range);
     }
-    double metres(int i, int j) const { return grids.dem.terrain(grids.rescale, files.pix_size).elevation(i, j); }
+    double metres(int i, int j) const { return run.terrain().elevation(i, j); }
 };
 
 }  // namespace
@@ -41,7 +41,7 @@ TEST_F(Loading, SixteenBitSamplesAreUnsignedLeastSignificantByteFirst) {
     EXPECT_EQ(sample(0, 0), 65535);
     EXPECT_EQ(sample(0, 1), 4660);
     EXPECT_EQ(sample(0, 2), 32768);
-    EXPECT_EQ(files.f1, -1);
+    EXPECT_EQ(run.dem_fd, -1);
     EXPECT_EQ(range.min, 4660);
     EXPECT_EQ(range.max, 65535);
 }
@@ -94,8 +94,6 @@ TEST_F(Loading, ExtremeAndAllNegativeSamplesShowAsThey) {
     raster(1, 1, true, le32({INT_MAX}));
     ask("0\n0\n");
     EXPECT_NE(printed().find("Min = 2147483647\n\t\tMax = 2147483647 "), std::string::npos);
-    reset_state();
-    console.out = tmpfile();
     raster(1, 3, true, le32({-143700, -5, -900}));
     EXPECT_EQ(range.min, -143700);
     EXPECT_EQ(range.max, -5);
@@ -118,8 +116,6 @@ TEST_F(Loading, SamplesBecomeMetresWhereTheyAreRead) {
         double metres;
     } cases[] = {{"3", 875, 0.875}, {"3", 1, 0.001}, {"2", -42, -0.42}, {"2", 220500, 2205.0}, {"0", 123456, 123456.0}, {"0", -9, -9.0}};
     for (const auto &c : cases) {
-        reset_state();
-        console.out = tmpfile();
         raster(1, 1, true, le32({c.sample}));
         ask(std::string(c.unit) + "\n0\n");
         EXPECT_EQ(metres(0, 0), c.metres) << c.sample;
@@ -130,7 +126,7 @@ TEST_F(Loading, PixelSizeIsAskedOnlyWhenTheDescriptorGaveNone) {
     raster(1, 1, false, le16({1}));
     ask("0\n0\n", 83);
     EXPECT_EQ(printed().find("pixel size"), std::string::npos);
-    EXPECT_EQ(files.pix_size, 83);
+    EXPECT_EQ(run.pix_size, 83);
 }
 
 TEST_F(Loading, NegativePixelSizeIsAskedAgainAndZeroIsKeptWithAWarning) {
@@ -139,7 +135,7 @@ TEST_F(Loading, NegativePixelSizeIsAskedAgainAndZeroIsKeptWithAWarning) {
     EXPECT_EQ(count(printed(), "\n\n\tpixel size ? "), 2);
     EXPECT_EQ(count(printed(), "a pixel size cannot be negative"), 1);
     EXPECT_EQ(count(printed(), "Warning: with a pixel size of 0 every plane is horizontal"), 1);
-    EXPECT_EQ(files.pix_size, 0);
+    EXPECT_EQ(run.pix_size, 0);
 }
 
 TEST_F(Loading, BackgroundAboveOneIsAskedAgainNegativeIsTakenAsBlack) {
@@ -148,7 +144,7 @@ TEST_F(Loading, BackgroundAboveOneIsAskedAgainNegativeIsTakenAsBlack) {
     EXPECT_EQ(count(printed(), "\n\n\tbackground:\n\t\t0 ====> white\n\t\t1 ====> black\n\t\t"), 3);
     EXPECT_EQ(count(printed(), ": answer 0 (white) or 1 (black)"), 2);
     EXPECT_EQ(count(printed(), "-1: a black background, as 1"), 1);
-    EXPECT_EQ(session.backgr, -1);
+    EXPECT_EQ(run.background, -1);
 }
 
 // ---- the bundled real DEMs -------------------------------------------------

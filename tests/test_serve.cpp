@@ -70,7 +70,7 @@ TEST(Serve, TracesAndStampsAreTheConsolesOwn) {
         DemSamples dem;
         ASSERT_TRUE(dem.allocate(344, 403, 2));
         const std::string raw = read_file(web / "images/jacksboro/jacksboro_m2.raw");
-        memcpy(dem.s16.data(), raw.data(), raw.size());
+        memcpy(dem.s16(), raw.data(), raw.size());
         Work work;
         const Trace expected = trace(dem.terrain(1, 83), {200, 250, 70, 315, 30}, work);
         const Json t = b.get("/api/trace?ip=200&jp=250&slope=70&dir=315&infl=30");

@@ -13,6 +13,29 @@ namespace {
 
 using Cells = std::set<std::pair<int, int>>;
 
+// A treatment traced and, when it fits, counted and stamped with its code
+// into `raster`, as a session does.
+struct Outcome {
+    Verdict verdict = Verdict::traced;
+    int code = 0;         // the treatment's code when traced, else the code before it
+    long long cells = 0;  // cells stamped
+    Box box;              // of the stamped cells
+    Square square;
+};
+Outcome stamp(const Terrain &t, Grid<uint8_t> &raster, int code, const Values &v, Work &w,
+              Extent extent = Extent::spans) {
+    const Trace tr = trace(t, v, w, extent);
+    Outcome o{tr.verdict, code, 0, Box(), tr.square};
+    if (tr.verdict != Verdict::traced) return o;
+    o.code = code + 1;
+    for (Cell c : tr.cells) {
+        raster.at(c.i, c.j) = static_cast<uint8_t>(o.code);
+        o.box.add(c);
+    }
+    o.cells = static_cast<long long>(tr.cells.size());
+    return o;
+}
+
 // A terrain of 32-bit samples in millimetres, a result raster, and the
 // treatments stamped on it one after another.
 class Treatment : public ::testing::Test {
@@ -31,10 +54,10 @@ protected:
         pix = pix_size;
         code = 0;
     }
-    void set(int i, int j, double z) { dem.s32.at(i, j) = static_cast<int32_t>(std::llround(z * 1000)); }
+    void set(int i, int j, double z) { dem.set(i, j, static_cast<int32_t>(std::llround(z * 1000))); }
     Terrain view() const { return dem.terrain(1000.0, pix); }
     Outcome treat(int i, int j, int s, int d, int z) {
-        Outcome o = treatment(view(), tab_out, code, {i, j, s, d, z}, work);
+        Outcome o = stamp(view(), tab_out, code, {i, j, s, d, z}, work);
         code = o.code;
         return o;
     }
@@ -54,7 +77,7 @@ protected:
 
 std::vector<Cell> side(Cell a, Cell b) {
     std::vector<Cell> s;
-    limite(a, b, s);
+    side_cells(a, b, s);
     return s;
 }
 
@@ -94,7 +117,7 @@ TEST(Square, DippingEastwardsItsSidesAndRays) {
     EXPECT_EQ(q.rt, (Cell{110, 190}));
     EXPECT_EQ(q.rb, (Cell{110, 210}));
     const std::vector<Cell> top = side(q.lt, q.rt), bottom = side(q.lb, q.rb);
-    EXPECT_EQ(trace_droite_deb(bottom[0], top[0]), 22);
+    EXPECT_EQ(ray_length(bottom[0], top[0]), 22);
     ASSERT_EQ(top.size(), 22u);
     ASSERT_EQ(bottom.size(), 22u);
     for (int k = 0; k < 22; k++) {  // ray k + 1 runs along row 90 + k, the last one outside the square
@@ -112,7 +135,7 @@ TEST(Square, DiagonalSidesLongerThanTheFirstRay) {
     const std::vector<Cell> top = side(q.lt, q.rt), bottom = side(q.lb, q.rb);
     EXPECT_EQ(top.size(), 17u);
     EXPECT_EQ(bottom.size(), 17u);
-    EXPECT_EQ(trace_droite_deb(bottom[0], top[0]), 16);
+    EXPECT_EQ(ray_length(bottom[0], top[0]), 16);
 }
 
 TEST(Square, ReferencePointsThatFitAreExactlyThoseNotRefused) {
@@ -203,7 +226,7 @@ TEST_F(Treatment, RaysAreCastOnlyBetweenWrittenEntries) {
             for (int j = 0; j < 600; j++) set(i, j, (i + j) % 7);  // rough terrain
         const Square q = square_of({500, 500, 30, d, 10});
         const std::vector<Cell> top = side(q.lt, q.rt), bottom = side(q.lb, q.rb);
-        EXPECT_LT(std::min(top.size(), bottom.size()), static_cast<size_t>(trace_droite_deb(bottom[0], top[0]))) << d;
+        EXPECT_LT(std::min(top.size(), bottom.size()), static_cast<size_t>(ray_length(bottom[0], top[0]))) << d;
         const Outcome o = treat(500, 500, 30, d, 10);
         ASSERT_EQ(o.verdict, Verdict::traced);
         EXPECT_GT(o.cells, 0) << d;
@@ -369,8 +392,7 @@ std::vector<Snapshot> session_of(unsigned seed, Extent extent) {
             const double z = kind == 0   ? 300 + 50 * sin(i / 5.0) * cos(j / 7.0) + pick(0, 3)
                              : kind == 1 ? static_cast<double>(pick(0, 20))
                                          : 300 + 3.0 * std::abs(j - cols / 2) - i;
-            if (width == 2) dem.s16.at(i, j) = static_cast<uint16_t>(z);
-            else dem.s32.at(i, j) = static_cast<int32_t>(std::llround(z * divisor));
+            dem.set(i, j, width == 2 ? static_cast<int32_t>(static_cast<uint16_t>(z)) : static_cast<int32_t>(std::llround(z * divisor)));
         }
     const Terrain t = dem.terrain(divisor, pix);
     Work work;
@@ -379,15 +401,15 @@ std::vector<Snapshot> session_of(unsigned seed, Extent extent) {
     const int n = pick(1, 12);
     for (int k = 0; k < n; k++) {
         Values v;
-        v.ip = pick(-3, rows + 2);
-        v.jp = pick(-3, cols + 2);
-        v.slope = pick(0, 5) == 0 ? pick(-89, 89) : pick(0, 45);
-        v.dir = pick(0, 6) == 0 ? pick(-1000, 1000) : pick(0, 359);
-        v.infl = pick(0, 8) == 0   ? pick(-2, 0)
+        v.row = pick(-3, rows + 2);
+        v.column = pick(-3, cols + 2);
+        v.dip = pick(0, 5) == 0 ? pick(-89, 89) : pick(0, 45);
+        v.dip_direction = pick(0, 6) == 0 ? pick(-1000, 1000) : pick(0, 359);
+        v.zone = pick(0, 8) == 0   ? pick(-2, 0)
                  : pick(0, 3) == 0 ? pick(1, std::max(rows, cols) / 2 + 1)
                                    : pick(1, std::max(1, std::min(rows, cols) / 4));
         Snapshot s;
-        s.o = treatment(t, tab_out, code, v, work, extent);
+        s.o = stamp(t, tab_out, code, v, work, extent);
         code = s.o.code;
         s.out.assign(reinterpret_cast<const char *>(tab_out.data()), static_cast<size_t>(rows) * static_cast<size_t>(cols));
         snaps.push_back(s);

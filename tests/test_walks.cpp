@@ -12,7 +12,7 @@ using Cells = std::vector<std::pair<int, int>>;
 // The cells limite records from one cell to another.
 Cells walked(int i0, int j0, int i1, int j1) {
     std::vector<Cell> side;
-    limite({i0, j0}, {i1, j1}, side);
+    side_cells({i0, j0}, {i1, j1}, side);
     Cells c;
     for (Cell x : side) c.push_back({x.i, x.j});
     return c;
@@ -44,17 +44,17 @@ TEST(Walks, OvershootTowardsRowOrColumnZeroStaysOnIt) {
 
 TEST(Walks, CoincidentEndsGiveOneEntryCountOneAndClassifyNothing) {
     EXPECT_EQ(walked(7, 7, 7, 7), (Cells{{7, 7}}));
-    EXPECT_EQ(trace_droite_deb({7, 7}, {7, 7}), 1);
+    EXPECT_EQ(ray_length({7, 7}, {7, 7}), 1);
     DemSamples dem;
     ASSERT_TRUE(dem.allocate(10, 10, 4));
     Classes c;
     c.reset({0, 9, 0, 9});
-    trace_droite(dem.terrain(1, 30), std::vector<double>(4, 1.0), {7, 7}, {7, 7}, c);
+    classify_ray(dem.terrain(1, 30), std::vector<double>(4, 1.0), {7, 7}, {7, 7}, c);
     for (int i = 0; i < 10; i++)
         for (int j = 0; j < 10; j++) EXPECT_EQ(c.get(i, j), 0);
 }
 
-TEST(Walks, FirstRayCountIncludesTheOvershoot) { EXPECT_EQ(trace_droite_deb({47, 47}, {53, 47}), 8); }
+TEST(Walks, FirstRayCountIncludesTheOvershoot) { EXPECT_EQ(ray_length({47, 47}, {53, 47}), 8); }
 
 TEST(Walks, EndCellIsReachedExactlyOnManyRandomSegments) {
     std::mt19937 rng(7);
@@ -65,7 +65,7 @@ TEST(Walks, EndCellIsReachedExactlyOnManyRandomSegments) {
         const Cells c = walked(i0, j0, i1, j1);
         ASSERT_EQ(static_cast<int>(c.size()), r == 0 ? 1 : r + 2);
         ASSERT_EQ(c[static_cast<size_t>(r)], std::make_pair(i1, j1));
-        ASSERT_EQ(trace_droite_deb({i0, j0}, {i1, j1}), static_cast<int>(c.size()));
+        ASSERT_EQ(ray_length({i0, j0}, {i1, j1}), static_cast<int>(c.size()));
     }
 }
 
@@ -81,7 +81,7 @@ protected:
         ASSERT_TRUE(dem.allocate(6, 6, 4));
         c.reset({0, 5, 0, 5});
     }
-    void ray(int i0, int j0, int i1, int j1) { trace_droite(dem.terrain(1, 30), fonc, {i0, j0}, {i1, j1}, c); }
+    void ray(int i0, int j0, int i1, int j1) { classify_ray(dem.terrain(1, 30), fonc, {i0, j0}, {i1, j1}, c); }
 };
 
 }  // namespace
@@ -90,7 +90,7 @@ TEST_F(Rays, EachCellTakesTheComparisonOneCellFurtherUp) {
     fonc[2] = 10;
     fonc[3] = 0;
     fonc[4] = 10;
-    dem.s32.at(0, 1) = dem.s32.at(0, 2) = dem.s32.at(0, 3) = 5;
+    for (int j : {1, 2, 3}) dem.set(0, j, 5);
     ray(0, 0, 0, 2);
     EXPECT_EQ(c.get(0, 0), 2);
     EXPECT_EQ(c.get(0, 1), 1);
@@ -101,8 +101,8 @@ TEST_F(Rays, EachCellTakesTheComparisonOneCellFurtherUp) {
 TEST_F(Rays, EqualElevationsAndNaNGiveClassOne) {
     fonc[2] = 5;
     fonc[3] = std::nan("");
-    dem.s32.at(1, 1) = 5;
-    dem.s32.at(2, 1) = 5;
+    dem.set(1, 1, 5);
+    dem.set(2, 1, 5);
     ray(0, 1, 1, 1);
     EXPECT_EQ(c.get(0, 1), 1);
     EXPECT_EQ(c.get(1, 1), 1);
@@ -112,7 +112,7 @@ TEST_F(Rays, TheLaterRayDecides) {
     fonc[2] = 10;
     ray(1, 1, 1, 2);  // (1,1) compared at (1,2), terrain 0: class 2
     EXPECT_EQ(c.get(1, 1), 2);
-    dem.s32.at(2, 1) = 50;
+    dem.set(2, 1, 50);
     ray(1, 1, 2, 1);  // (1,1) compared at (2,1): class 1
     EXPECT_EQ(c.get(1, 1), 1);
 }

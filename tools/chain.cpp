@@ -4,14 +4,16 @@
 #include <cstdlib>
 #include <set>
 
+#include "files/formats.h"
+
 namespace tools {
 
 std::vector<std::vector<Cell>> cells_by_code(const std::vector<uint8_t> &cells, int rows, int cols) {
-    std::vector<std::vector<Cell>> by_code(251);
+    std::vector<std::vector<Cell>> by_code(formats::MAX_CODES + 1);
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < cols; j++) {
             uint8_t v = cells[static_cast<size_t>(i) * cols + j];
-            if (v >= 1 && v <= 250) by_code[v].push_back({i, j});
+            if (v >= 1 && v <= formats::MAX_CODES) by_code[v].push_back({i, j});
         }
     return by_code;
 }

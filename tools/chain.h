@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "dem.h"
+#include "compute/geometry.h"
 
 namespace tools {
 

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "formats.h"
+#include "files/formats.h"
 
 namespace tools {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "georef.h"
-#include "treatment.h"
+#include "files/demset.h"
+#include "compute/treatment.h"
 
 namespace tools {
 

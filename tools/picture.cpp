@@ -168,15 +168,15 @@ void text(Image &img, int x, int y, const std::string &s, Rgb ink, int px) {
 
 const int LEGEND_CHARS = 46, LINE = 11, MARGIN = 8;
 
-std::string legend_line(const Record &r) {
-    return std::to_string(r.code) + ": (" + std::to_string(r.line) + ", " + std::to_string(r.column) +
-           ") dip " + std::to_string(r.dip) + " dir " + std::to_string(r.direction) + " zone " +
-           std::to_string(r.zone);
+std::string legend_line(const formats::Record &r) {
+    const Values &v = r.values;
+    return std::to_string(r.code) + ": (" + std::to_string(v.row) + ", " + std::to_string(v.column) + ") dip " +
+           std::to_string(v.dip) + " dir " + std::to_string(v.dip_direction) + " zone " + std::to_string(v.zone);
 }
 
 }  // namespace
 
-Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale, const std::vector<uint8_t> &filled) {
+Image draw(const std::vector<uint8_t> &shade, const ResultSet &result, int scale, const std::vector<uint8_t> &filled) {
     Image img;
     // The legend's dots grow with the map, up to twice the font's size.
     const int px = scale >= 2 ? 2 : 1;
@@ -196,10 +196,10 @@ Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale, c
             if (!filled.empty() && filled[k]) c = pale(c);
             cell(i, j, c);
         }
-    for (const Record &r : result.records) {
+    for (const formats::Record &r : result.records) {
         for (int di = -2; di <= 2; di++)
             for (int dj = -2; dj <= 2; dj++) {
-                int i = r.line + di, j = r.column + dj;
+                int i = r.values.row + di, j = r.values.column + dj;
                 if (std::max(std::abs(di), std::abs(dj)) != 2) continue;
                 if (i >= 0 && j >= 0 && i < result.rows && j < result.cols) cell(i, j, MARKER);
             }
@@ -209,7 +209,7 @@ Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale, c
     int y = MARGIN;
     text(img, x, y, "code: (line, column) dip dir zone", {0, 0, 0}, px);
     y += LINE * px * 2;
-    for (const Record &r : result.records) {
+    for (const formats::Record &r : result.records) {
         block(img, x, y - px, 9 * px, 9 * px, {0, 0, 0});
         block(img, x + px, y, 7 * px, 7 * px, code_colour(r.code));
         text(img, x + 14 * px, y, legend_line(r), {0, 0, 0}, px);

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "resultset.h"
+#include "compute/terrain.h"
+#include "files/resultset.h"
 
 namespace tools {
 
@@ -47,7 +48,7 @@ constexpr Rgb MARKER = {0, 0, 0};
 // colour; a black ring two cells around each logged reference point. Cells
 // `filled` (1, when not empty) were nodata: they are drawn pale, traces
 // over them too, and the legend says so.
-Image draw(const std::vector<uint8_t> &shade, const Result &result, int scale,
+Image draw(const std::vector<uint8_t> &shade, const ResultSet &result, int scale,
            const std::vector<uint8_t> &filled = {});
 
 bool write_png(const std::string &path, const Image &image, std::string &err);

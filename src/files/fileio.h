@@ -1,0 +1,48 @@
+// fileio.h: how tolmar touches the file system. Inputs are opened as regular
+// files only, never through a symbolic link and never waiting on a FIFO or a
+// device. The result files are written through FileSystem, one small
+// interface over the system calls, so that a test can make any call fail
+// or record every write; "write all or fail" is one helper.
+#ifndef TOLMAR_FILES_FILEIO_H
+#define TOLMAR_FILES_FILEIO_H
+
+#include <sys/types.h>
+
+#include <string>
+
+// The system calls the result files are written with. The real one is
+// FileSystem::real(); tests derive from it.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    virtual int open(const char *path, int flags, mode_t mode);
+    virtual ssize_t pwrite(int fd, const void *data, size_t n, off_t offset);
+    virtual ssize_t pread(int fd, void *data, size_t n, off_t offset);
+    virtual int ftruncate(int fd, off_t size);
+    virtual int fsync(int fd);
+    virtual int close(int fd);
+    virtual int rename(const char *from, const char *to);
+    virtual int unlink(const char *path);
+    static FileSystem &real();
+};
+
+// All of `n` bytes at `offset`, through interruptions and short transfers;
+// false with errno set (EIO for a transfer that makes no progress).
+bool write_all(FileSystem &fs, int fd, const void *data, size_t n, long long offset);
+bool read_all(FileSystem &fs, int fd, void *data, size_t n, long long offset);
+
+// A new file beside `path`, named after it with a leading dot and a unique
+// ending (put into `tmp`), created exclusively: never through a link or over
+// another file. -1 with errno set when it cannot be made.
+int create_beside(FileSystem &fs, const std::string &path, std::string &tmp);
+
+// Opens an input file for reading: it must be a regular file, reached
+// without a symbolic link. `missing` tells a file that is not there from one
+// that cannot be used, whose reason is in `why`.
+enum class Opened { ok, missing, failed };
+Opened open_regular(const std::string &path, int &fd, std::string &why, bool writable = false);
+
+// The system's text for errno.
+std::string reason();
+
+#endif

@@ -1,4 +1,0 @@
-// main.cpp: the tolmar executable; the whole program lives in the library.
-#include "run.h"
-
-int main(int argc, char **argv) { return tolmar_main(argc, argv); }

@@ -1,0 +1,98 @@
+// session.h: the session core: one result set's life, whoever drives it (the
+// console's dialogue, the workbench's requests, a table of stations). It
+// creates a new set under temporary names and puts it in place, or carries
+// on an existing one from its last code; it stamps treatments (the
+// treatment computed, its record written, both files committed, everything
+// rolled back when a write fails); it keeps the limit of 250 codes and says
+// why a treatment is refused. Front ends only ask and tell: none of them
+// writes a record, counts codes or rolls back by itself.
+#ifndef TOLMAR_SESSION_SESSION_H
+#define TOLMAR_SESSION_SESSION_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../../LIB/nrutil.h"
+#include "compute/treatment.h"
+#include "files/fileio.h"
+#include "files/formats.h"
+#include "files/resultset.h"
+
+// What became of a treatment asked to be stamped.
+struct Stamp {
+    enum Kind {
+        stamped,  // counted, stamped and committed to both files
+        refused,  // the square or the zone does not allow a trace: nothing counted
+        full,     // the set already holds the last code: nothing done
+        failed,   // the files could not be written: both are as before it
+    };
+    Kind kind = failed;
+    Verdict verdict = Verdict::traced;  // why it was refused
+    int code = 0;                // the treatment's code when stamped
+    long long cells = 0;         // cells stamped
+    Square square;
+    std::vector<Cell> trace_cells;  // the cells stamped, row-major order
+    std::string message;         // refused: what the console says first; failed: the files' fault
+    std::string detail;          // refused outside the raster: which reference points fit
+};
+
+// The texts of the refusals and of the limit, shared by every front end.
+extern const char LIMIT_REACHED[];  // "250 calculations reached"
+std::string refusal_headline(Verdict v);
+// For a square outside the raster: the lines and columns a reference point
+// may take for this zone and direction, or that none may.
+std::string refusal_detail(int rows, int cols, const Values &v);
+
+class ResultSession {
+public:
+    explicit ResultSession(FileSystem &fs = FileSystem::real()) : files_(fs) {}
+
+    // A new result set of rows x cols under temporary names beside
+    // `raster` and `log`, its log holding header lines 1 to 5.
+    bool create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err);
+    // The raster in memory, all 0; false when there is not memory enough.
+    bool reserve(int rows, int cols) { return raster_.allocate(rows, cols); }
+    // Header line 6, the pixel size.
+    bool set_pix_size(int pix_size, std::string &err);
+    // Fills the raster with the background (0 or 255) and puts both files
+    // in place of any old ones; `replaced` says whether there were old ones.
+    bool place(uint8_t background, bool &replaced, std::string &err);
+    // Makes place() happen at the first stamp instead, with this background:
+    // a session that stamps nothing then leaves nothing behind.
+    void place_at_first_stamp(uint8_t background) { pending_background_ = background; pending_ = true; }
+    // Carries on an existing result set of rows x cols from its last code:
+    // its log must be a result log of these sizes and this pixel size.
+    bool carry_on(const std::string &raster, const std::string &log, int rows, int cols, int pix_size,
+                  std::string &err);
+
+    // One treatment, from its values to both files.
+    Stamp stamp(const Terrain &t, const Values &v, Work &work);
+
+    // Closes both files at the end of the session; false when the system
+    // reports a failure. discard() closes them and removes the temporary
+    // ones if they were never put in place.
+    bool finish(std::string &err) { return files_.finish(err); }
+    void discard() { files_.discard(); }
+
+    int code() const { return static_cast<int>(records_.size()); }
+    bool full() const { return code() >= formats::MAX_CODES; }
+    bool placed() const { return files_.placed(); }
+    bool pending() const { return pending_; }
+    uint8_t background() const { return placed() ? files_.background() : pending_background_; }
+    const std::vector<formats::Record> &records() const { return records_; }
+    // The raster as committed: 0 where no trace passed (whatever the
+    // background on disk), else the code of the last trace through the cell.
+    const Grid<uint8_t> &raster() const { return raster_; }
+    const std::string &raster_path() const { return files_.raster_path(); }
+    const std::string &log_path() const { return files_.log_path(); }
+
+private:
+    ResultFiles files_;
+    Grid<uint8_t> raster_;
+    std::vector<formats::Record> records_;
+    bool pending_ = false;
+    uint8_t pending_background_ = 255;
+};
+
+#endif

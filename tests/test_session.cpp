@@ -1,0 +1,132 @@
+// test_session.cpp: the session core, through a file layer that can make any
+// write of a stamp fail: whichever write fails, the stamp is not counted,
+// both files on disk are exactly as before it, the raster in memory agrees
+// with them, and the session goes on to give the files an uninterrupted
+// session gives.
+#include <cerrno>
+
+#include "session/session.h"
+#include "support.h"
+
+namespace {
+
+// The real file system, but the n-th write from now (pwrite or ftruncate)
+// fails as on a full disk.
+class FailingFiles : public FileSystem {
+public:
+    int writes = 0;
+    int fail_at = -1;
+    ssize_t pwrite(int fd, const void *data, size_t n, off_t offset) override {
+        if (writes++ == fail_at) return errno = ENOSPC, -1;
+        return FileSystem::pwrite(fd, data, n, offset);
+    }
+    int ftruncate(int fd, off_t size) override {
+        if (writes++ == fail_at) return errno = ENOSPC, -1;
+        return FileSystem::ftruncate(fd, size);
+    }
+};
+
+// Hills of 40 x 50 cells, 16-bit metres, pixel size 30.
+struct Hills {
+    DemSamples dem;
+    Hills() {
+        dem.allocate(40, 50, 2);
+        for (int i = 0; i < 40; i++)
+            for (int j = 0; j < 50; j++) dem.set(i, j, 200 + (i * 13 + j * 7) % 17 + 3 * j - 2 * i);
+    }
+    Terrain terrain() const { return dem.terrain(1, 30); }
+};
+
+const Values TREATMENTS[] = {{20, 25, 20, 90, 8}, {18, 22, 10, 45, 10}, {22, 30, 30, 200, 6}, {15, 20, 5, 300, 9}};
+
+struct Set {
+    TempDir dir;
+    ResultSession session;
+    explicit Set(FileSystem &fs = FileSystem::real()) : session(fs) {
+        std::string err;
+        EXPECT_TRUE(session.reserve(40, 50));
+        EXPECT_TRUE(session.create(dir / "r_tolmar.raw", dir / "r_tolmar.txt", 40, 50, err)) << err;
+        EXPECT_TRUE(session.set_pix_size(30, err)) << err;
+        bool replaced;
+        EXPECT_TRUE(session.place(255, replaced, err)) << err;
+    }
+    std::string raster() const { return read_file(dir / "r_tolmar.raw"); }
+    std::string log() const { return read_file(dir / "r_tolmar.txt"); }
+    // The raster in memory as the file holds it (white background).
+    std::string memory() const {
+        std::string s;
+        for (int i = 0; i < 40; i++)
+            for (int j = 0; j < 50; j++) {
+                const uint8_t v = session.raster().at(i, j);
+                s += static_cast<char>(v == 0 ? 255 : v);
+            }
+        return s;
+    }
+};
+
+}  // namespace
+
+TEST(SessionCore, AStampThatCannotBeWrittenLeavesBothFilesAndTheMemoryAsBefore) {
+    Hills h;
+    Work work;
+    // The reference: every treatment stamped without a fault.
+    Set reference;
+    for (const Values &v : TREATMENTS) ASSERT_EQ(reference.session.stamp(h.terrain(), v, work).kind, Stamp::stamped);
+
+    // Treatment 3 fails at each of its writes in turn; then treatment 4
+    // (another square, sharing rows with it) takes code 3 instead.
+    int failures = 0;
+    for (int n = 0;; n++) {
+        FailingFiles fs;
+        Set s(fs);
+        for (int k = 0; k < 2; k++) ASSERT_EQ(s.session.stamp(h.terrain(), TREATMENTS[k], work).kind, Stamp::stamped);
+        const std::string raster = s.raster(), log = s.log();
+        fs.fail_at = fs.writes + n;
+        const Stamp failed = s.session.stamp(h.terrain(), TREATMENTS[2], work);
+        if (failed.kind == Stamp::stamped) break;  // the stamp has fewer writes than n
+        failures++;
+        EXPECT_EQ(failed.kind, Stamp::failed) << n;
+        EXPECT_NE(failed.message.find("No space left on device"), std::string::npos) << failed.message;
+        EXPECT_EQ(s.session.code(), 2);
+        EXPECT_EQ(s.raster(), raster) << "write " << n;
+        EXPECT_EQ(s.log(), log) << "write " << n;
+        EXPECT_EQ(s.memory(), raster) << "write " << n;
+        const Stamp next = s.session.stamp(h.terrain(), TREATMENTS[3], work);
+        ASSERT_EQ(next.kind, Stamp::stamped);
+        EXPECT_EQ(next.code, 3);
+        EXPECT_EQ(s.memory(), s.raster()) << "write " << n;
+    }
+    EXPECT_GE(failures, 2);  // the raster's write and the record's at least
+
+    // Without the third treatment the files are those of a session that never tried it.
+    Set without;
+    for (int k : {0, 1, 3}) ASSERT_EQ(without.session.stamp(h.terrain(), TREATMENTS[k], work).kind, Stamp::stamped);
+    FailingFiles fs;
+    Set s(fs);
+    for (int k = 0; k < 2; k++) s.session.stamp(h.terrain(), TREATMENTS[k], work);
+    fs.fail_at = fs.writes + 1;
+    EXPECT_EQ(s.session.stamp(h.terrain(), TREATMENTS[2], work).kind, Stamp::failed);
+    EXPECT_EQ(s.session.stamp(h.terrain(), TREATMENTS[3], work).kind, Stamp::stamped);
+    EXPECT_EQ(s.raster(), without.raster());
+    EXPECT_EQ(s.log(), without.log());
+}
+
+TEST(SessionCore, RefusalsAndTheLimitAreTheCoresOwn) {
+    Hills h;
+    Work work;
+    Set s;
+    Stamp r = s.session.stamp(h.terrain(), {2, 2, 10, 45, 10}, work);
+    EXPECT_EQ(r.kind, Stamp::refused);
+    EXPECT_EQ(r.message, "out of the image borders");
+    EXPECT_EQ(r.detail, "zone 10 in direction 45 fits reference points on lines 14 to 25 and columns 14 to 35");
+    r = s.session.stamp(h.terrain(), {20, 20, 10, 45, 0}, work);
+    EXPECT_EQ(r.message, "influence zone must be at least 1");
+    r = s.session.stamp(h.terrain(), {20, 20, 10, 45, 30}, work);
+    EXPECT_EQ(r.detail, "no reference point of this DEM fits a square of zone 30 in direction 45");
+    for (int k = 1; k <= 250; k++) ASSERT_EQ(s.session.stamp(h.terrain(), TREATMENTS[0], work).code, k);
+    EXPECT_TRUE(s.session.full());
+    r = s.session.stamp(h.terrain(), TREATMENTS[0], work);
+    EXPECT_EQ(r.kind, Stamp::full);
+    EXPECT_EQ(r.message, "250 calculations reached");
+    EXPECT_EQ(count(s.log(), " code "), 250);
+}

@@ -1,0 +1,285 @@
+// export.cpp: the traces of a result set for a GIS: GeoJSON lines, CSV
+// points, or the coded raster as a georeferenced VRT with the preview's
+// colours; placed on the map through the DEM's sidecar or a given origin.
+#include "export.h"
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+#include <cpl_string.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "chain.h"
+#include "files/georef.h"
+#include "options/options.h"
+#include "picture.h"
+
+namespace tools {
+
+namespace {
+
+const char TOOL[] = "tolmar-export";
+
+int failure(const std::string &what) { return opt::failure(TOOL, what); }
+
+// The shortest text that reads back as the same double.
+std::string num(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+// Where a cell's centre lies: in cells, on the map, or (a map system
+// without an EPSG code, for GeoJSON) in longitude and latitude.
+struct Place {
+    Georef g;                   // known: map coordinates
+    std::string crs;            // EPSG:NNNN of the map coordinates, or ""
+    std::string how;            // said in the output
+    std::unique_ptr<OGRCoordinateTransformation> to_lonlat;
+
+    void at(const Cell &c, double &x, double &y) const {
+        if (!g.known) {
+            x = c.j + 0.5;
+            y = -(c.i + 0.5);
+            return;
+        }
+        x = g.x(c.j);
+        y = g.y(c.i);
+        if (to_lonlat) to_lonlat->Transform(1, &x, &y);
+    }
+};
+
+nlohmann::json point(const Place &p, const Cell &c) {
+    double x, y;
+    p.at(c, x, y);
+    return {x, y};
+}
+
+nlohmann::ordered_json geojson_of(const ResultSet &r, const std::vector<std::vector<Cell>> &by_code,
+                               const std::vector<uint8_t> &filled, const Place &p, const std::string &name) {
+    nlohmann::ordered_json out;
+    out["type"] = "FeatureCollection";
+    out["name"] = name;
+    if (!p.crs.empty() && !p.to_lonlat)
+        out["crs"] = {{"type", "name"}, {"properties", {{"name", "urn:ogc:def:crs:EPSG::" + p.crs.substr(5)}}}};
+    out["tolmar_coordinates"] = p.how;
+    out["features"] = nlohmann::json::array();
+    for (const formats::Record &rec : r.records) {
+        std::vector<Cell> real;
+        long long over_filled = 0;
+        for (const Cell &c : by_code[static_cast<size_t>(rec.code)]) {
+            if (!filled.empty() && filled[static_cast<size_t>(c.i) * static_cast<size_t>(r.cols) + static_cast<size_t>(c.j)]) over_filled++;
+            else real.push_back(c);
+        }
+        nlohmann::json lines = nlohmann::json::array();
+        for (const Line &line : chain(real)) {
+            nlohmann::json coords = nlohmann::json::array();
+            for (const Cell &c : line) coords.push_back(point(p, c));
+            // A line needs two positions: a lone cell is a line of length zero.
+            if (line.size() == 1) coords.push_back(point(p, line[0]));
+            lines.push_back(coords);
+        }
+        const Values &v = rec.values;
+        double rx, ry;
+        p.at({v.row, v.column}, rx, ry);
+        nlohmann::ordered_json props = {{"code", rec.code},   {"line", v.row}, {"column", v.column},
+                                        {"ref_x", rx},        {"ref_y", ry},   {"dip", v.dip},
+                                        {"dip_direction", v.dip_direction}, {"influence_zone", v.zone}};
+        if (!filled.empty()) props["cells_over_filled_ground"] = over_filled;
+        out["features"].push_back({{"type", "Feature"}, {"properties", props},
+                                   {"geometry", {{"type", "MultiLineString"}, {"coordinates", lines}}}});
+    }
+    return out;
+}
+
+std::string csv_of(const std::vector<std::vector<Cell>> &by_code, const std::vector<uint8_t> &filled, int cols,
+                const Place &p) {
+    std::string out = filled.empty() ? "code,row,column,x,y\n" : "code,row,column,x,y,filled\n";
+    for (int code = 1; code <= formats::MAX_CODES; code++)
+        for (const Cell &c : by_code[static_cast<size_t>(code)]) {
+            double x, y;
+            p.at(c, x, y);
+            out += std::to_string(code) + "," + std::to_string(c.i) + "," + std::to_string(c.j) + "," + num(x) + "," + num(y);
+            if (!filled.empty())
+                out += filled[static_cast<size_t>(c.i) * static_cast<size_t>(cols) + static_cast<size_t>(c.j)] ? ",1" : ",0";
+            out += "\n";
+        }
+    return out;
+}
+
+struct CloseDataset {
+    void operator()(GDALDataset *d) const { GDALClose(GDALDataset::ToHandle(d)); }
+};
+
+bool write_result_vrt(const std::string &out_vrt, const std::string &result_raw, int rows, int cols,
+                      uint8_t background, const Georef &g, std::string &err) {
+    geo::use_gdal();
+    GDALDriver *vrt = GetGDALDriverManager()->GetDriverByName("VRT");
+    std::unique_ptr<GDALDataset, CloseDataset> d(vrt != nullptr ? vrt->Create(out_vrt.c_str(), cols, rows, 0, GDT_Byte, nullptr) : nullptr);
+    if (!d) {
+        err = "cannot write " + out_vrt + ": " + geo::gdal_error("the VRT driver is missing");
+        return false;
+    }
+    // The raster is named relative to the VRT when both lie in one folder.
+    const size_t a = out_vrt.find_last_of('/'), b = result_raw.find_last_of('/');
+    const bool same_folder = out_vrt.substr(0, a == std::string::npos ? 0 : a) == result_raw.substr(0, b == std::string::npos ? 0 : b);
+    const std::string source = same_folder ? result_raw.substr(b == std::string::npos ? 0 : b + 1) : result_raw;
+    CPLStringList options;
+    options.AddNameValue("subclass", "VRTRawRasterBand");
+    options.AddNameValue("SourceFilename", source.c_str());
+    options.AddNameValue("RelativeToVRT", same_folder ? "1" : "0");
+    options.AddNameValue("ImageOffset", "0");
+    options.AddNameValue("PixelOffset", "1");
+    options.AddNameValue("LineOffset", std::to_string(cols).c_str());
+    if (d->AddBand(GDT_Byte, options.List()) != CE_None) {
+        err = "cannot write " + out_vrt + ": " + geo::gdal_error("cannot add the band");
+        return false;
+    }
+    GDALRasterBand *band = d->GetRasterBand(1);
+    band->SetNoDataValue(background);
+    band->SetDescription("tolmar trace codes");
+    GDALColorTable table;
+    for (int code = 0; code < 256; code++) {
+        GDALColorEntry c = {0, 0, 0, 0};
+        if (code >= 1 && code <= formats::MAX_CODES) {
+            const Rgb rgb = code_colour(code);
+            c = {rgb.r, rgb.g, rgb.b, 255};
+        }
+        table.SetColorEntry(code, &c);
+    }
+    band->SetColorTable(&table);
+    band->SetColorInterpretation(GCI_PaletteIndex);
+    if (g.known) {
+        double gt[6];
+        std::copy(g.gt, g.gt + 6, gt);
+        d->SetGeoTransform(gt);
+        if (!g.wkt.empty()) d->SetProjection(g.wkt.c_str());
+    }
+    CPLErrorReset();
+    GDALClose(GDALDataset::ToHandle(d.release()));
+    if (CPLGetLastErrorType() == CE_Failure) {
+        err = "cannot write " + out_vrt + ": " + geo::gdal_error("write error");
+        return false;
+    }
+    return true;
+}
+
+// One member a line, one feature a line.
+std::string geojson_text(const nlohmann::ordered_json &j) {
+    std::string text = "{\n";
+    for (auto it = j.begin(); it != j.end(); ++it) {
+        if (it.key() == "features") continue;
+        text += nlohmann::json(it.key()).dump() + ": " + it.value().dump() + ",\n";
+    }
+    text += "\"features\": [\n";
+    for (size_t k = 0; k < j["features"].size(); k++)
+        text += j["features"][k].dump() + (k + 1 < j["features"].size() ? ",\n" : "\n");
+    return text + "]\n}\n";
+}
+
+// Where the cells go: the given origin, the DEM's georeference, or cells.
+// -1 when placed, else the status to end with.
+int place_cells(const ExportRequest &q, const ResultSet &r, const DemSet &dem, Place &place) {
+    if (q.origin) {
+        if (r.pix_size <= 0)
+            return failure(formats::descriptor_path(q.raster) + " gives pixel size " + std::to_string(r.pix_size) +
+                           ": map coordinates need one above 0");
+        place.g.known = true;
+        const double gt[6] = {q.x0, static_cast<double>(r.pix_size), 0, q.y0, 0, -static_cast<double>(r.pix_size)};
+        std::copy(gt, gt + 6, place.g.gt);
+        place.crs = q.crs;
+        if (!q.crs.empty()) {
+            OGRSpatialReference srs;
+            if (srs.SetFromUserInput(q.crs.c_str()) != OGRERR_NONE)
+                return opt::usage_error(TOOL, "--crs " + q.crs + " is not a system GDAL knows");
+            char *wkt = nullptr;
+            srs.exportToWkt(&wkt);
+            place.g.wkt = wkt;
+            CPLFree(wkt);
+        }
+        place.how = "map: x = " + num(q.x0) + " + (column + 0.5) * " + std::to_string(r.pix_size) + ", y = " +
+                    num(q.y0) + " - (row + 0.5) * " + std::to_string(r.pix_size);
+    } else if (dem.georef.known) {
+        const std::string sidecar = formats::sidecar_path(dem.raster);
+        place.g = dem.georef;
+        place.crs = q.crs.empty() ? dem.georef.crs : q.crs;
+        place.how = "map, from the georeference of " + sidecar + ": cell centres";
+        if (q.format == "geojson" && place.crs.empty() && !dem.georef.wkt.empty()) {
+            // GeoJSON names a system by its EPSG code; one without goes as longitude and latitude.
+            OGRSpatialReference from, lonlat;
+            from.importFromWkt(dem.georef.wkt.c_str());
+            from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+            lonlat.SetWellKnownGeogCS("WGS84");
+            lonlat.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+            place.to_lonlat.reset(OGRCreateCoordinateTransformation(&from, &lonlat));
+            if (!place.to_lonlat) return failure("cannot turn the coordinates of " + sidecar + " into longitude and latitude");
+            place.how += ", turned into WGS 84 longitude and latitude (the system has no EPSG code)";
+            fprintf(stderr, "%s: %s has no EPSG code: the GeoJSON is in WGS 84 longitude and latitude\n", TOOL,
+                    sidecar.c_str());
+        }
+    } else if (!q.crs.empty()) {
+        return opt::usage_error(TOOL, "--crs " + q.crs + " names the system of map coordinates, but without --origin X Y the "
+                                "coordinates are cells: give the origin too");
+    } else {
+        place.how = "cell units, no origin given: x = column + 0.5, y = -(row + 0.5)";
+        fprintf(stderr, "%s: no --origin: coordinates are in cells, x = column + 0.5, y = -(row + 0.5)\n", TOOL);
+    }
+    return -1;
+}
+
+int write_text(const std::string &path, const std::string &text) {
+    FILE *f = path.empty() || path == "-" ? stdout : fopen(path.c_str(), "w");
+    if (f == nullptr) return failure("cannot write " + path);
+    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = (f == stdout ? fflush(f) == 0 : fclose(f) == 0) && ok;
+    if (!ok) return failure("cannot write " + (path.empty() ? std::string("the standard output") : path));
+    return 0;
+}
+
+}  // namespace
+
+int run_export(const ExportRequest &q) {
+    std::string err;
+    ResultSet r;
+    if (!read_result_set(q.raster, r, err)) return failure(err);
+    const std::vector<std::vector<Cell>> by_code = cells_by_code(r.cells, r.rows, r.cols);
+    for (size_t code = r.records.size() + 1; code <= static_cast<size_t>(formats::MAX_CODES); code++)
+        if (!by_code[code].empty())
+            return failure(q.raster + ": cells hold code " + std::to_string(code) + ", which has no record in " +
+                           formats::descriptor_path(q.raster));
+
+    // The DEM: named, or the one beside the result when there is exactly one.
+    std::string dem_path = q.dem;
+    if (dem_path.empty()) {
+        std::string quiet;
+        dem_path = geo::dem_beside(q.raster, r.rows, r.cols, quiet);
+    }
+    DemSet dem;
+    dem.raster = dem_path;
+    if (!dem_path.empty() && (!geo::read_georef(dem_path, r.rows, r.cols, dem.georef, err) ||
+                              !geo::read_filled(dem_path, r.rows, r.cols, dem.filled, err)))
+        return failure(err);
+    Place place;
+    if (const int status = place_cells(q, r, dem, place); status >= 0) return status;
+    if (!dem.filled.empty())
+        fprintf(stderr, "%s: trace cells over ground filled in place of nodata are %s\n", TOOL,
+                q.format == "geojson" ? "left out of the lines and counted" : "flagged");
+
+    if (q.format == "vrt") {
+        if (!place.g.known) return failure("no georeference: give --origin X Y (and --crs), or import the DEM with tolmar-import");
+        const std::string out = q.out_path.empty() ? formats::sidecar_path(q.raster) : q.out_path;
+        if (!write_result_vrt(out, q.raster, r.rows, r.cols, r.background(), place.g, err)) return failure(err);
+        return 0;
+    }
+    std::string name = formats::name_of(q.raster);
+    if (formats::ends_with(name, ".raw")) name.resize(name.size() - 4);
+    const std::string text = q.format == "csv" ? csv_of(by_code, dem.filled, r.cols, place)
+                                               : geojson_text(geojson_of(r, by_code, dem.filled, place, name));
+    return write_text(q.out_path, text);
+}
+
+}  // namespace tools

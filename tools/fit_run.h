@@ -1,0 +1,26 @@
+// fit_run.h: tolmar-fit's work: the plane through a mapped contact, the
+// misfit of a trace, the attitude that fits best, told as text or JSON.
+#ifndef TOLMAR_TOOLS_FIT_RUN_H
+#define TOLMAR_TOOLS_FIT_RUN_H
+
+#include <string>
+
+#include "compute/geometry.h"
+
+namespace tools {
+
+struct FitRequest {
+    std::string dem, contact;
+    std::string unit;               // "" for the imported DEM's own, else m
+    int pixel_size = 0;             // when the descriptor gives none
+    bool point = false, zone = false, given = false, json = false;
+    int row = 0, column = 0, zone_cells = 0;
+    Values values;                  // --values
+    std::string answers, score, picture;
+};
+
+int run_fit(const FitRequest &q);
+
+}  // namespace tools
+
+#endif

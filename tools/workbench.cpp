@@ -1,0 +1,309 @@
+// workbench.cpp: the workbench's state and its HTTP routes.
+#include "workbench.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "files/formats.h"
+#include "files/georef.h"
+#include "picture.h"
+
+extern const unsigned char WEB_index_html[], WEB_app_js[], WEB_app_css[];
+extern const size_t WEB_index_html_size, WEB_app_js_size, WEB_app_css_size;
+
+namespace tools {
+
+namespace {
+
+using Json = nlohmann::json;
+
+struct BadRequest {
+    std::string why;
+};
+
+// A whole number within 32 bits, from a query parameter or a JSON member.
+int whole(const std::string &name, const std::string &text) {
+    int v;
+    if (formats::parse_int(text, v)) return v;
+    size_t k = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+    bool digits = k < text.size();
+    for (; k < text.size(); k++) digits = digits && text[k] >= '0' && text[k] <= '9';
+    if (digits) throw BadRequest{name + " is beyond the 32-bit range"};
+    throw BadRequest{name + " must be a whole number, not \"" + text.substr(0, 20) + "\""};
+}
+
+int param(const httplib::Request &req, const char *name) {
+    if (!req.has_param(name)) throw BadRequest{std::string("missing parameter ") + name};
+    return whole(name, req.get_param_value(name));
+}
+
+// The page's names for the five values: ip, jp, slope, dir, infl.
+Values values_of(const Json &j) {
+    auto member = [&](const char *name) {
+        if (!j.is_object() || !j.contains(name)) throw BadRequest{std::string("missing member ") + name};
+        const Json &m = j[name];
+        if (m.is_number_unsigned()) return whole(name, std::to_string(m.get<unsigned long long>()));
+        if (m.is_number_integer()) return whole(name, std::to_string(m.get<long long>()));
+        if (m.is_string()) return whole(name, m.get<std::string>());
+        throw BadRequest{std::string(name) + " must be a whole number"};
+    };
+    Values v;
+    v.row = member("ip");
+    v.column = member("jp");
+    v.dip = member("slope");
+    v.dip_direction = member("dir");
+    v.zone = member("infl");
+    return v;
+}
+
+Values values_of(const httplib::Request &req) {
+    return {param(req, "ip"), param(req, "jp"), param(req, "slope"), param(req, "dir"), param(req, "infl")};
+}
+
+Json cell(Cell c) { return {c.i, c.j}; }
+
+Json record_json(const formats::Record &r) {
+    const Rgb c = code_colour(r.code);
+    char colour[8];
+    snprintf(colour, sizeof colour, "#%02x%02x%02x", c.r, c.g, c.b);
+    const Values &v = r.values;
+    return {{"code", r.code}, {"line", v.row}, {"column", v.column}, {"dip", v.dip},
+            {"dir", v.dip_direction}, {"zone", v.zone}, {"colour", colour}};
+}
+
+// What the console would say of a refusal.
+Json refusal_json(Verdict verdict, const std::string &headline, const std::string &detail) {
+    Json out = {{"verdict", verdict == Verdict::zone_too_small ? "zone_too_small"
+                            : verdict == Verdict::no_memory    ? "no_memory"
+                                                                : "outside_raster"}};
+    out["message"] = detail.empty() ? headline : headline + ": " + detail;
+    return out;
+}
+
+double ms_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
+}
+
+}  // namespace
+
+bool Workbench::open(const WorkbenchOptions &o, std::string &err) {
+    if (!geo::open_dem_set(o.dem, dem_, err, true)) return false;
+    // The unit: given, or the one an import wrote into the sidecar's scale.
+    unit_ = o.unit.empty() ? (dem_.unit >= 0 ? dem_.unit : 0) : formats::unit_of_name(o.unit);
+    divisor_ = formats::unit_divisor(unit_);
+    pix_size_ = dem_.pix_size > 0 ? dem_.pix_size : o.pixel_size;
+    if (pix_size_ <= 0) {
+        err = formats::descriptor_path(o.dem) + " gives no pixel size: give --pixel-size";
+        return false;
+    }
+
+    // The result set beside the DEM, carried on or made.
+    const int rows = dem_.rows(), cols = dem_.cols();
+    const std::string folder = formats::folder_of(o.dem);
+    std::string name = formats::name_of(o.dem);
+    name.resize(name.size() - std::string(formats::dem_raster_suffix(dem_.samples.width())).size());
+    name_ = o.result.empty() ? name : o.result;
+    raster_path_ = folder + name_ + formats::RESULT_RASTER_SUFFIX;
+    log_path_ = folder + name_ + formats::RESULT_LOG_SUFFIX;
+    const std::string protect[] = {o.dem, formats::descriptor_path(o.dem)};
+    bool exists = false;
+    const std::string refusal = result_path_refusal(raster_path_, protect, 2, exists);
+    if (!refusal.empty()) {
+        err = refusal;
+        return false;
+    }
+    if (exists) {
+        if (!results_.carry_on(raster_path_, log_path_, rows, cols, pix_size_, err)) return false;
+        const Grid<uint8_t> &raster = results_.raster();
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < cols; j++)
+                if (raster.at(i, j) != 0) stamped_.push_back({i, j});
+        return true;
+    }
+    if (!results_.reserve(rows, cols)) {
+        err = "not enough memory for the result raster";
+        return false;
+    }
+    // A new result set is made at the first stamp, so that the page comes at
+    // once and a session that stamps nothing leaves nothing behind.
+    if (!results_.create(raster_path_, log_path_, rows, cols, err) || !results_.set_pix_size(pix_size_, err)) return false;
+    results_.place_at_first_stamp(o.background == "black" ? 0 : 255);
+    return true;
+}
+
+std::string Workbench::info_json() const {
+    Json records = Json::array();
+    for (const formats::Record &r : results_.records()) records.push_back(record_json(r));
+    Json out = {{"name", name_},
+                {"rows", dem_.rows()},
+                {"cols", dem_.cols()},
+                {"pix_size", pix_size_},
+                {"unit", unit_},
+                {"raster", raster_path_},
+                {"log", log_path_},
+                {"code", results_.code()},
+                {"background", results_.background() == 255 ? "white" : "black"},
+                {"treatments", records},
+                {"filled", !dem_.filled.empty()}};
+    const Georef &g = dem_.georef;
+    if (g.known) out["georef"] = {{"gt", {g.gt[0], g.gt[1], g.gt[2], g.gt[3], g.gt[4], g.gt[5]}}, {"crs", g.crs}};
+    return out.dump();
+}
+
+// The picture of rows i0..i1-1 and columns j0..j1-1 at w x h pixels: the
+// hillshade, each pixel's cell shaded with the relief of the cells it
+// stands for, the stamped traces in their colours over it.
+std::string Workbench::picture_png(int i0, int j0, int i1, int j1, int w, int h) const {
+    const Terrain t = terrain();
+    Image img;
+    img.width = w;
+    img.height = h;
+    img.rgb.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 3, 0);
+    const double di = static_cast<double>(i1 - i0) / h, dj = static_cast<double>(j1 - j0) / w;
+    const int step = std::max(1, static_cast<int>(std::max(di, dj)));
+    // Bands of rows, one a processor: each pixel is its own.
+    auto band = [&](int y0, int y1) {
+        for (int y = y0; y < y1; y++) {
+            const int i = std::min(t.rows - 1, i0 + static_cast<int>((y + 0.5) * di));
+            for (int x = 0; x < w; x++) {
+                const int j = std::min(t.cols - 1, j0 + static_cast<int>((x + 0.5) * dj));
+                const uint8_t g = shade_at(t, i, j, step);
+                Rgb c{g, g, g};
+                if (dem_.is_filled(i, j)) c = pale(c);
+                img.set(x, y, c);
+            }
+        }
+    };
+    const int n = std::max(1, std::min(8, static_cast<int>(std::thread::hardware_concurrency())));
+    std::vector<std::thread> workers;
+    for (int k = 1; k < n; k++) workers.emplace_back(band, h * k / n, h * (k + 1) / n);
+    band(0, h / n);
+    for (std::thread &worker : workers) worker.join();
+    // A stamped cell shows however small the picture: it paints its pixel.
+    const Grid<uint8_t> &raster = results_.raster();
+    for (Cell c : stamped_) {
+        if (c.i < i0 || c.i >= i1 || c.j < j0 || c.j >= j1) continue;
+        const uint8_t code = raster.at(c.i, c.j);
+        if (code == 0) continue;
+        const int x0 = static_cast<int>((c.j - j0) / dj), y0 = static_cast<int>((c.i - i0) / di);
+        const int x1 = std::max(x0 + 1, static_cast<int>((c.j + 1 - j0) / dj));
+        const int y1 = std::max(y0 + 1, static_cast<int>((c.i + 1 - i0) / di));
+        for (int y = y0; y < y1; y++)
+            for (int x = x0; x < x1; x++) img.set(x, y, code_colour(code));
+    }
+    std::string png;
+    png_bytes(img, png);
+    return png;
+}
+
+std::string Workbench::trace_json(const Values &v) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const Trace tr = trace(terrain(), v, work_);
+    const double ms = ms_since(t0);
+    Json out = tr.verdict == Verdict::traced
+                   ? Json{{"verdict", "traced"}}
+                   : refusal_json(tr.verdict, refusal_headline(tr.verdict),
+                                  tr.verdict == Verdict::outside_raster ? refusal_detail(dem_.rows(), dem_.cols(), v) : "");
+    Json cells = Json::array();
+    long long over_filled = 0;
+    for (Cell c : tr.cells) {
+        cells.push_back(cell(c));
+        over_filled += dem_.is_filled(c.i, c.j);
+    }
+    out["cells"] = cells;
+    out["cells_over_filled_ground"] = over_filled;
+    out["square"] = {cell(tr.square.lb), cell(tr.square.lt), cell(tr.square.rt), cell(tr.square.rb)};
+    out["ms"] = ms;
+    return out.dump();
+}
+
+int Workbench::stamp(const Values &v, std::string &body) {
+    const Stamp s = results_.stamp(terrain(), v, work_);
+    switch (s.kind) {
+    case Stamp::full: body = Json({{"error", s.message}}).dump(); return 409;
+    case Stamp::refused: body = refusal_json(s.verdict, s.message, s.detail).dump(); return 200;
+    case Stamp::failed: body = Json({{"error", s.message}}).dump(); return 500;
+    case Stamp::stamped: break;
+    }
+    stamped_.insert(stamped_.end(), s.trace_cells.begin(), s.trace_cells.end());
+    body = Json({{"verdict", "stamped"}, {"code", s.code}, {"cells", s.cells},
+                 {"record", record_json(results_.records().back())}}).dump();
+    return 200;
+}
+
+void Workbench::route(httplib::Server &svr, int port) {
+    const std::string own[] = {"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)};
+    // Only this server's own pages may talk to it: a request naming another
+    // host (DNS rebinding) or coming from another origin is refused.
+    svr.set_pre_routing_handler([own](const httplib::Request &req, httplib::Response &res) {
+        const std::string host = req.get_header_value("Host");
+        const std::string origin = req.get_header_value("Origin");
+        const bool host_ok = host == own[0] || host == own[1];
+        const bool origin_ok = origin.empty() || origin == "http://" + own[0] || origin == "http://" + own[1];
+        if (host_ok && origin_ok) return httplib::Server::HandlerResponse::Unhandled;
+        res.status = 403;
+        res.set_content(std::string(host_ok ? "foreign Origin refused: " + origin : "foreign Host refused: " + host) + "\n",
+                        "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    auto guarded = [this](auto handler) {
+        return [this, handler](const httplib::Request &req, httplib::Response &res) {
+            try {
+                std::lock_guard<std::mutex> hold(lock_);
+                handler(req, res);
+            } catch (const BadRequest &e) {
+                res.status = 400;
+                res.set_content(Json({{"error", e.why}}).dump(), "application/json");
+            } catch (const Json::exception &e) {
+                res.status = 400;
+                res.set_content(Json({{"error", std::string("not the JSON expected: ") + e.what()}}).dump(), "application/json");
+            }
+        };
+    };
+    auto asset = [&svr](const char *path, const unsigned char *data, size_t size, const char *type) {
+        svr.Get(path, [=](const httplib::Request &, httplib::Response &res) {
+            res.set_content(reinterpret_cast<const char *>(data), size, type);
+            res.set_header("Cache-Control", "no-store");
+        });
+    };
+    asset("/", WEB_index_html, WEB_index_html_size, "text/html; charset=utf-8");
+    asset("/app.js", WEB_app_js, WEB_app_js_size, "text/javascript; charset=utf-8");
+    asset("/app.css", WEB_app_css, WEB_app_css_size, "text/css; charset=utf-8");
+
+    svr.Get("/api/info", guarded([this](const httplib::Request &, httplib::Response &res) {
+                res.set_content(info_json(), "application/json");
+            }));
+    svr.Get("/api/picture", guarded([this](const httplib::Request &req, httplib::Response &res) {
+                const int rows = dem_.rows(), cols = dem_.cols();
+                const int i0 = param(req, "i0"), j0 = param(req, "j0"), i1 = param(req, "i1"), j1 = param(req, "j1");
+                const int w = param(req, "w"), h = param(req, "h");
+                if (i0 < 0 || j0 < 0 || i1 > rows || j1 > cols || i0 >= i1 || j0 >= j1)
+                    throw BadRequest{"the rows and columns must lie within the DEM's " + std::to_string(rows) + " x " +
+                                     std::to_string(cols)};
+                if (w < 1 || h < 1 || w > 4096 || h > 4096) throw BadRequest{"w and h run from 1 to 4096"};
+                const auto t = std::chrono::steady_clock::now();
+                res.set_content(picture_png(i0, j0, i1, j1, w, h), "image/png");
+                res.set_header("Cache-Control", "no-store");
+                res.set_header("X-Tolmar-Ms", std::to_string(ms_since(t)));
+            }));
+    svr.Get("/api/trace", guarded([this](const httplib::Request &req, httplib::Response &res) {
+                res.set_content(trace_json(values_of(req)), "application/json");
+            }));
+    svr.Post("/api/stamp", guarded([this](const httplib::Request &req, httplib::Response &res) {
+                 std::string body;
+                 res.status = stamp(values_of(Json::parse(req.body)), body);
+                 res.set_content(body, "application/json");
+             }));
+    svr.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+        res.status = 500;
+        res.set_content(Json({{"error", "the request failed inside the server"}}).dump(), "application/json");
+    });
+}
+
+}  // namespace tools

@@ -1,0 +1,63 @@
+// workbench.h: tolmar-serve's workbench: the DEM file set mapped, its result
+// set carried on or made through the session core, and the HTTP routes of
+// the page (its assets, the DEM's pictures, the trace of the values being
+// chosen, the stamp). Requests come on several threads; one lock guards it.
+#ifndef TOLMAR_TOOLS_WORKBENCH_H
+#define TOLMAR_TOOLS_WORKBENCH_H
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "compute/treatment.h"
+#include "files/demset.h"
+#include "session/session.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace tools {
+
+struct WorkbenchOptions {
+    std::string dem;                  // DEM.raw
+    std::string unit;                 // "" for the imported DEM's own, else m
+    int pixel_size = 0;               // when the descriptor gives none
+    std::string result;               // result name; "" for the DEM's
+    std::string background = "white";  // of a new result set
+};
+
+class Workbench {
+public:
+    bool open(const WorkbenchOptions &o, std::string &err);
+    // The routes of the page on `server`, which listens on `port` of 127.0.0.1.
+    void route(httplib::Server &server, int port);
+
+    const DemSet &dem() const { return dem_; }
+    const ResultSession &results() const { return results_; }
+    const std::string &raster_path() const { return raster_path_; }
+    const std::string &log_path() const { return log_path_; }
+
+    // What the handlers do, under the lock.
+    std::string info_json() const;
+    std::string picture_png(int i0, int j0, int i1, int j1, int w, int h) const;
+    std::string trace_json(const Values &v);
+    int stamp(const Values &v, std::string &body);  // the HTTP status
+
+private:
+    Terrain terrain() const { return dem_.samples.terrain(divisor_, pix_size_); }
+
+    std::mutex lock_;
+    DemSet dem_;
+    double divisor_ = 1;
+    int unit_ = 0;
+    int pix_size_ = 0;
+    ResultSession results_;
+    std::vector<Cell> stamped_;  // every cell a trace was ever stamped on
+    Work work_;
+    std::string name_, raster_path_, log_path_;
+};
+
+}  // namespace tools
+
+#endif
