@@ -1,47 +1,80 @@
-// bench_fit.cpp: tolmar-fit's search over a zone of 200 cells: the contact
-// is a known plane's trace on 1,000 x 1,000 cells of ridges and valleys; the
-// search starts from the plane fitted through the contact's points, at the
-// station given (the true reference point) or moving the point itself.
+// bench_fit.cpp: tolmar-fit's work for a contact of a known plane on 1,000 x
+// 1,000 cells of ridges and valleys: the plane through the points, the
+// true attitude and its two ranges, the treatment and how its trace follows
+// the contact, and the trace itself; at the station (--point), for zones of
+// 200 and 500 cells, the contact being the plane's exact intersection
+// inside the square, a vertex a cell. The classic search (--classic) at
+// zone 200 beside it.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 
-#include "fit.h"
 #include "files/demset.h"
+#include "fit.h"
+#include "fit_classic.h"
 
 namespace {
 
 struct Setup {
     DemSamples dem;
-    tools::Contact contact;
-    std::vector<uint8_t> none;
     Setup() {
         dem.allocate(1000, 1000, 4);
         for (int i = 0; i < 1000; i++)
             for (int j = 0; j < 1000; j++)
-                dem.s32()[i * 1000 + j] = static_cast<int32_t>(100 * (600 + 150 * sin(i / 17.0) * cos(j / 23.0) + 100 * sin((i - j) / 31.0)));
-        Work w;
-        const Trace t = trace(terrain(), {500, 500, 25, 140, 200}, w);
-        for (Cell c : t.cells) contact.lines.push_back({{static_cast<double>(c.i), static_cast<double>(c.j)}});
+                dem.set(i, j, static_cast<int32_t>(100 * (600 + 150 * sin(i / 17.0) * cos(j / 23.0) + 100 * sin((i - j) / 31.0))));
     }
     Terrain terrain() const { return dem.terrain(100, 30); }
+    // The exact intersection of the plane (25 towards 140 through the
+    // centre) with the ground within `zone`, as points a cell apart along it.
+    tools::Contact contact(int zone) const {
+        const Terrain t = terrain();
+        const double az = 140 * M_PI / 180, fall = tan(25 * M_PI / 180) * 30, z0 = t.elevation(500, 500);
+        auto f = [&](int i, int j) { return t.elevation(i, j) - (z0 - fall * ((j - 500) * sin(az) - (i - 500) * cos(az))); };
+        tools::Contact c;
+        for (int i = 500 - zone; i < 500 + zone; i++)
+            for (int j = 500 - zone; j < 500 + zone; j++) {
+                const double a = f(i, j), b = f(i, j + 1), d = f(i + 1, j);
+                if ((a >= 0) != (b >= 0)) c.lines.push_back({{double(i), j + a / (a - b)}});
+                if ((a >= 0) != (d >= 0)) c.lines.push_back({{i + a / (a - d), double(j)}});
+            }
+        return c;
+    }
 };
 
-void BM_FitSearch(benchmark::State &state) {
+const Setup &setup() {
     static Setup s;
-    const bool move_point = state.range(0) != 0;
-    int evaluated = 0;
+    return s;
+}
+
+void BM_FitTrue(benchmark::State &state) {
+    const int zone = static_cast<int>(state.range(0));
+    const Terrain t = setup().terrain();
+    const tools::Contact c = setup().contact(zone);
+    const Cell station{500, 500};
     for (auto _ : state) {
-        tools::Comparison cmp(s.terrain(), 1, s.contact, s.none);
-        const tools::Plane p = tools::fit_plane(s.terrain(), 1, s.contact);
-        const tools::Search found = tools::search(cmp, s.contact, 500, 500, 200, p.dip, p.dip_direction, p.determined, move_point);
-        evaluated = found.evaluated;
+        const tools::Plane p = tools::fit_plane(t, 1, c);
+        const tools::TrueFit f = tools::fit_true(t, 1, c, p, &station);
+        const tools::Treatment tr = tools::treatment_for(t, 1, c, f, &station, zone);
+        benchmark::DoNotOptimize(tools::closeness(t, 1, c, tr.values).within_one);
+        Work w;
+        benchmark::DoNotOptimize(trace(t, tr.values, w, Geometry::exact).cells.size());
+    }
+    state.counters["points"] = static_cast<double>(c.spots().size());
+}
+
+void BM_FitClassicSearch(benchmark::State &state) {
+    const Terrain t = setup().terrain();
+    const tools::Contact c = setup().contact(200);
+    const std::vector<uint8_t> none;
+    for (auto _ : state) {
+        tools::Comparison cmp(t, 1, c, none);
+        const tools::Plane p = tools::fit_plane(t, 1, c);
+        const tools::Search found = tools::search(cmp, c, 500, 500, 200, p.dip, p.dip_direction, p.determined, false);
         benchmark::DoNotOptimize(found.dip);
     }
-    state.counters["attitudes"] = evaluated;
-    state.counters["contact_points"] = static_cast<double>(s.contact.lines.size());
 }
 
 }  // namespace
 
-BENCHMARK(BM_FitSearch)->ArgName("move_point")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FitTrue)->ArgName("zone")->Arg(200)->Arg(500)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FitClassicSearch)->Unit(benchmark::kMillisecond);

@@ -17,7 +17,7 @@ faults=(
   'src/files/formats.cpp|s/\{"dm", "decimetres", 10\.0\}/{"dm", "decimetres", 100.0}/|the decimetre divisor set to 100'
   'src/session/session.cpp|s/^(\s*)for \(size_t k = 0; k < tr\.cells\.size\(\); k\+\+\) raster_\.at\(tr\.cells\[k\]\.i, tr\.cells\[k\]\.j\) = before\[k\];/$1(void)before;/m|the stamp rollback of the raster in memory removed'
   'src/files/resultset.cpp|s/(cut back\)";\n)(\s*)put\(before\);/$1$2(void)0;/|the raster rollback in the result files'"'"' commit removed'
-  'tools/fit.cpp|s/const double BEYOND = 3;/const double BEYOND = 4;/|the fit'"'"'s beyond-the-ends constant changed'
+  'tools/fit_classic.cpp|s/const double BEYOND = 3;/const double BEYOND = 4;/|the classic fit'"'"'s beyond-the-ends constant changed'
 )
 
 git -C "$root" ls-files -z | (cd "$root" && xargs -0 cp --parents -t "$work")

@@ -79,9 +79,13 @@ TEST(Golden, CompanionsOnTheDemoResultsGiveTheCommittedOutputs) {
     r = run_command(d.path, tool(TOLMAR_PREVIEW, "--scale 2 " + DEM + " " + RESULT + " p.png"));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(d.sha256("p.png"), golden("preview.png.sha256"));
-    r = run_command(d.path, tool(TOLMAR_FIT, "--json " + DEM + " '" + GOLDEN + "contact.geojson'"));
+    write_file(d / "contact.geojson", golden("contact.geojson"));
+    r = run_command(d.path, tool(TOLMAR_FIT, "--json " + DEM + " contact.geojson"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, golden("fit.json"));
+    r = run_command(d.path, tool(TOLMAR_FIT, "--classic --json " + DEM + " contact.geojson"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, golden("fit_classic.json"));
 
     // Replay's answers, and the files they make tolmar write again.
     r = run_command(d.path, tool(TOLMAR_REPLAY, "--unit m --type 0 images/jacksboro/jacksboro_tolmar.txt"));

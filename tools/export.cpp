@@ -67,6 +67,7 @@ nlohmann::ordered_json geojson_of(const ResultSet &r, const std::vector<std::vec
     if (!p.crs.empty() && !p.to_lonlat)
         out["crs"] = {{"type", "name"}, {"properties", {{"name", "urn:ogc:def:crs:EPSG::" + p.crs.substr(5)}}}};
     out["tolmar_coordinates"] = p.how;
+    if (r.geometry == Geometry::exact) out["tolmar_geometry"] = geometry_name(r.geometry);
     out["features"] = nlohmann::json::array();
     for (const formats::Record &rec : r.records) {
         std::vector<Cell> real;
@@ -116,7 +117,7 @@ struct CloseDataset {
 };
 
 bool write_result_vrt(const std::string &out_vrt, const std::string &result_raw, int rows, int cols,
-                      uint8_t background, const Georef &g, std::string &err) {
+                      uint8_t background, const Georef &g, Geometry geometry, std::string &err) {
     geo::use_gdal();
     GDALDriver *vrt = GetGDALDriverManager()->GetDriverByName("VRT");
     std::unique_ptr<GDALDataset, CloseDataset> d(vrt != nullptr ? vrt->Create(out_vrt.c_str(), cols, rows, 0, GDT_Byte, nullptr) : nullptr);
@@ -141,7 +142,7 @@ bool write_result_vrt(const std::string &out_vrt, const std::string &result_raw,
     }
     GDALRasterBand *band = d->GetRasterBand(1);
     band->SetNoDataValue(background);
-    band->SetDescription("tolmar trace codes");
+    band->SetDescription(geometry == Geometry::exact ? "tolmar trace codes (true geometry)" : "tolmar trace codes");
     GDALColorTable table;
     for (int code = 0; code < 256; code++) {
         GDALColorEntry c = {0, 0, 0, 0};
@@ -272,7 +273,7 @@ int run_export(const ExportRequest &q) {
     if (q.format == "vrt") {
         if (!place.g.known) return failure("no georeference: give --origin X Y (and --crs), or import the DEM with tolmar-import");
         const std::string out = q.out_path.empty() ? formats::sidecar_path(q.raster) : q.out_path;
-        if (!write_result_vrt(out, q.raster, r.rows, r.cols, r.background(), place.g, err)) return failure(err);
+        if (!write_result_vrt(out, q.raster, r.rows, r.cols, r.background(), place.g, r.geometry, err)) return failure(err);
         return 0;
     }
     std::string name = formats::name_of(q.raster);

@@ -1,169 +1,24 @@
-// fit.cpp: contacts read, planes fitted, traces compared with contacts, and
-// the search for the attitude that fits best.
+// fit.cpp: the plane through a contact's points, the attitude whose exact
+// intersection passes nearest them, its ranges, the treatment that stamps
+// it, and how its intersection follows the contact.
 #include "fit.h"
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <cmath>
 #include <limits>
-#include <map>
-#include <tuple>
-#include <nlohmann/json.hpp>
-#include <sstream>
-
-#include "files/formats.h"
 
 namespace tools {
 
-std::vector<Spot> Contact::spots() const {
-    std::vector<Spot> all;
-    for (const std::vector<Spot> &l : lines) all.insert(all.end(), l.begin(), l.end());
-    return all;
-}
-
-// ---- reading ---------------------------------------------------------------------
-
 namespace {
-
-std::string lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::vector<std::string> split(const std::string &line) {
-    std::vector<std::string> out;
-    std::stringstream in(line);
-    for (std::string f; std::getline(in, f, ',');) {
-        while (!f.empty() && isspace(static_cast<unsigned char>(f.back()))) f.pop_back();
-        size_t a = 0;
-        while (a < f.size() && isspace(static_cast<unsigned char>(f[a]))) a++;
-        out.push_back(f.substr(a));
-    }
-    return out;
-}
-
-// A map point as a spot: through the georeference, or in the cell units
-// tolmar-export writes without one (x = column + 0.5, y = -(row + 0.5)).
-Spot spot_of(const Georef &g, double x, double y) {
-    if (g.known) return {g.row(y), g.col(x)};
-    return {-y - 0.5, x - 0.5};
-}
-
-bool read_csv(const std::string &text, const std::string &path, const Georef &g, Contact &c, std::string &err) {
-    std::stringstream in(text);
-    std::string line;
-    std::getline(in, line);
-    const std::vector<std::string> head = split(lower(line));
-    auto column = [&](const char *name) {
-        const auto it = std::find(head.begin(), head.end(), name);
-        return it == head.end() ? -1 : static_cast<int>(it - head.begin());
-    };
-    const int r = column("row"), k = column("column"), x = column("x"), y = column("y");
-    const bool cells = r >= 0 && k >= 0;
-    if (!cells && (x < 0 || y < 0)) {
-        err = path + ": the header must name row,column or x,y";
-        return false;
-    }
-    c.lines.assign(1, {});
-    for (int n = 2; std::getline(in, line); n++) {
-        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        const std::vector<std::string> f = split(line);
-        const int a = cells ? r : y, b = cells ? k : x;
-        double u, v;
-        char *end1 = nullptr, *end2 = nullptr;
-        if (static_cast<int>(f.size()) <= std::max(a, b) || (u = strtod(f[static_cast<size_t>(a)].c_str(), &end1), *end1 != '\0') ||
-            (v = strtod(f[static_cast<size_t>(b)].c_str(), &end2), *end2 != '\0') || !std::isfinite(u) || !std::isfinite(v)) {
-            err = path + ": line " + std::to_string(n) + " does not hold two numbers where the header says";
-            return false;
-        }
-        c.lines[0].push_back(cells ? Spot{u, v} : spot_of(g, v, u));
-    }
-    // Vertices of a line mapped in order step evenly; a list of cells in
-    // another order (tolmar-export's rows, say) jumps: its points stand apart.
-    std::vector<double> steps;
-    const std::vector<Spot> &l = c.lines[0];
-    for (size_t n = 1; n < l.size(); n++) steps.push_back(std::hypot(l[n].i - l[n - 1].i, l[n].j - l[n - 1].j));
-    if (!steps.empty()) {
-        std::vector<double> sorted = steps;
-        std::nth_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2), sorted.end());
-        const double median = sorted[sorted.size() / 2];
-        if (*std::max_element(steps.begin(), steps.end()) > 5 * std::max(median, 1.5)) {
-            std::vector<std::vector<Spot>> points;
-            for (Spot p : l) points.push_back({p});
-            c.lines = points;
-        }
-    }
-    return true;
-}
-
-void add_geometry(const nlohmann::json &geom, const Georef &g, Contact &c) {
-    const std::string type = geom.value("type", "");
-    auto pos = [&](const nlohmann::json &p) { return spot_of(g, p.at(0).get<double>(), p.at(1).get<double>()); };
-    auto line = [&](const nlohmann::json &coords) {
-        std::vector<Spot> l;
-        for (const nlohmann::json &p : coords) l.push_back(pos(p));
-        c.lines.push_back(l);
-    };
-    if (type == "LineString") line(geom.at("coordinates"));
-    else if (type == "MultiLineString") for (const nlohmann::json &l : geom.at("coordinates")) line(l);
-    else if (type == "Point") c.lines.push_back({pos(geom.at("coordinates"))});
-    else if (type == "MultiPoint") for (const nlohmann::json &p : geom.at("coordinates")) c.lines.push_back({pos(p)});
-    else if (type == "GeometryCollection") for (const nlohmann::json &x : geom.at("geometries")) add_geometry(x, g, c);
-}
-
-}  // namespace
-
-bool read_contact(const std::string &path, const Georef &g, Contact &c, std::string &err) {
-    std::string text, why;
-    if (!formats::read_file(path, text, why, 64 << 20)) {
-        err = "cannot read " + path + ": " + why;
-        return false;
-    }
-    c.lines.clear();
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first != std::string::npos && text[first] == '{') {
-        try {
-            const nlohmann::json j = nlohmann::json::parse(text);
-            const std::string type = j.value("type", "");
-            if (type == "FeatureCollection") {
-                for (const nlohmann::json &f : j.at("features"))
-                    if (f.contains("geometry") && !f["geometry"].is_null()) add_geometry(f["geometry"], g, c);
-            } else if (type == "Feature") {
-                add_geometry(j.at("geometry"), g, c);
-            } else {
-                add_geometry(j, g, c);
-            }
-        } catch (const nlohmann::json::exception &e) {
-            err = path + ": not the GeoJSON expected: " + e.what();
-            return false;
-        }
-    } else if (!read_csv(text, path, g, c, err)) {
-        return false;
-    }
-    c.lines.erase(std::remove_if(c.lines.begin(), c.lines.end(), [](const std::vector<Spot> &l) { return l.empty(); }),
-                  c.lines.end());
-    if (c.lines.empty()) {
-        err = path + ": no point of a contact in it";
-        return false;
-    }
-    return true;
-}
-
-// ---- the plane through the points ------------------------------------------------------
-
-namespace {
-
-// The DEM's elevation at a fractional cell, bilinear between cell centres.
-double elevation_at(const Terrain &t, Spot s) {
-    const double i = std::min(std::max(s.i, 0.0), t.rows - 1.0), j = std::min(std::max(s.j, 0.0), t.cols - 1.0);
-    const int i0 = std::min(static_cast<int>(i), t.rows - 1), j0 = std::min(static_cast<int>(j), t.cols - 1);
-    const int i1 = std::min(i0 + 1, t.rows - 1), j1 = std::min(j0 + 1, t.cols - 1);
-    const double fi = i - i0, fj = j - j0;
-    return (1 - fi) * ((1 - fj) * t.elevation(i0, j0) + fj * t.elevation(i0, j1)) +
-           fi * ((1 - fj) * t.elevation(i1, j0) + fj * t.elevation(i1, j1));
-}
 
 const double DEG = 180.0 / 3.14159265358979323846;
+// Where ground and plane slope alike, the first-order distance to their
+// intersection runs away: a slope of the difference below this counts as
+// this (a point is at most 50 times its height difference away).
+const double FLAT = 0.02;
+// The confidence of each range.
+const double LEVEL = 0.99;
 
 }  // namespace
 
@@ -178,7 +33,7 @@ Plane fit_plane(const Terrain &t, double k, const Contact &c) {
     for (size_t k2 = 0; k2 < n; k2++) {
         x[k2] = (spots[k2].j + 0.5) * t.pix_size;
         y[k2] = -(spots[k2].i + 0.5) * t.pix_size;
-        z[k2] = elevation_at(t, spots[k2]);
+        z[k2] = bilinear(t, spots[k2].i, spots[k2].j);
         mx += x[k2];
         my += y[k2];
         mz += z[k2];
@@ -221,340 +76,544 @@ Plane fit_plane(const Terrain &t, double k, const Contact &c) {
     return p;
 }
 
-// ---- distances ------------------------------------------------------------------------
+// ---- the data -------------------------------------------------------------------------
 
 namespace {
 
-// A piece of the contact; a_end and b_end mark the ends of a mapped line.
-struct Segment {
-    Spot a, b;
-    bool a_end = false, b_end = false;
+// A point of the contact: metres east and north, the ground's elevation and
+// its slope (rise a metre eastwards and northwards).
+struct Datum {
+    double e, n, z, ge, gn;
 };
 
-// The nearest place of a segment to p: its distance, and whether it is a
-// line's end.
-struct Near {
-    double d = std::numeric_limits<double>::infinity();
-    bool at_end = false;
+std::vector<Datum> data_of(const Terrain &t, const Contact &c) {
+    std::vector<Datum> d;
+    for (Spot s : c.spots()) {
+        Datum x;
+        x.e = s.j * t.pix_size;
+        x.n = -s.i * t.pix_size;
+        x.z = bilinear(t, s.i, s.j);
+        bilinear_slope(t, s.i, s.j, x.ge, x.gn);
+        d.push_back(x);
+    }
+    return d;
+}
+
+// A plane: falling fe a metre eastwards and fn northwards, through (e0, n0) at z0.
+struct Params {
+    double fe = 0, fn = 0, z0 = 0;
 };
 
-Near distance(Spot p, const Segment &s) {
-    const double vx = s.b.j - s.a.j, vy = s.b.i - s.a.i;
-    const double len2 = vx * vx + vy * vy;
-    double u = len2 > 0 ? ((p.j - s.a.j) * vx + (p.i - s.a.i) * vy) / len2 : 0;
-    u = std::min(1.0, std::max(0.0, u));
-    return {std::hypot(p.j - (s.a.j + u * vx), p.i - (s.a.i + u * vy)), (u == 0 && s.a_end) || (u == 1 && s.b_end)};
+// A point's distance from the intersection (metres), and its derivatives
+// by fe, fn and z0.
+struct Residual {
+    double r, dfe, dfn, dz0;
+};
+Residual residual(const Datum &x, const Params &p, double e0, double n0) {
+    const double de = x.e - e0, dn = x.n - n0;
+    const double f = x.z - p.z0 + p.fe * de + p.fn * dn;
+    const double se = x.ge + p.fe, sn = x.gn + p.fn, s = std::hypot(se, sn);
+    if (s <= FLAT) return {f / FLAT, de / FLAT, dn / FLAT, -1 / FLAT};
+    return {f / s, de / s - f * se / (s * s * s), dn / s - f * sn / (s * s * s), -1 / s};
+}
+
+// The unknowns of one search: some of fe, fn, z0, or the fall and the
+// direction with one of them held.
+enum class Free { plane, direction, fall };
+
+struct Problem {
+    const std::vector<Datum> &data;
+    double e0, n0;
+    bool height_free;   // z0 an unknown, else held
+    Free free;
+    double held;        // the dip's tan (Free::direction) or the direction in radians (Free::fall)
+    double z0;          // when held
+
+    int unknowns() const { return (free == Free::plane ? 2 : 1) + (height_free ? 1 : 0); }
+    Params params(const double *x) const {
+        Params p;
+        if (free == Free::plane) {
+            p.fe = x[0];
+            p.fn = x[1];
+        } else {
+            const double tn = free == Free::direction ? held : std::max(0.0, x[0]);
+            const double az = free == Free::direction ? x[0] : held;
+            p.fe = tn * std::sin(az);
+            p.fn = tn * std::cos(az);
+        }
+        p.z0 = height_free ? x[unknowns() - 1] : z0;
+        return p;
+    }
+    // The sum of squares, and its gradient and Gauss-Newton matrix.
+    double evaluate(const double *x, double *grad, double (*jtj)[3]) const {
+        const Params p = params(x);
+        const int m = unknowns();
+        for (int a = 0; a < m; a++) {
+            grad[a] = 0;
+            for (int b = 0; b < m; b++) jtj[a][b] = 0;
+        }
+        double sum = 0;
+        for (const Datum &d : data) {
+            const Residual r = residual(d, p, e0, n0);
+            double row[3];
+            if (free == Free::plane) {
+                row[0] = r.dfe;
+                row[1] = r.dfn;
+            } else if (free == Free::direction) {
+                row[0] = r.dfe * held * std::cos(x[0]) - r.dfn * held * std::sin(x[0]);
+            } else {
+                row[0] = r.dfe * std::sin(held) + r.dfn * std::cos(held);
+            }
+            if (height_free) row[m - 1] = r.dz0;
+            sum += r.r * r.r;
+            for (int a = 0; a < m; a++) {
+                grad[a] += r.r * row[a];
+                for (int b = 0; b < m; b++) jtj[a][b] += row[a] * row[b];
+            }
+        }
+        return sum;
+    }
+};
+
+// Solves a x = b for up to 3 unknowns (Gaussian elimination with pivoting).
+bool solve(int m, double a[3][3], double *b, double *x) {
+    for (int c = 0; c < m; c++) {
+        int p = c;
+        for (int r = c + 1; r < m; r++)
+            if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
+        if (std::fabs(a[p][c]) < 1e-300) return false;
+        std::swap(a[p], a[c]);
+        std::swap(b[p], b[c]);
+        for (int r = c + 1; r < m; r++) {
+            const double f = a[r][c] / a[c][c];
+            for (int k = c; k < m; k++) a[r][k] -= f * a[c][k];
+            b[r] -= f * b[c];
+        }
+    }
+    for (int c = m - 1; c >= 0; c--) {
+        double s = b[c];
+        for (int k = c + 1; k < m; k++) s -= a[c][k] * x[k];
+        x[c] = s / a[c][c];
+    }
+    return true;
+}
+
+// Levenberg-Marquardt from x; returns the least sum of squares found.
+double minimise(const Problem &pb, double *x) {
+    const int m = pb.unknowns();
+    double grad[3], jtj[3][3];
+    double sum = pb.evaluate(x, grad, jtj), lambda = 1e-3;
+    for (int iter = 0; iter < 200; iter++) {
+        double a[3][3], b[3], step[3], trial[3];
+        for (int r = 0; r < m; r++) {
+            for (int c = 0; c < m; c++) a[r][c] = jtj[r][c];
+            a[r][r] += lambda * (jtj[r][r] > 0 ? jtj[r][r] : 1);
+            b[r] = -grad[r];
+        }
+        if (!solve(m, a, b, step)) break;
+        for (int r = 0; r < m; r++) trial[r] = x[r] + step[r];
+        double g2[3], j2[3][3];
+        const double s2 = pb.evaluate(trial, g2, j2);
+        if (s2 < sum) {
+            const bool done = sum - s2 <= 1e-14 * sum;
+            std::copy(trial, trial + m, x);
+            std::copy(g2, g2 + m, grad);
+            for (int r = 0; r < m; r++) std::copy(j2[r], j2[r] + m, jtj[r]);
+            sum = s2;
+            lambda = std::max(lambda / 4, 1e-12);
+            if (done) break;
+        } else {
+            lambda *= 8;
+            if (lambda > 1e12) break;
+        }
+    }
+    return sum;
+}
+
+// ---- the t distribution, for the ranges ------------------------------------------------
+
+// The regularised incomplete beta function I_x(a, b), by its continued fraction.
+double incomplete_beta(double x, double a, double b) {
+    if (x <= 0) return 0;
+    if (x >= 1) return 1;
+    if (x > (a + 1) / (a + b + 2)) return 1 - incomplete_beta(1 - x, b, a);
+    const double front = std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) + b * std::log(1 - x)) / a;
+    double f = 1, c = 1, d = 0;
+    for (int i = 0; i <= 300; i++) {
+        const int m = i / 2;
+        double num;
+        if (i == 0) num = 1;
+        else if (i % 2 == 0) num = (m * (b - m) * x) / ((a + 2 * m - 1) * (a + 2 * m));
+        else num = -((a + m) * (a + b + m) * x) / ((a + 2 * m) * (a + 2 * m + 1));
+        d = 1 + num * d;
+        if (std::fabs(d) < 1e-300) d = 1e-300;
+        d = 1 / d;
+        c = 1 + num / c;
+        if (std::fabs(c) < 1e-300) c = 1e-300;
+        const double cd = c * d;
+        f *= cd;
+        if (std::fabs(1 - cd) < 1e-15) break;
+    }
+    return front * (f - 1);
+}
+
+// The t value that a two-sided range of `level` reaches with nu degrees of freedom.
+double t_quantile(double level, double nu) {
+    const double tail = (1 - level) / 2;
+    double lo = 0, hi = 1e6;
+    for (int k = 0; k < 200; k++) {
+        const double t = (lo + hi) / 2;
+        const double upper = 0.5 * incomplete_beta(nu / (nu + t * t), nu / 2, 0.5);
+        (upper > tail ? lo : hi) = t;
+    }
+    return (lo + hi) / 2;
+}
+
+double wrap180(double a) { return std::fmod(std::fmod(a + 180, 360) + 360, 360) - 180; }
+
+// The extent of a profile on one side of the best value: the first value
+// at `step` multiples whose least sum of squares passes `limit`, narrowed
+// by bisection. `solve_at(v)` gives the profile at v; false at the edge.
+template <typename At>
+double reach(double best, double sign, double edge, double limit, At solve_at, bool &bounded) {
+    double inside = best, step = 0.05;
+    bounded = false;
+    for (;;) {
+        double v = best + sign * step;
+        if (sign * (v - edge) >= 0) v = edge;
+        if (solve_at(v) > limit) {
+            double out = v;
+            for (int k = 0; k < 30 && std::fabs(out - inside) > 0.005; k++) {
+                const double mid = (inside + out) / 2;
+                (solve_at(mid) > limit ? out : inside) = mid;
+            }
+            bounded = true;
+            return (inside + out) / 2;
+        }
+        inside = v;
+        if (v == edge) return edge;
+        step *= 1.6;
+    }
 }
 
 }  // namespace
 
-// Segments in square buckets of `size` cells, for the nearest one to a
-// point: rings of buckets outwards until no farther bucket can be nearer.
-class Comparison::Index {
-public:
-    Index(const std::vector<Segment> &segments, double size) : size_(size) {
-        if (segments.empty()) return;
-        double i0 = 1e300, j0 = 1e300, i1 = -1e300, j1 = -1e300;
-        for (const Segment &s : segments) {
-            i0 = std::min({i0, s.a.i, s.b.i});
-            j0 = std::min({j0, s.a.j, s.b.j});
-            i1 = std::max({i1, s.a.i, s.b.i});
-            j1 = std::max({j1, s.a.j, s.b.j});
+namespace {
+
+// The sum of squares of a plane of fall (fe, fn) with its best height: the
+// distances are linear in the height, so the best one is a weighted mean.
+double sum_at(const std::vector<Datum> &data, double e0, double n0, double fe, double fn, bool height_free, double &z0) {
+    if (height_free) {
+        double num = 0, den = 0;
+        for (const Datum &d : data) {
+            const double s = std::max(FLAT, std::hypot(d.ge + fe, d.gn + fn)), w = 1 / (s * s);
+            num += w * (d.z + fe * (d.e - e0) + fn * (d.n - n0));
+            den += w;
         }
-        oi_ = i0;
-        oj_ = j0;
-        ni_ = static_cast<int>((i1 - i0) / size_) + 1;
-        nj_ = static_cast<int>((j1 - j0) / size_) + 1;
-        buckets_.resize(static_cast<size_t>(ni_) * static_cast<size_t>(nj_));
-        for (const Segment &s : segments) {
-            const int bi0 = bucket(std::min(s.a.i, s.b.i) - oi_), bi1 = bucket(std::max(s.a.i, s.b.i) - oi_);
-            const int bj0 = bucket(std::min(s.a.j, s.b.j) - oj_), bj1 = bucket(std::max(s.a.j, s.b.j) - oj_);
-            for (int bi = bi0; bi <= bi1 && bi < ni_; bi++)
-                for (int bj = bj0; bj <= bj1 && bj < nj_; bj++) buckets_[static_cast<size_t>(bi) * static_cast<size_t>(nj_) + static_cast<size_t>(bj)].push_back(s);
-        }
+        z0 = num / den;
     }
-    Near nearest(Spot p) const {
-        Near best;
-        if (buckets_.empty()) return best;
-        const int pi = bucket(p.i - oi_), pj = bucket(p.j - oj_);
-        const int reach = std::max({std::abs(pi), std::abs(pi - ni_), std::abs(pj), std::abs(pj - nj_)}) + 1;
-        for (int r = 0; r <= reach; r++) {
-            // Any bucket of ring r lies at least (r - 1) buckets away.
-            if (best.d <= (r - 1) * size_) break;
-            for (int bi = pi - r; bi <= pi + r; bi++)
-                for (int bj = pj - r; bj <= pj + r; bj++) {
-                    if (std::max(std::abs(bi - pi), std::abs(bj - pj)) != r || bi < 0 || bj < 0 || bi >= ni_ || bj >= nj_) continue;
-                    for (const Segment &s : buckets_[static_cast<size_t>(bi) * static_cast<size_t>(nj_) + static_cast<size_t>(bj)]) {
-                        const Near n = distance(p, s);
-                        if (n.d < best.d || (n.d == best.d && !n.at_end)) best = n;
+    double sum = 0;
+    for (const Datum &d : data) {
+        const double s = std::max(FLAT, std::hypot(d.ge + fe, d.gn + fn));
+        const double r = (d.z - z0 + fe * (d.e - e0) + fn * (d.n - n0)) / s;
+        sum += r * r;
+    }
+    return sum;
+}
+
+// Every attitude on a grid (whole degrees of dip, two of direction): the
+// least sum of squares of each dip over the directions, and of each
+// direction over the dips.
+const int DIP_STEPS = 90, DIR_STEPS = 180;
+struct Grid2 {
+    std::vector<double> by_dip, by_dir;
+    int best_dip = 0, best_dir = 0;
+    double best = std::numeric_limits<double>::infinity();
+};
+Grid2 scan(const std::vector<Datum> &data, double e0, double n0, bool height_free, double z0) {
+    Grid2 g;
+    g.by_dip.assign(DIP_STEPS, std::numeric_limits<double>::infinity());
+    g.by_dir.assign(DIR_STEPS, std::numeric_limits<double>::infinity());
+    for (int d = 0; d < DIP_STEPS; d++)
+        for (int a = 0; a < DIR_STEPS; a++) {
+            const double tn = std::tan(d / DEG), az = 2 * a / DEG;
+            double z = z0;
+            const double s = sum_at(data, e0, n0, tn * std::sin(az), tn * std::cos(az), height_free, z);
+            g.by_dip[static_cast<size_t>(d)] = std::min(g.by_dip[static_cast<size_t>(d)], s);
+            g.by_dir[static_cast<size_t>(a)] = std::min(g.by_dir[static_cast<size_t>(a)], s);
+            if (s < g.best) g.best = s, g.best_dip = d, g.best_dir = a;
+            if (d == 0) break;  // a flat plane has no direction
+        }
+    for (int a = 1; a < DIR_STEPS; a++) g.by_dir[static_cast<size_t>(a)] = std::min(g.by_dir[static_cast<size_t>(a)], g.by_dip[0]);
+    return g;
+}
+
+}  // namespace
+
+TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &start, const Cell *station) {
+    TrueFit f;
+    const std::vector<Datum> data = data_of(t, c);
+    if (data.size() < 2 || (!start.determined && station == nullptr && data.size() < 3)) return f;
+    // The plane is held through the station, or through the points' middle.
+    double e0 = 0, n0 = 0;
+    if (station != nullptr) {
+        e0 = station->j * t.pix_size;
+        n0 = -station->i * t.pix_size;
+    } else {
+        for (const Datum &d : data) e0 += d.e, n0 += d.n;
+        e0 /= data.size();
+        n0 /= data.size();
+    }
+    Problem pb{data, e0, n0, station == nullptr, Free::plane, 0, 0};
+    if (station != nullptr) pb.z0 = t.elevation(station->i, station->j);
+
+    // The best attitude: from the best of the grid and from the least-squares
+    // plane, whichever ends lower.
+    const Grid2 g = scan(data, e0, n0, pb.height_free, pb.z0);
+    double best = std::numeric_limits<double>::infinity(), x[3] = {0, 0, 0};
+    std::vector<std::array<double, 2>> starts = {{std::tan(g.best_dip / DEG) * std::sin(2 * g.best_dir / DEG),
+                                                  std::tan(g.best_dip / DEG) * std::cos(2 * g.best_dir / DEG)}};
+    if (start.determined) starts.push_back({-start.a, -start.b});
+    for (const auto &s : starts) {
+        double y[3] = {s[0], s[1], pb.z0};
+        if (pb.height_free) sum_at(data, e0, n0, s[0], s[1], true, y[2]);
+        const double sum = minimise(pb, y);
+        if (sum < best) best = sum, std::copy(y, y + 3, x);
+    }
+    const Params p = pb.params(x);
+    f.found = true;
+    f.fall_e = p.fe;
+    f.fall_n = p.fn;
+    f.e0 = e0;
+    f.n0 = n0;
+    f.z0 = p.z0;
+    f.points = static_cast<int>(data.size());
+    f.unknowns = pb.unknowns();
+    f.level = LEVEL;
+    f.rms_m = std::sqrt(best / data.size()) / k;
+    f.dip = std::atan(std::hypot(p.fe, p.fn)) * DEG;
+    f.dip_direction = std::fmod(std::atan2(p.fe, p.fn) * DEG + 360, 360);
+
+    // The ranges: where the profile's sum of squares stays under the F
+    // limit, followed finely from the best and widened to every attitude of
+    // the grid under it (the profile may have more than one valley).
+    const int nu = f.points - f.unknowns;
+    if (nu < 1) return f;
+    const double tq = t_quantile(LEVEL, nu);
+    const double limit = best * (1 + tq * tq / nu) + 1e-18;
+    const double az = std::atan2(p.fe, p.fn), tn = std::hypot(p.fe, p.fn);
+    {
+        Problem q = pb;
+        q.free = Free::direction;
+        double y[2] = {az, p.z0};
+        auto at = [&](double dip) {
+            q.held = std::tan(dip / DEG);
+            return minimise(q, y);
+        };
+        bool lo_ok, hi_ok;
+        f.dip_lo = reach(f.dip, -1, 0, limit, at, lo_ok);
+        y[0] = az, y[1] = p.z0;
+        f.dip_hi = reach(f.dip, +1, 89.99, limit, at, hi_ok);
+        // A grid dip under the limit beyond the range found: the range's
+        // end lies between it and the next dip of the grid.
+        for (int d = 0; d < DIP_STEPS; d++)
+            if (g.by_dip[static_cast<size_t>(d)] <= limit) {
+                if (d < f.dip_lo - 1) f.dip_lo = std::max(0.0, d - 1.0);
+                if (d > f.dip_hi + 1) f.dip_hi = std::min(89.99, d + 1.0);
+            }
+        f.dip_bounded = f.dip_hi < 89.99;
+    }
+    {
+        Problem q = pb;
+        q.free = Free::fall;
+        double y[2] = {tn, p.z0};
+        auto at = [&](double da) {
+            q.held = (f.dip_direction + da) / DEG;
+            return minimise(q, y);
+        };
+        bool lo_ok, hi_ok;
+        double lo = reach(0, -1, -180, limit, at, lo_ok);
+        y[0] = tn, y[1] = p.z0;
+        double hi = reach(0, +1, 180, limit, at, hi_ok);
+        for (int a = 0; a < DIR_STEPS; a++)
+            if (g.by_dir[static_cast<size_t>(a)] <= limit) {
+                const double rel = wrap180(2.0 * a - f.dip_direction);
+                if (rel < lo - 2) lo = rel - 2;
+                if (rel > hi + 2) hi = rel + 2;
+            }
+        f.dir_bounded = lo_ok && hi_ok && hi - lo < 180;
+        f.dir_lo = std::fmod(f.dip_direction + lo + 720, 360);
+        f.dir_hi = std::fmod(f.dip_direction + hi + 720, 360);
+    }
+    return f;
+}
+
+// ---- the treatment of the attitude -----------------------------------------------------
+
+Treatment treatment_for(const Terrain &t, double k, const Contact &c, const TrueFit &f, const Cell *station, int zone) {
+    Treatment tr;
+    const std::vector<Spot> spots = c.spots();
+    Values &v = tr.values;
+    v.dip = static_cast<int>(std::lround(f.dip));
+    v.dip_direction = static_cast<int>(std::lround(f.dip_direction)) % 360;
+    if (station != nullptr) {
+        v.row = station->i;
+        v.column = station->j;
+    } else {
+        // The cells of the contact's middle half, and their neighbours: the
+        // one where the plane passes nearest the ground, in distance.
+        double ci = 0, cj = 0;
+        for (Spot s : spots) ci += s.i, cj += s.j;
+        ci /= spots.size();
+        cj /= spots.size();
+        std::vector<double> from;
+        for (Spot s : spots) from.push_back(std::hypot(s.i - ci, s.j - cj));
+        std::vector<double> sorted = from;
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2), sorted.end());
+        const double half = sorted[sorted.size() / 2];
+        // Of the cells the intersection passes within half a cell of, the
+        // nearest the middle; else the nearest the intersection.
+        double best = std::numeric_limits<double>::infinity();
+        bool close = false;
+        for (size_t n = 0; n < spots.size(); n++) {
+            if (from[n] > half) continue;
+            const int i0 = static_cast<int>(std::lround(spots[n].i)), j0 = static_cast<int>(std::lround(spots[n].j));
+            for (int i = i0 - 1; i <= i0 + 1; i++)
+                for (int j = j0 - 1; j <= j0 + 1; j++) {
+                    if (!t.inside(i, j)) continue;
+                    double ge, gn;
+                    bilinear_slope(t, i, j, ge, gn);
+                    const double off = t.elevation(i, j) - f.plane(j * t.pix_size, -i * t.pix_size);
+                    const double cells = std::fabs(off) / std::max(FLAT, std::hypot(ge + f.fall_e, gn + f.fall_n)) / t.pix_size;
+                    const bool near = cells <= 0.5;
+                    const double score = near ? std::hypot(i - ci, j - cj) : cells;
+                    if ((near && !close) || ((near == close) && score < best)) {
+                        best = score;
+                        close = close || near;
+                        v.row = i;
+                        v.column = j;
                     }
                 }
         }
-        return best;
     }
+    tr.offset_m = (f.plane(v.column * t.pix_size, -v.row * t.pix_size) - t.elevation(v.row, v.column)) / k;
+    // A zone that reaches the contact, shrunk until its square fits.
+    double reach_cells = 0;
+    for (Spot s : spots) reach_cells = std::max(reach_cells, std::hypot(s.i - v.row, s.j - v.column));
+    v.zone = zone > 0 ? zone : static_cast<int>(std::ceil(reach_cells)) + 2;
+    auto fits = [&](int z) {
+        const Fit q = reference_points_that_fit(t.rows, t.cols, v.dip_direction, z);
+        return !q.empty() && v.row >= q.lo_i && v.row <= q.hi_i && v.column >= q.lo_j && v.column <= q.hi_j;
+    };
+    if (zone <= 0)
+        while (v.zone > 1 && !fits(v.zone)) v.zone--;
+    tr.fits = fits(v.zone);
+    // Inside the square's inscribed circle is inside, whatever its turn.
+    for (Spot s : spots) tr.beyond += std::hypot(s.i - v.row, s.j - v.column) > v.zone;
+    return tr;
+}
 
-private:
-    int bucket(double d) const { return static_cast<int>(std::floor(d / size_)); }
-    double size_;
-    double oi_ = 0, oj_ = 0;
-    int ni_ = 0, nj_ = 0;
-    std::vector<std::vector<Segment>> buckets_;
-};
+// ---- how an intersection follows the contact ------------------------------------------------
 
 namespace {
 
-// The contact's segments, none longer than `size` cells, so that each
-// stands in few buckets; a line of one spot is a segment of length 0.
-std::vector<Segment> segments_of(const Contact &c, double size) {
-    std::vector<Segment> out;
-    for (const std::vector<Spot> &l : c.lines) {
-        if (l.size() == 1) out.push_back({l[0], l[0], true, true});
-        for (size_t k = 1; k < l.size(); k++) {
-            const Spot a = l[k - 1], b = l[k];
-            const int pieces = std::max(1, static_cast<int>(std::ceil(std::hypot(b.i - a.i, b.j - a.j) / size)));
-            for (int p = 0; p < pieces; p++) {
-                const double u0 = static_cast<double>(p) / pieces, u1 = static_cast<double>(p + 1) / pieces;
-                out.push_back({{a.i + u0 * (b.i - a.i), a.j + u0 * (b.j - a.j)},
-                               {a.i + u1 * (b.i - a.i), a.j + u1 * (b.j - a.j)},
-                               k == 1 && p == 0,
-                               k + 1 == l.size() && p + 1 == pieces});
-            }
-        }
-    }
-    return out;
-}
+struct Segment {
+    double ai, aj, bi, bj;
+};
 
-const double BUCKET = 8;  // cells
-// A trace cell nearest a mapped line's end, and farther from it than this,
-// lies beyond where the contact was mapped: going on beyond is no misfit.
-const double BEYOND = 3;  // cells
-
-// The convex hull of a set of spots, counter-clockwise (Andrew's monotone chain).
-std::vector<Spot> hull_of(std::vector<Spot> p) {
-    std::sort(p.begin(), p.end(), [](Spot a, Spot b) { return a.j < b.j || (a.j == b.j && a.i < b.i); });
-    if (p.size() < 3) return p;
-    auto cross = [](Spot o, Spot a, Spot b) { return (a.j - o.j) * (b.i - o.i) - (a.i - o.i) * (b.j - o.j); };
-    std::vector<Spot> h(2 * p.size());
-    size_t k = 0;
-    for (size_t n = 0; n < p.size(); n++) {
-        while (k >= 2 && cross(h[k - 2], h[k - 1], p[n]) <= 0) k--;
-        h[k++] = p[n];
-    }
-    for (size_t n = p.size() - 1, t = k + 1; n-- > 0;) {
-        while (k >= t && cross(h[k - 2], h[k - 1], p[n]) <= 0) k--;
-        h[k++] = p[n];
-    }
-    h.resize(k - 1);
-    return h;
+double distance(double i, double j, const Segment &s) {
+    const double vi = s.bi - s.ai, vj = s.bj - s.aj, len2 = vi * vi + vj * vj;
+    double u = len2 > 0 ? ((i - s.ai) * vi + (j - s.aj) * vj) / len2 : 0;
+    u = std::max(0.0, std::min(1.0, u));
+    return std::hypot(i - (s.ai + u * vi), j - (s.aj + u * vj));
 }
 
 }  // namespace
 
-Comparison::Comparison(const Terrain &t, double k, const Contact &c, const std::vector<uint8_t> &filled)
-    : t_(t), k_(k), c_(c), filled_(filled), contact_(std::make_unique<Index>(segments_of(c, BUCKET), BUCKET)) {
-    bool points = true;
-    for (const std::vector<Spot> &l : c.lines) points = points && l.size() == 1;
-    if (!points) return;
-    // A set of points maps the area of its hull: a trace is held against it
-    // there, and a little beyond.
-    const std::vector<Spot> h = hull_of(c.spots());
-    Contact ring;
-    ring.lines.push_back(h);
-    if (!h.empty()) ring.lines[0].push_back(h[0]);
-    hull_ = h;
-    hull_edges_ = std::make_unique<Index>(segments_of(ring, BUCKET), BUCKET);
-}
-
-bool Comparison::in_mapped_area(Spot s, double d, bool at_end) const {
-    if (!hull_edges_) return !(at_end && d > BEYOND);
-    if (hull_edges_->nearest(s).d <= BEYOND) return true;
-    if (hull_.size() < 3) return false;
-    for (size_t n = 0; n < hull_.size(); n++) {
-        const Spot a = hull_[n], b = hull_[(n + 1) % hull_.size()];
-        if ((b.j - a.j) * (s.i - a.i) - (b.i - a.i) * (s.j - a.j) < 0) return false;
-    }
-    return true;
-}
-
-Comparison::~Comparison() = default;
-
-Misfit Comparison::misfit(const Values &v) {
-    Misfit m;
-    trace_ = trace(t_, v, work_);
-    m.verdict = trace_.verdict;
-    if (trace_.verdict != Verdict::traced) return m;
-    // The trace cells held against the contact: not over filled ground,
-    // not beyond the ends of the lines mapped.
-    std::vector<Segment> cells;
-    const double metres = t_.pix_size / k_;
-    for (Cell c : trace_.cells) {
-        if (!filled_.empty() && filled_[static_cast<size_t>(c.i) * static_cast<size_t>(t_.cols) + static_cast<size_t>(c.j)]) {
-            m.over_filled++;
-            continue;
-        }
-        const Spot s{static_cast<double>(c.i), static_cast<double>(c.j)};
-        const Near n = contact_->nearest(s);
-        if (!in_mapped_area(s, n.d, n.at_end)) continue;
-        cells.push_back({s, s});
-        m.trace_mean += n.d * metres;
-        m.trace_max = std::max(m.trace_max, n.d * metres);
-    }
-    m.cells = cells.size();
-    if (cells.empty()) return m;
-    m.traced = true;
-    m.trace_mean /= static_cast<double>(cells.size());
-    const Index trace_index(cells, BUCKET);
-    const std::vector<Spot> spots = c_.spots();
-    for (Spot s : spots) {
-        const double d = trace_index.nearest(s).d * metres;
-        m.points_mean += d;
-        m.points_max = std::max(m.points_max, d);
-    }
-    m.points_mean /= static_cast<double>(spots.size());
-    m.misfit_m = (m.points_mean + m.trace_mean) / 2;
-    return m;
-}
-
-bool default_square(const Terrain &t, const Contact &c, const Plane &plane, int &ip, int &jp, int &infl,
-                    std::string &err) {
-    const std::vector<Spot> spots = c.spots();
-    double ci = 0, cj = 0;
-    for (Spot s : spots) {
-        ci += s.i;
-        cj += s.j;
-    }
-    ci /= static_cast<double>(spots.size());
-    cj /= static_cast<double>(spots.size());
-    std::vector<double> from_centre;
-    for (Spot s : spots) from_centre.push_back(std::hypot(s.i - ci, s.j - cj));
-    std::vector<double> sorted = from_centre;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2), sorted.end());
-    const double half = sorted[sorted.size() / 2];
-    auto off_plane = [&](Spot s) {
-        if (!plane.determined) return 0.0;
-        const Spot r{std::round(s.i), std::round(s.j)};
-        const double x = (r.j + 0.5) * t.pix_size, y = -(r.i + 0.5) * t.pix_size;
-        return std::fabs(elevation_at(t, r) - (plane.a * x + plane.b * y + plane.c));
+Closeness closeness(const Terrain &t, double k, const Contact &c, const Values &v) {
+    Closeness out;
+    const Square q = square_of(v);
+    if (v.zone < 1) return out;
+    for (Cell x : {q.lb, q.lt, q.rt, q.rb})
+        if (!t.inside(x.i, x.j)) return out;
+    out.traced = true;
+    // The zero line of ground minus the treatment's plane over the square's
+    // box (marching squares on the bilinear surface), in buckets of 4 cells.
+    Box box;
+    for (Cell x : {q.lb, q.lt, q.rt, q.rb}) box.add(x);
+    const double az = v.dip_direction / DEG, fall = std::tan(v.dip / DEG) * t.pix_size, z0 = t.elevation(v.row, v.column);
+    auto f = [&](int i, int j) {
+        return t.elevation(i, j) - (z0 - fall * ((j - v.column) * std::sin(az) - (i - v.row) * std::cos(az)));
     };
-    size_t chosen = 0;
-    for (size_t k = 0; k < spots.size(); k++) {
-        if (from_centre[k] > half) continue;
-        if (from_centre[chosen] > half || off_plane(spots[k]) < off_plane(spots[chosen]) ||
-            (off_plane(spots[k]) == off_plane(spots[chosen]) && from_centre[k] < from_centre[chosen]))
-            chosen = k;
-    }
-    ip = static_cast<int>(std::lround(spots[chosen].i));
-    jp = static_cast<int>(std::lround(spots[chosen].j));
-    double reach = 0;
-    for (Spot s : spots) reach = std::max(reach, std::hypot(s.i - ip, s.j - jp));
-    // The square's inscribed circle, of radius infl, holds the contact
-    // whatever the square's turn.
-    infl = static_cast<int>(std::ceil(reach)) + 2;
-    // A square that would leave the DEM shrinks until it fits, whatever its turn.
-    auto fits = [&](int z) {
-        for (int dir : {0, 45}) {
-            const Fit f = reference_points_that_fit(t.rows, t.cols, dir, z);
-            if (f.empty() || ip < f.lo_i || ip > f.hi_i || jp < f.lo_j || jp > f.hi_j) return false;
-        }
-        return true;
-    };
-    while (infl > 1 && !fits(infl)) infl--;
-    if (!fits(infl)) {
-        err = "no square around (" + std::to_string(ip) + ", " + std::to_string(jp) + ") fits inside the DEM: give --point and --zone";
-        return false;
-    }
-    return true;
-}
-
-Search search(Comparison &cmp, const Contact &contact, int ip, int jp, int infl, double start_dip, double start_dir,
-              bool start_known, bool move_point) {
-    const std::vector<Spot> spots = contact.spots();
-    // The misfit of each point and attitude tried, kept.
-    std::map<std::tuple<int, int, int, int>, double> seen;
-    auto wrap = [](int a) { return ((a % 360) + 360) % 360; };
-    auto cost = [&](int i, int j, int dip, int dir) {
-        dip = std::min(89, std::max(0, dip));
-        dir = wrap(dir);
-        const auto key = std::make_tuple(i, j, dip, dir);
-        const auto it = seen.find(key);
-        if (it != seen.end()) return it->second;
-        const Misfit m = cmp.misfit({i, j, dip, dir, infl});
-        const double c = m.traced ? m.misfit_m : std::numeric_limits<double>::infinity();
-        seen[key] = c;
-        return c;
-    };
-    int bd = 0, ba = 0;
-    double best = std::numeric_limits<double>::infinity();
-    auto consider = [&](int i, int j, int dip, int dir) {
-        const double c = cost(i, j, dip, dir);
-        if (c >= best) return false;
-        best = c;
-        ip = i;
-        jp = j;
-        bd = std::min(89, std::max(0, dip));
-        ba = wrap(dir);
-        return true;
-    };
-    if (start_known) {
-        const int d0 = static_cast<int>(std::lround(start_dip)), a0 = static_cast<int>(std::lround(start_dir));
-        consider(ip, jp, d0, a0);
-        for (int dd = -8; dd <= 8; dd += 2)
-            for (int da = -30; da <= 30; da += 6) consider(ip, jp, d0 + dd, a0 + da);
-    } else {
-        for (int dip = 5; dip <= 85; dip += 10)
-            for (int dir = 0; dir < 360; dir += 15) consider(ip, jp, dip, dir);
-    }
-    for (bool moved = true; moved;) {
-        // Whole degrees: the steps halve until a step of one improves nothing.
-        for (int step : {4, 2, 1})
-            for (bool better = true; better;) {
-                better = false;
-                const int d = bd, a = ba;
-                for (int dd = -step; dd <= step; dd += step)
-                    for (int da = -step; da <= step; da += step)
-                        if ((dd || da) && consider(ip, jp, d + dd, a + da)) better = true;
+    const int B = 4, nbi = (box.i1 - box.i0) / B + 1, nbj = (box.j1 - box.j0) / B + 1;
+    std::vector<std::vector<Segment>> buckets(static_cast<size_t>(nbi) * nbj);
+    std::vector<double> above(static_cast<size_t>(box.j1 - box.j0 + 1)), here(above.size());
+    for (int j = box.j0; j <= box.j1; j++) above[static_cast<size_t>(j - box.j0)] = f(box.i0, j);
+    for (int i = box.i0; i < box.i1; i++) {
+        for (int j = box.j0; j <= box.j1; j++) here[static_cast<size_t>(j - box.j0)] = f(i + 1, j);
+        for (int j = box.j0; j < box.j1; j++) {
+            const size_t a = static_cast<size_t>(j - box.j0);
+            const double z[4] = {above[a], above[a + 1], here[a + 1], here[a]};
+            const double ci[4] = {double(i), double(i), i + 1.0, i + 1.0}, cj[4] = {double(j), j + 1.0, j + 1.0, double(j)};
+            double pi[4], pj[4];
+            int n = 0;
+            for (int e = 0; e < 4; e++) {
+                const double za = z[e], zb = z[(e + 1) % 4];
+                if ((za >= 0) == (zb >= 0)) continue;
+                const double u = za / (za - zb);
+                pi[n] = ci[e] + u * (ci[(e + 1) % 4] - ci[e]);
+                pj[n] = cj[e] + u * (cj[(e + 1) % 4] - cj[e]);
+                n++;
             }
-        // Every dip at the best direction, for a valley the steps cannot
-        // climb out of; and, unless the point was given, other points: the
-        // neighbouring cells and the contact's cells nearby. A cell of the
-        // contact lies up to a cell off the plane, and the plane of a
-        // treatment passes through its point's elevation: another cell of
-        // the contact may lie nearer the plane.
-        moved = false;
-        const int ci = ip, cj = jp, a = ba, d = bd;
-        for (int dip = 0; dip <= 85; dip += 5)
-            if (consider(ci, cj, dip, a)) moved = true;
-        if (!move_point) continue;
-        std::vector<Cell> near;
-        for (int di = -1; di <= 1; di++)
-            for (int dj = -1; dj <= 1; dj++)
-                if (di || dj) near.push_back({ci + di, cj + dj});
-        for (Spot s : spots)
-            if (std::hypot(s.i - ci, s.j - cj) <= 4) near.push_back({static_cast<int>(std::lround(s.i)), static_cast<int>(std::lround(s.j))});
-        for (Cell p : near)
-            for (int dd = -3; dd <= 3; dd++)
-                if (consider(p.i, p.j, d + dd, a)) moved = true;
+            for (int e = 0; e + 1 < n; e += 2)
+                buckets[static_cast<size_t>((i - box.i0) / B) * nbj + (j - box.j0) / B].push_back({pi[e], pj[e], pi[e + 1], pj[e + 1]});
+        }
+        std::swap(above, here);
     }
-    Search s;
-    s.ip = ip;
-    s.jp = jp;
-    s.dip = bd;
-    s.dip_direction = ba;
-    s.best = cmp.misfit({ip, jp, bd, ba, infl});
-    // Outwards from the best, one degree at a time, while within 10 %.
-    const double limit = best * 1.1 + 1e-9;
-    s.dip_lo = s.dip_hi = bd;
-    while (s.dip_lo > 0 && cost(ip, jp, s.dip_lo - 1, ba) <= limit) s.dip_lo--;
-    while (s.dip_hi < 89 && cost(ip, jp, s.dip_hi + 1, ba) <= limit) s.dip_hi++;
-    int lo = 0, hi = 0;
-    while (lo > -179 && cost(ip, jp, bd, ba + lo - 1) <= limit) lo--;
-    while (hi < 179 && cost(ip, jp, bd, ba + hi + 1) <= limit) hi++;
-    s.dir_lo = wrap(ba + lo);
-    s.dir_hi = wrap(ba + hi);
-    s.evaluated = static_cast<int>(seen.size());
-    // So that trace_cells() is the best trace's.
-    cmp.misfit({ip, jp, bd, ba, infl});
-    return s;
+    auto nearest = [&](double i, double j) {
+        double best = std::numeric_limits<double>::infinity();
+        const int bi = static_cast<int>(std::floor((i - box.i0) / B)), bj = static_cast<int>(std::floor((j - box.j0) / B));
+        for (int r = 0; r < std::max(nbi, nbj) + 1; r++) {
+            if (best <= (r - 1) * B) break;
+            for (int x = bi - r; x <= bi + r; x++)
+                for (int y = bj - r; y <= bj + r; y++) {
+                    if (std::max(std::abs(x - bi), std::abs(y - bj)) != r || x < 0 || y < 0 || x >= nbi || y >= nbj) continue;
+                    for (const Segment &s : buckets[static_cast<size_t>(x) * nbj + y]) best = std::min(best, distance(i, j, s));
+                }
+        }
+        return best;
+    };
+    // The contact's points, or places a quarter of a cell apart along its lines.
+    double total = 0, one = 0, two = 0, beyond = 0, sum = 0;
+    auto sample = [&](double i, double j, double weight) {
+        total += weight;
+        if (std::hypot(i - v.row, j - v.column) > v.zone) {
+            beyond += weight;
+            return;
+        }
+        const double d = nearest(i, j);
+        one += d <= 1 ? weight : 0;
+        two += d <= 2 ? weight : 0;
+        sum += std::min(d, 1e6) * weight;
+    };
+    for (const std::vector<Spot> &l : c.lines) {
+        if (l.size() == 1) sample(l[0].i, l[0].j, 1);
+        for (size_t n = 1; n < l.size(); n++) {
+            const double len = std::hypot(l[n].i - l[n - 1].i, l[n].j - l[n - 1].j);
+            const int parts = std::max(1, static_cast<int>(std::ceil(len * 4)));
+            for (int p = 0; p < parts; p++) {
+                const double u = (p + 0.5) / parts;
+                sample(l[n - 1].i + u * (l[n].i - l[n - 1].i), l[n - 1].j + u * (l[n].j - l[n - 1].j), len / parts);
+            }
+        }
+    }
+    if (total > 0) {
+        out.within_one = one / total;
+        out.within_two = two / total;
+        out.beyond = beyond / total;
+        out.mean_m = total > beyond ? sum / (total - beyond) * t.pix_size / k : 0;
+    }
+    return out;
 }
 
 }  // namespace tools

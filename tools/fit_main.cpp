@@ -48,6 +48,11 @@ opt::Command command() {
          "                      treatment (into the result set NAME_fit)\n", ""},
         {"--picture", "", 1, "  --picture OUT.png   the contact (black) and the best trace around it\n", ""},
         {"--json", "", 0, "  --json              one JSON object instead of text\n", ""},
+        {"--classic", "", 0,
+         "  --classic           the classic fit instead: the whole dip and direction whose\n"
+         "                      classic trace (tolmar's default geometry) follows the\n"
+         "                      contact best, for classic result sets; --answers then\n"
+         "                      writes classic answers\n", ""},
     };
     c.help_line = "  -h, --help          this text\n";
     c.min_args = c.max_args = 2;
@@ -85,6 +90,7 @@ int main(int argc, char **argv) {
         q.values = {v[0], v[1], v[2], v[3], v[4]};
     }
     q.json = line.has("--json");
+    q.classic = line.has("--classic");
     q.answers = line.value("--answers");
     q.score = line.value("--score");
     q.picture = line.value("--picture");

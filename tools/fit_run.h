@@ -6,6 +6,8 @@
 #include <string>
 
 #include "compute/geometry.h"
+#include "contact.h"
+#include "files/demset.h"
 
 namespace tools {
 
@@ -14,12 +16,15 @@ struct FitRequest {
     std::string unit;               // "" for the imported DEM's own, else m
     int pixel_size = 0;             // when the descriptor gives none
     bool point = false, zone = false, given = false, json = false;
+    bool classic = false;           // the classic search and answers (--classic)
     int row = 0, column = 0, zone_cells = 0;
     Values values;                  // --values
     std::string answers, score, picture;
 };
 
 int run_fit(const FitRequest &q);
+// The classic fit, as tolmar-fit --classic tells it.
+int run_classic(const FitRequest &q, const DemSet &dem, const Terrain &t, int unit, int pix, const Contact &contact);
 
 }  // namespace tools
 

@@ -181,7 +181,8 @@ Image draw(const std::vector<uint8_t> &shade, const ResultSet &result, int scale
     // The legend's dots grow with the map, up to twice the font's size.
     const int px = scale >= 2 ? 2 : 1;
     const int map_w = result.cols * scale, map_h = result.rows * scale;
-    const int legend_h = MARGIN * 2 + LINE * px * (4 + static_cast<int>(result.records.size()));
+    const int lines = 4 + (result.geometry == Geometry::exact ? 1 : 0) + static_cast<int>(result.records.size());
+    const int legend_h = MARGIN * 2 + LINE * px * lines;
     img.width = map_w + 2 * MARGIN + LEGEND_CHARS * 6 * px;
     img.height = std::max(map_h, legend_h);
     img.rgb.assign(static_cast<size_t>(img.width) * img.height * 3, 255);
@@ -208,6 +209,10 @@ Image draw(const std::vector<uint8_t> &shade, const ResultSet &result, int scale
     const int x = map_w + MARGIN;
     int y = MARGIN;
     text(img, x, y, "code: (line, column) dip dir zone", {0, 0, 0}, px);
+    if (result.geometry == Geometry::exact) {
+        y += LINE * px;
+        text(img, x, y, "true geometry", {0, 0, 0}, px);
+    }
     y += LINE * px * 2;
     for (const formats::Record &r : result.records) {
         block(img, x, y - px, 9 * px, 9 * px, {0, 0, 0});

@@ -22,7 +22,8 @@ opt::Command command() {
         "Prints, one per line, the answers with which tolmar redoes every treatment\n"
         "logged in R_tolmar.txt, in order: run it from the folder that holds\n"
         "images/ as  tolmar-replay --unit m images/FOLDER/R_tolmar.txt | tolmar\n"
-        "and tolmar writes R_tolmar.raw and R_tolmar.txt again, byte for byte.\n"
+        "and tolmar writes R_tolmar.raw and R_tolmar.txt again, byte for byte (a\n"
+        "set made in true geometry says so: its answers go to tolmar --geometry true).\n"
         "The log does not record everything the opening dialogue asked:\n"
         "\n";
     c.options = {
@@ -131,6 +132,9 @@ int main(int argc, char **argv) {
     a.background = background == "white" ? 0 : 1;
     const std::string dem_txt = dir + "/" + dem + formats::dem_descriptor_suffix(a.type == 0 ? 2 : 4);
     if (const int status = describe_dem(dem_txt, log, a); status >= 0) return status;
+    if (log.geometry == Geometry::exact)
+        fprintf(stderr, "%s: %s was made in true geometry: give the answers to tolmar --geometry true\n", TOOL,
+                log_path.c_str());
     fputs(formats::answers_text(a).c_str(), stdout);
     return fflush(stdout) == 0 ? 0 : opt::failure(TOOL, "cannot write the standard output");
 }

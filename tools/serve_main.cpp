@@ -39,6 +39,9 @@ opt::Command command() {
         {"--pixel-size", "", 1, "  --pixel-size N    the pixel size, when the descriptor gives none\n", ""},
         {"--result", "", 1, "  --result NAME     the result set R (default: the DEM's name)\n", ""},
         {"--background", "", 1, "  --background B    white (default) or black, for a new result set\n", ""},
+        {"--geometry", "", 1,
+         "  --geometry G      classic (default) or true, for a new result set; a set\n"
+         "                    carried on keeps its own\n", ""},
     };
     c.min_args = c.max_args = 1;
     c.missing = "needs the DEM raster DEM.raw";
@@ -72,6 +75,10 @@ int main(int argc, char **argv) {
     o.background = line.value("--background", "white");
     if (o.background != "white" && o.background != "black")
         return opt::usage_error(TOOL, "--background takes white or black, not " + o.background);
+    o.geometry = line.value("--geometry");
+    Geometry g;
+    if (line.has("--geometry") && !geometry_of_name(o.geometry.c_str(), g))
+        return opt::usage_error(TOOL, "--geometry takes classic or true, not " + o.geometry);
     o.result = line.value("--result");
     if (line.has("--result") && !formats::single_name(o.result))
         return opt::usage_error(TOOL, "--result takes a single name, not " + o.result);

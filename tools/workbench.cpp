@@ -118,8 +118,19 @@ bool Workbench::open(const WorkbenchOptions &o, std::string &err) {
         err = refusal;
         return false;
     }
+    Geometry geometry = Geometry::classic;
+    if (!o.geometry.empty() && !geometry_of_name(o.geometry.c_str(), geometry)) {
+        err = "--geometry takes classic or true, not " + o.geometry;
+        return false;
+    }
     if (exists) {
         if (!results_.carry_on(raster_path_, log_path_, rows, cols, pix_size_, err)) return false;
+        carried_on_ = true;
+        if (!o.geometry.empty() && geometry != results_.geometry()) {
+            err = log_path_ + " was made in " + geometry_name(results_.geometry()) +
+                  " geometry: it carries on in it (give --result NAME for a new set in " + geometry_name(geometry) + " geometry)";
+            return false;
+        }
         const Grid<uint8_t> &raster = results_.raster();
         for (int i = 0; i < rows; i++)
             for (int j = 0; j < cols; j++)
@@ -132,9 +143,33 @@ bool Workbench::open(const WorkbenchOptions &o, std::string &err) {
     }
     // A new result set is made at the first stamp, so that the page comes at
     // once and a session that stamps nothing leaves nothing behind.
-    if (!results_.create(raster_path_, log_path_, rows, cols, err) || !results_.set_pix_size(pix_size_, err)) return false;
-    results_.place_at_first_stamp(o.background == "black" ? 0 : 255);
+    background_ = o.background == "black" ? 0 : 255;
+    if (!results_.create(raster_path_, log_path_, rows, cols, err, geometry) || !results_.set_pix_size(pix_size_, err))
+        return false;
+    results_.place_at_first_stamp(background_);
     return true;
+}
+
+int Workbench::set_geometry(const std::string &name, std::string &body) {
+    Geometry g;
+    if (!geometry_of_name(name.c_str(), g)) throw BadRequest{"geometry must be classic or true, not \"" + name.substr(0, 20) + "\""};
+    if (g == results_.geometry()) {
+        body = info_json();
+        return 200;
+    }
+    if (carried_on_ || results_.placed()) {
+        body = Json({{"error", "the result set " + raster_path_ + " is traced in " + geometry_name(results_.geometry()) +
+                                   " geometry: the geometry is chosen before the first stamp of a new set"}}).dump();
+        return 409;
+    }
+    std::string err;
+    if (!results_.create(raster_path_, log_path_, dem_.rows(), dem_.cols(), err, g) || !results_.set_pix_size(pix_size_, err)) {
+        body = Json({{"error", err}}).dump();
+        return 500;
+    }
+    results_.place_at_first_stamp(background_);
+    body = info_json();
+    return 200;
 }
 
 std::string Workbench::info_json() const {
@@ -150,7 +185,9 @@ std::string Workbench::info_json() const {
                 {"code", results_.code()},
                 {"background", results_.background() == 255 ? "white" : "black"},
                 {"treatments", records},
-                {"filled", !dem_.filled.empty()}};
+                {"filled", !dem_.filled.empty()},
+                {"geometry", geometry_name(results_.geometry())},
+                {"geometry_fixed", carried_on_ || results_.placed()}};
     const Georef &g = dem_.georef;
     if (g.known) out["georef"] = {{"gt", {g.gt[0], g.gt[1], g.gt[2], g.gt[3], g.gt[4], g.gt[5]}}, {"crs", g.crs}};
     return out.dump();
@@ -204,7 +241,7 @@ std::string Workbench::picture_png(int i0, int j0, int i1, int j1, int w, int h)
 
 std::string Workbench::trace_json(const Values &v) {
     const auto t0 = std::chrono::steady_clock::now();
-    const Trace tr = trace(terrain(), v, work_);
+    const Trace tr = trace(terrain(), v, work_, results_.geometry());
     const double ms = ms_since(t0);
     Json out = tr.verdict == Verdict::traced
                    ? Json{{"verdict", "traced"}}
@@ -298,6 +335,14 @@ void Workbench::route(httplib::Server &svr, int port) {
     svr.Post("/api/stamp", guarded([this](const httplib::Request &req, httplib::Response &res) {
                  std::string body;
                  res.status = stamp(values_of(Json::parse(req.body)), body);
+                 res.set_content(body, "application/json");
+             }));
+    svr.Post("/api/geometry", guarded([this](const httplib::Request &req, httplib::Response &res) {
+                 const Json j = Json::parse(req.body);
+                 if (!j.is_object() || !j.contains("geometry") || !j["geometry"].is_string())
+                     throw BadRequest{"missing member geometry"};
+                 std::string body;
+                 res.status = set_geometry(j["geometry"].get<std::string>(), body);
                  res.set_content(body, "application/json");
              }));
     svr.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {

@@ -25,6 +25,7 @@ struct WorkbenchOptions {
     int pixel_size = 0;               // when the descriptor gives none
     std::string result;               // result name; "" for the DEM's
     std::string background = "white";  // of a new result set
+    std::string geometry;             // of a new result set: "classic" (the default) or "true"
 };
 
 class Workbench {
@@ -43,6 +44,8 @@ public:
     std::string picture_png(int i0, int j0, int i1, int j1, int w, int h) const;
     std::string trace_json(const Values &v);
     int stamp(const Values &v, std::string &body);  // the HTTP status
+    // Another geometry for a new result set, before its first stamp.
+    int set_geometry(const std::string &name, std::string &body);
 
 private:
     Terrain terrain() const { return dem_.samples.terrain(divisor_, pix_size_); }
@@ -56,6 +59,8 @@ private:
     std::vector<Cell> stamped_;  // every cell a trace was ever stamped on
     Work work_;
     std::string name_, raster_path_, log_path_;
+    uint8_t background_ = 255;  // of a new result set
+    bool carried_on_ = false;
 };
 
 }  // namespace tools

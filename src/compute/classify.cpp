@@ -22,12 +22,14 @@
 
 void Classes::reset(const Box &box) {
     // Only the spans of the last treatment were ever written.
-    for (size_t r = 0; r < lo_.size(); r++)
-        if (lo_[r] <= hi_[r]) {
+    for (size_t r = 0; r < lo_.size(); r++) {
+        const int lo = std::min(lo_[r], wlo_[r]), hi = std::max(hi_[r], whi_[r]);
+        if (lo <= hi) {
             const int i = box_.i0 + static_cast<int>(r);
-            std::fill(cells_.begin() + static_cast<ptrdiff_t>(index(i, lo_[r])),
-                      cells_.begin() + static_cast<ptrdiff_t>(index(i, hi_[r])) + 1, 0);
+            std::fill(cells_.begin() + static_cast<ptrdiff_t>(index(i, lo)),
+                      cells_.begin() + static_cast<ptrdiff_t>(index(i, hi)) + 1, 0);
         }
+    }
     box_ = box;
     const int rows = box.empty() ? 0 : box.i1 - box.i0 + 1;
     stride_ = box.empty() ? 0 : box.j1 - box.j0 + 3;
@@ -35,6 +37,8 @@ void Classes::reset(const Box &box) {
     if (cells_.size() < need) cells_.resize(need, 0);
     lo_.assign(static_cast<size_t>(rows), box.j1 + 1);
     hi_.assign(static_cast<size_t>(rows), box.j0 - 1);
+    wlo_ = lo_;
+    whi_ = hi_;
 }
 
 void Classes::whole_rows() {

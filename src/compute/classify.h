@@ -34,6 +34,14 @@ public:
         if (j < lo_[r]) lo_[r] = j;
         if (j > hi_[r]) hi_[r] = j;
     }
+    // A class for a cell that only serves as a neighbour: the row's span
+    // stays as it is, the phases never change the cell.
+    void mark_beside(int i, int j, uint8_t cls) {
+        cells_[index(i, j)] = cls;
+        const int r = i - box_.i0;
+        if (j < wlo_[r]) wlo_[r] = j;
+        if (j > whi_[r]) whi_[r] = j;
+    }
     // The span of row i within `limit`'s columns; empty when lo > hi.
     void span(int i, const Box &limit, int &lo, int &hi) const;
 
@@ -44,7 +52,8 @@ private:
     Box box_;
     ptrdiff_t stride_ = 0;
     std::vector<uint8_t> cells_;
-    std::vector<int> lo_, hi_;
+    std::vector<int> lo_, hi_;    // the spans of the cells that can change
+    std::vector<int> wlo_, whi_;  // and of those written beside them
 };
 
 // The four phases, each one pass in row-major order over the interior cells

@@ -13,6 +13,8 @@
 #ifndef TOLMAR_COMPUTE_GEOMETRY_H
 #define TOLMAR_COMPUTE_GEOMETRY_H
 
+#include <string>
+
 struct Cell {
     int i = 0, j = 0;  // row, column
     bool operator==(const Cell &o) const { return i == o.i && j == o.j; }
@@ -46,5 +48,21 @@ struct Values {
         return row == o.row && column == o.column && dip == o.dip && dip_direction == o.dip_direction && zone == o.zone;
     }
 };
+
+// How a trace is found. Classic: the rays of the square count distances in
+// cells whatever their direction, as the classic program does (the
+// default; an oblique trace sits off the ground). Exact ("true" on the
+// command line): where the plane through the reference point meets the
+// ground, distances measured along both axes.
+enum class Geometry { classic, exact };
+inline const char *geometry_name(Geometry g) { return g == Geometry::exact ? "true" : "classic"; }
+// "classic" or "true"; false for any other word.
+inline bool geometry_of_name(const char *name, Geometry &g) {
+    const std::string n = name;
+    if (n == "classic") g = Geometry::classic;
+    else if (n == "true") g = Geometry::exact;
+    else return false;
+    return true;
+}
 
 #endif

@@ -33,6 +33,7 @@ struct Work {
     std::vector<Cell> top, bottom;  // side entries, left corner first, overshoot cell last
     std::vector<double> profile;       // the plane profile, 1-based
     Classes classes;
+    std::vector<double> row_above, row_here;  // ground minus plane, two rows (true geometry)
 };
 
 enum class Verdict {
@@ -52,5 +53,11 @@ struct Trace {
     std::vector<Cell> cells;  // the trace cells, interior cells only, row-major order
 };
 Trace trace(const Terrain &t, const Values &v, Work &w, Extent extent = Extent::spans);
+// The trace in true geometry: where the plane meets the ground (exact.cpp).
+Trace trace_exact(const Terrain &t, const Values &v, Work &w);
+// The trace in either geometry.
+inline Trace trace(const Terrain &t, const Values &v, Work &w, Geometry g) {
+    return g == Geometry::exact ? trace_exact(t, v, w) : trace(t, v, w);
+}
 
 #endif

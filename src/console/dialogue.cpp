@@ -20,11 +20,11 @@ namespace {
 const char VERSION[] = "tolmar 1.2 (December 2026)";
 
 const char USAGE[] =
-    "usage: tolmar [--help | --version]\n"
+    "usage: tolmar [--geometry classic|true] [--help | --version]\n"
     "\n"
     "tolmar finds where an inclined geological plane cuts the terrain of a DEM\n"
-    "and stamps that trace into a result raster. It takes no other argument:\n"
-    "run it in the folder that holds images/, and it asks on the console for\n"
+    "and stamps that trace into a result raster. Run it in the folder that\n"
+    "holds images/, and it asks on the console for\n"
     "the DEM (images/FOLDER/NAME_m2.raw, 16-bit, or NAME_m4.raw, 32-bit, with\n"
     "its descriptor NAME_m2.txt or NAME_m4.txt), the result name, the unit of\n"
     "the samples, the pixel size and the background, then for one treatment\n"
@@ -32,6 +32,15 @@ const char USAGE[] =
     "direction and the influence zone. The traces go to\n"
     "images/FOLDER/RESULT_tolmar.raw and the log of the treatments to\n"
     "images/FOLDER/RESULT_tolmar.txt; both are complete after every treatment.\n"
+    "\n"
+    "\n"
+    "  --geometry classic  the trace of the classic program (the default): the\n"
+    "                      rays of the square count distances in cells whatever\n"
+    "                      their direction, so an oblique trace sits off the ground\n"
+    "  --geometry true     the trace where the plane meets the ground, distances\n"
+    "                      measured along both axes; the result set says so\n"
+    "  --version           the version\n"
+    "  -h, --help          this text\n"
     "\n"
     "Exit status: 0 when the results are written, 1 on a failure, 2 on a\n"
     "misused command line, 128 + N when signal N ended the session (the\n"
@@ -153,8 +162,9 @@ void ask_treatment_values(Run &run) {
     }
 }
 
-int run_session(Console &con, FileSystem &fs) {
+int run_session(Console &con, FileSystem &fs, Geometry geometry) {
     Run run(con, fs);
+    run.geometry = geometry;
     int status = 0;
     try {
         open_file_set(run);
@@ -183,7 +193,7 @@ int tolmar_main(int argc, char **argv) {
     opt::Command command;
     command.tool = "tolmar";
     command.head = USAGE;
-    command.options = {{"--version", "", 0, "", ""}};
+    command.options = {{"--geometry", "", 1, "", ""}, {"--version", "", 0, "", ""}};
     command.help_line = "";
     command.unknown = command.one_more = "unknown argument ";
     opt::Line line;
@@ -193,10 +203,13 @@ int tolmar_main(int argc, char **argv) {
         puts(VERSION);
         return 0;
     }
+    Geometry geometry = Geometry::classic;
+    if (line.has("--geometry") && !geometry_of_name(line.value("--geometry").c_str(), geometry))
+        return opt::usage_error("tolmar", "--geometry takes classic or true, not " + formats::printable(line.value("--geometry")));
 
     catch_signals();
     Console con;
-    int status = run_session(con);
+    int status = run_session(con, FileSystem::real(), geometry);
     // A signal that ended a wait for a key ends the run like any other.
     if (caught_signal() != 0 && status < 128) status = 128 + caught_signal();
     release_signals();

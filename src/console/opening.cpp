@@ -248,7 +248,7 @@ void open_file_set(Run &run) {
 
     ask_result_name(run);
     std::string err;
-    if (!run.results.create(run.result_raster, run.result_log, run.rows, run.cols, err)) {
+    if (!run.results.create(run.result_raster, run.result_log, run.rows, run.cols, err, run.geometry)) {
         con.say("\n\n\t%s\n", err.c_str());
         end_run(1);
     }

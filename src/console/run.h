@@ -39,6 +39,7 @@ struct Run {
     int dem_fd = -1;             // the DEM raster, open until its samples are read
     int rows = 0, cols = 0;      // of the DEM and of the result
     int pix_size = 0;            // ground length of a cell, whole metres; 0 not given (yet)
+    Geometry geometry = Geometry::classic;  // how the treatments are traced (a command-line option)
 
     // The DEM in memory and the result set.
     DemSamples dem;              // the samples as read, at the file's width

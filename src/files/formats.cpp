@@ -192,6 +192,14 @@ std::string header_text(int rows, int cols) {
 
 std::string pix_size_line(int pix_size) { return std::to_string(pix_size) + "\n"; }
 
+namespace {
+const char GEOMETRY_WORD[] = "geometry";
+}
+
+std::string geometry_line(Geometry g) {
+    return g == Geometry::exact ? std::string(GEOMETRY_WORD) + " " + geometry_name(g) + "\n" : "";
+}
+
 std::string record_text(const Record &r) {
     const Values &v = r.values;
     return "\n code " + std::to_string(r.code) + " \n\tselected point\n\t\tline   : " + std::to_string(v.row) +
@@ -253,7 +261,21 @@ bool parse_result_log(const std::string &text, ResultLog &log, std::string &err)
     log.cols = static_cast<int>(d.field[1]);
     log.pix_size = static_cast<int>(d.field[5]);
     log.header_end = d.end;
-    if (!parse_records(text.substr(d.end), log.records, err)) return false;
+    // "geometry true" on the line after the header.
+    size_t at = d.end;
+    while (at < text.size() && blank(text[at])) at++;
+    if (text.compare(at, sizeof GEOMETRY_WORD - 1, GEOMETRY_WORD) == 0) {
+        size_t word = at + sizeof GEOMETRY_WORD - 1;
+        while (word < text.size() && (text[word] == ' ' || text[word] == '\t')) word++;
+        size_t end = word;
+        while (end < text.size() && !blank(text[end])) end++;
+        if (!geometry_of_name(text.substr(word, end - word).c_str(), log.geometry)) {
+            err = "the geometry line names \"" + printable(text.substr(word, end - word)) + "\", not classic or true";
+            return false;
+        }
+        log.header_end = end;
+    }
+    if (!parse_records(text.substr(log.header_end), log.records, err)) return false;
     for (size_t k = 0; k < log.records.size(); k++)
         if (log.records[k].code != static_cast<int>(k) + 1) {
             err = "record " + std::to_string(k + 1) + " has code " + std::to_string(log.records[k].code) +

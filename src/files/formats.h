@@ -113,6 +113,9 @@ constexpr int MAX_CODES = 250;
 // Header lines 1 to 5 (rows, columns, 1 byte a cell, 0, 255) and line 6.
 std::string header_text(int rows, int cols);
 std::string pix_size_line(int pix_size);
+// A set made in true geometry says so on a line of its own after the
+// header: "geometry true". A classic set has no such line.
+std::string geometry_line(Geometry g);
 
 // One stamped treatment as the run log records it.
 struct Record {
@@ -129,6 +132,7 @@ std::string record_text(const Record &r);
 // names the first fault.
 struct ResultLog {
     int rows = 0, cols = 0, pix_size = 0;
+    Geometry geometry = Geometry::classic;
     std::vector<Record> records;
     size_t header_end = 0;  // offset just past the sixth number
 };

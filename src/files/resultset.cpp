@@ -62,8 +62,7 @@ bool ResultFiles::create(const std::string &raster, const std::string &log, int 
     return true;
 }
 
-bool ResultFiles::append_pix_size(int pix_size, std::string &err) {
-    const std::string line = formats::pix_size_line(pix_size);
+bool ResultFiles::append_line(const std::string &line, std::string &err) {
     if (!write_all(*fs_, log_fd_, line.data(), line.size(), log_size_)) {
         err = "Cannot write " + log_ + ": " + reason();
         return false;
@@ -245,6 +244,7 @@ bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err
     r.rows = log.rows;
     r.cols = log.cols;
     r.pix_size = log.pix_size;
+    r.geometry = log.geometry;
     r.records = std::move(log.records);
     const unsigned long long n = static_cast<unsigned long long>(r.rows) * static_cast<unsigned long long>(r.cols);
     int fd;

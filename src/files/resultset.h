@@ -35,8 +35,8 @@ public:
     // Creates the two files under temporary names in their folder, the log
     // holding header lines 1 to 5 of a raster of rows x cols.
     bool create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err);
-    // Header line 6.
-    bool append_pix_size(int pix_size, std::string &err);
+    // Lines after header line 5: the pixel size, and the geometry's.
+    bool append_line(const std::string &line, std::string &err);
     // Fills the raster with the background (0 or 255) and puts both files in
     // place of any old ones; `replaced` says whether there were old ones.
     bool place(uint8_t background, bool &replaced, std::string &err);
@@ -75,6 +75,7 @@ private:
 struct ResultSet {
     int rows = 0, cols = 0;
     int pix_size = 0;
+    Geometry geometry = Geometry::classic;  // as the log says
     std::vector<uint8_t> cells;  // rows x cols, row 0 first
     std::vector<formats::Record> records;
     uint8_t background() const;  // 255 when any cell holds it, else 0

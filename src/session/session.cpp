@@ -22,13 +22,17 @@ std::string refusal_detail(int rows, int cols, const Values &v) {
            " to " + std::to_string(f.hi_i) + " and columns " + std::to_string(f.lo_j) + " to " + std::to_string(f.hi_j);
 }
 
-bool ResultSession::create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err) {
+bool ResultSession::create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err,
+                           Geometry geometry) {
     records_.clear();
     pending_ = false;
+    geometry_ = geometry;
     return files_.create(raster, log, rows, cols, err);
 }
 
-bool ResultSession::set_pix_size(int pix_size, std::string &err) { return files_.append_pix_size(pix_size, err); }
+bool ResultSession::set_pix_size(int pix_size, std::string &err) {
+    return files_.append_line(formats::pix_size_line(pix_size) + formats::geometry_line(geometry_), err);
+}
 
 bool ResultSession::place(uint8_t background, bool &replaced, std::string &err) {
     pending_ = false;
@@ -56,6 +60,7 @@ bool ResultSession::carry_on(const std::string &raster, const std::string &log, 
         return false;
     }
     records_ = std::move(parsed.records);
+    geometry_ = parsed.geometry;
     return true;
 }
 
@@ -66,7 +71,7 @@ Stamp ResultSession::stamp(const Terrain &t, const Values &v, Work &work) {
         s.message = LIMIT_REACHED;
         return s;
     }
-    Trace tr = trace(t, v, work);
+    Trace tr = trace(t, v, work, geometry_);
     s.verdict = tr.verdict;
     s.square = tr.square;
     if (tr.verdict != Verdict::traced) {

@@ -49,11 +49,14 @@ public:
     explicit ResultSession(FileSystem &fs = FileSystem::real()) : files_(fs) {}
 
     // A new result set of rows x cols under temporary names beside
-    // `raster` and `log`, its log holding header lines 1 to 5.
-    bool create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err);
+    // `raster` and `log`, its log holding header lines 1 to 5; its
+    // treatments are traced in `geometry`.
+    bool create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err,
+                Geometry geometry = Geometry::classic);
     // The raster in memory, all 0; false when there is not memory enough.
     bool reserve(int rows, int cols) { return raster_.allocate(rows, cols); }
-    // Header line 6, the pixel size.
+    // Header line 6, the pixel size, and the geometry's line of a set in
+    // true geometry.
     bool set_pix_size(int pix_size, std::string &err);
     // Fills the raster with the background (0 or 255) and puts both files
     // in place of any old ones; `replaced` says whether there were old ones.
@@ -61,8 +64,9 @@ public:
     // Makes place() happen at the first stamp instead, with this background:
     // a session that stamps nothing then leaves nothing behind.
     void place_at_first_stamp(uint8_t background) { pending_background_ = background; pending_ = true; }
-    // Carries on an existing result set of rows x cols from its last code:
-    // its log must be a result log of these sizes and this pixel size.
+    // Carries on an existing result set of rows x cols from its last code,
+    // in the geometry it was made in: its log must be a result log of these
+    // sizes and this pixel size.
     bool carry_on(const std::string &raster, const std::string &log, int rows, int cols, int pix_size,
                   std::string &err);
 
@@ -76,6 +80,7 @@ public:
     void discard() { files_.discard(); }
 
     int code() const { return static_cast<int>(records_.size()); }
+    Geometry geometry() const { return geometry_; }
     bool full() const { return code() >= formats::MAX_CODES; }
     bool placed() const { return files_.placed(); }
     bool pending() const { return pending_; }
@@ -93,6 +98,7 @@ private:
     std::vector<formats::Record> records_;
     bool pending_ = false;
     uint8_t pending_background_ = 255;
+    Geometry geometry_ = Geometry::classic;
 };
 
 #endif
