@@ -125,7 +125,6 @@ void BM_Loading(benchmark::State &state) {
             Run run(con);
             run.rows = run.cols = SIDE;
             run.dem.allocate(SIDE, SIDE, width);
-            run.results.reserve(SIDE, SIDE);
             run.dem_fd = open(path.c_str(), O_RDONLY);
             benchmark::DoNotOptimize(read_dem(run).max);
         });

@@ -233,7 +233,6 @@ void RunTest::make_grids(int rows, int cols, int width) {
     run.rows = rows;
     run.cols = cols;
     ASSERT_TRUE(run.dem.allocate(rows, cols, width));
-    ASSERT_TRUE(run.results.reserve(rows, cols));
 }
 
 void RunTest::answers(const std::string &text) {
@@ -248,6 +247,7 @@ std::string RunTest::printed() { return written(out_); }
 
 void RunTest::open_results() {
     if (dir_ == nullptr) dir_ = new TempDir;
-    std::string err;
-    ASSERT_TRUE(run.results.create(*dir_ / "r_tolmar.raw", *dir_ / "r_tolmar.txt", run.rows, run.cols, err)) << err;
+    std::string err, repaired;
+    ASSERT_TRUE(run.results.open(*dir_ / "r_tolmar.raw", *dir_ / "r_tolmar.txt", "test", repaired, err)) << err;
+    ASSERT_TRUE(run.results.create(run.rows, run.cols, err)) << err;
 }

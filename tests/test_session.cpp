@@ -43,25 +43,18 @@ struct Set {
     TempDir dir;
     ResultSession session;
     explicit Set(FileSystem &fs = FileSystem::real()) : session(fs) {
-        std::string err;
-        EXPECT_TRUE(session.reserve(40, 50));
-        EXPECT_TRUE(session.create(dir / "r_tolmar.raw", dir / "r_tolmar.txt", 40, 50, err)) << err;
+        std::string err, repaired;
+        EXPECT_TRUE(session.open(dir / "r_tolmar.raw", dir / "r_tolmar.txt", "test", repaired, err)) << err;
+        EXPECT_TRUE(session.create(40, 50, err)) << err;
         EXPECT_TRUE(session.set_pix_size(30, err)) << err;
+        EXPECT_TRUE(session.fill(255, err)) << err;
         bool replaced;
-        EXPECT_TRUE(session.place(255, replaced, err)) << err;
+        EXPECT_TRUE(session.place(replaced, err)) << err;
     }
     std::string raster() const { return read_file(dir / "r_tolmar.raw"); }
     std::string log() const { return read_file(dir / "r_tolmar.txt"); }
     // The raster in memory as the file holds it (white background).
-    std::string memory() const {
-        std::string s;
-        for (int i = 0; i < 40; i++)
-            for (int j = 0; j < 50; j++) {
-                const uint8_t v = session.raster().at(i, j);
-                s += static_cast<char>(v == 0 ? 255 : v);
-            }
-        return s;
-    }
+    std::string memory() const { return std::string(reinterpret_cast<const char *>(session.cells()), 40 * 50); }
 };
 
 }  // namespace

@@ -96,6 +96,8 @@ int main(int argc, char **argv) {
     bench.route(svr, bound);
     const ResultSession &r = bench.results();
     printf("http://127.0.0.1:%d/\n", bound);
+    if (!bench.repaired().empty())
+        printf("tolmar-serve: %s was left by a run that was stopped: %s\n", bench.raster_path().c_str(), bench.repaired().c_str());
     printf("tolmar-serve: %s, %d x %d cells, loaded in %.0f ms; results %s %s and %s, %d treatments so far\n",
            o.dem.c_str(), bench.dem().rows(), bench.dem().cols(), load_ms, r.placed() ? "carried on in" : "to go to",
            bench.raster_path().c_str(), bench.log_path().c_str(), r.code());

@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include <unistd.h>
+
 #include "files/formats.h"
 #include "files/georef.h"
 #include "picture.h"
@@ -113,7 +115,7 @@ bool Workbench::open(const WorkbenchOptions &o, std::string &err) {
     log_path_ = folder + name_ + formats::RESULT_LOG_SUFFIX;
     const std::string protect[] = {o.dem, formats::descriptor_path(o.dem)};
     bool exists = false;
-    const std::string refusal = result_path_refusal(raster_path_, protect, 2, exists);
+    std::string refusal = result_path_refusal(raster_path_, protect, 2, exists);
     if (!refusal.empty()) {
         err = refusal;
         return false;
@@ -123,31 +125,33 @@ bool Workbench::open(const WorkbenchOptions &o, std::string &err) {
         err = "--geometry takes classic or true, not " + o.geometry;
         return false;
     }
+    // The set is this workbench's alone, and what a dead run left is undone.
+    if (!results_.open(raster_path_, log_path_, "tolmar-serve", repaired_, err)) return false;
+    exists = exists || access(log_path_.c_str(), F_OK) == 0;
     if (exists) {
-        if (!results_.carry_on(raster_path_, log_path_, rows, cols, pix_size_, err)) return false;
+        if (!results_.carry_on(rows, cols, pix_size_, err)) return false;
         carried_on_ = true;
         if (!o.geometry.empty() && geometry != results_.geometry()) {
             err = log_path_ + " was made in " + geometry_name(results_.geometry()) +
                   " geometry: it carries on in it (give --result NAME for a new set in " + geometry_name(geometry) + " geometry)";
             return false;
         }
-        const Grid<uint8_t> &raster = results_.raster();
-        for (int i = 0; i < rows; i++)
-            for (int j = 0; j < cols; j++)
-                if (raster.at(i, j) != 0) stamped_.push_back({i, j});
+        // The cells each treatment stamped, traced again: the pictures paint them.
+        for (const formats::Record &r : results_.records()) {
+            const Trace tr = trace(terrain(), r.values, work_, results_.geometry());
+            stamped_.insert(stamped_.end(), tr.cells.begin(), tr.cells.end());
+        }
         return true;
     }
-    if (!results_.reserve(rows, cols)) {
-        err = "not enough memory for the result raster";
-        return false;
-    }
-    // A new result set is made at the first stamp, so that the page comes at
-    // once and a session that stamps nothing leaves nothing behind.
+    // A new result set is put in place at its first stamp, so that the page
+    // comes at once and a session that stamps nothing leaves nothing behind.
     background_ = o.background == "black" ? 0 : 255;
-    if (!results_.create(raster_path_, log_path_, rows, cols, err, geometry) || !results_.set_pix_size(pix_size_, err))
-        return false;
-    results_.place_at_first_stamp(background_);
-    return true;
+    return start_new(geometry, err);
+}
+
+bool Workbench::start_new(Geometry g, std::string &err) {
+    return results_.create(dem_.rows(), dem_.cols(), err, g) && results_.set_pix_size(pix_size_, err) &&
+           results_.fill(background_, err);
 }
 
 int Workbench::set_geometry(const std::string &name, std::string &body) {
@@ -163,11 +167,11 @@ int Workbench::set_geometry(const std::string &name, std::string &body) {
         return 409;
     }
     std::string err;
-    if (!results_.create(raster_path_, log_path_, dem_.rows(), dem_.cols(), err, g) || !results_.set_pix_size(pix_size_, err)) {
+    results_.drop_new();
+    if (!start_new(g, err)) {
         body = Json({{"error", err}}).dump();
         return 500;
     }
-    results_.place_at_first_stamp(background_);
     body = info_json();
     return 200;
 }
@@ -223,11 +227,11 @@ std::string Workbench::picture_png(int i0, int j0, int i1, int j1, int w, int h)
     band(0, h / n);
     for (std::thread &worker : workers) worker.join();
     // A stamped cell shows however small the picture: it paints its pixel.
-    const Grid<uint8_t> &raster = results_.raster();
+    const uint8_t *cells = results_.cells();
     for (Cell c : stamped_) {
-        if (c.i < i0 || c.i >= i1 || c.j < j0 || c.j >= j1) continue;
-        const uint8_t code = raster.at(c.i, c.j);
-        if (code == 0) continue;
+        if (c.i < i0 || c.i >= i1 || c.j < j0 || c.j >= j1 || cells == nullptr) continue;
+        const uint8_t code = cells[static_cast<size_t>(c.i) * static_cast<size_t>(t.cols) + static_cast<size_t>(c.j)];
+        if (code < 1 || code > formats::MAX_CODES) continue;
         const int x0 = static_cast<int>((c.j - j0) / dj), y0 = static_cast<int>((c.i - i0) / di);
         const int x1 = std::max(x0 + 1, static_cast<int>((c.j + 1 - j0) / dj));
         const int y1 = std::max(y0 + 1, static_cast<int>((c.i + 1 - i0) / di));

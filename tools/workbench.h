@@ -38,6 +38,8 @@ public:
     const ResultSession &results() const { return results_; }
     const std::string &raster_path() const { return raster_path_; }
     const std::string &log_path() const { return log_path_; }
+    // What was undone of a set a dead run left, "" when nothing.
+    const std::string &repaired() const { return repaired_; }
 
     // What the handlers do, under the lock.
     std::string info_json() const;
@@ -49,6 +51,7 @@ public:
 
 private:
     Terrain terrain() const { return dem_.samples.terrain(divisor_, pix_size_); }
+    bool start_new(Geometry g, std::string &err);
 
     std::mutex lock_;
     DemSet dem_;
@@ -58,7 +61,7 @@ private:
     ResultSession results_;
     std::vector<Cell> stamped_;  // every cell a trace was ever stamped on
     Work work_;
-    std::string name_, raster_path_, log_path_;
+    std::string name_, raster_path_, log_path_, repaired_;
     uint8_t background_ = 255;  // of a new result set
     bool carried_on_ = false;
 };

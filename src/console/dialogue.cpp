@@ -46,17 +46,13 @@ const char USAGE[] =
     "misused command line, 128 + N when signal N ended the session (the\n"
     "results written up to then are kept).\n";
 
-// Puts the result files in place of any old ones, filled with the background.
+// The treatments begin: an earlier result set of this name is replaced by
+// the new one at its first stamped treatment.
 void begin_results(Run &run) {
-    bool replaced = false;
-    std::string err;
-    if (!run.results.place(run.background == 0 ? 255 : 0, replaced, err)) {
-        run.con.say("\n\n\t%s\n", err.c_str());
-        end_run(1);
-    }
-    if (replaced)
+    if (run.earlier_set)
         run.con.say("\n\n\tThe result set %s and %s from an earlier run is replaced", run.result_raster.c_str(),
                     run.result_log.c_str());
+    run.ready = true;
 }
 
 // One treatment, stamped through the session core, then told.
@@ -119,9 +115,22 @@ int treatment_loop(Run &run) {
     }
 }
 
-// Closes the result files, which hold every stamped treatment already.
+// Closes the result files, which hold every stamped treatment already. A
+// session that stamped nothing writes its empty set, unless an earlier set
+// of that name is there: that one is kept as it was.
 int finish(Run &run, int status) {
     std::string err;
+    bool replaced;
+    if (!run.results.placed() && run.earlier_set) {
+        run.results.discard();
+        run.con.say("\n\n\tNo treatment was stamped: the result set %s and %s from an earlier run is kept as it was\n",
+                    run.result_raster.c_str(), run.result_log.c_str());
+        return status;
+    }
+    if (!run.results.placed() && !run.results.place(replaced, err)) {
+        run.con.say("\n\n\t%s\n", err.c_str());
+        return 1;
+    }
     if (!run.results.finish(err)) {
         run.con.say("\n\n\t%s\n", err.c_str());
         return 1;
@@ -183,7 +192,7 @@ int run_session(Console &con, FileSystem &fs, Geometry geometry) {
     } catch (const RunEnd &e) {
         status = e.status;
     }
-    if (run.results.placed()) status = finish(run, treatment_loop(run));
+    if (run.ready) status = finish(run, treatment_loop(run));
     else run.results.discard();
     con.flush();
     return status;

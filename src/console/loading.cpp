@@ -57,7 +57,7 @@ void ask_elevations(Run &run, const SampleCount &range) {
     if (run.background < 0) con.say("\n\t\t%d: a black background, as 1\n", run.background);
 
     std::string err;
-    if (!run.results.set_pix_size(run.pix_size, err)) {
+    if (!run.results.set_pix_size(run.pix_size, err) || !run.results.fill(run.background == 0 ? 255 : 0, err)) {
         con.say("\n\n\t%s\n", err.c_str());
         end_run(1);
     }

@@ -194,12 +194,27 @@ void ask_result_name(Run &run) {
         run.result_raster = folder + run.result_name + formats::RESULT_RASTER_SUFFIX;
         run.result_log = folder + run.result_name + formats::RESULT_LOG_SUFFIX;
         const std::string dem_files[] = {run.dem_raster, run.dem_descriptor};
-        std::string refusal;
+        std::string refusal, repaired;
+        run.earlier_set = false;
         for (const std::string *path : {&run.result_raster, &run.result_log}) {
-            bool exists;
+            bool exists = false;
             if (refusal.empty()) refusal = result_path_refusal(*path, dem_files, 2, exists);
+            run.earlier_set = run.earlier_set || exists;
         }
-        if (refusal.empty()) return;
+        // The set is this run's alone from here, and a dead run's leftovers gone.
+        if (refusal.empty()) {
+            if (run.results.open(run.result_raster, run.result_log, "tolmar", repaired, refusal)) {
+                if (!repaired.empty())
+                    con.say("\n\n\tThe result set %s was left by a run that was stopped: %s\n",
+                            run.result_raster.c_str(), repaired.c_str());
+                return;
+            }
+            // A folder that takes no file takes no other name either.
+            if (!run.results.held_elsewhere()) {
+                con.say("\n\n\t%s\n", refusal.c_str());
+                end_run(1);
+            }
+        }
         con.say("\n\n\t%s: choose another result name\n", refusal.c_str());
     }
 }
@@ -248,10 +263,10 @@ void open_file_set(Run &run) {
 
     ask_result_name(run);
     std::string err;
-    if (!run.results.create(run.result_raster, run.result_log, run.rows, run.cols, err, run.geometry)) {
+    if (!run.results.create(run.rows, run.cols, err, run.geometry)) {
         con.say("\n\n\t%s\n", err.c_str());
         end_run(1);
     }
-    if (!run.dem.allocate(run.rows, run.cols, width) || !run.results.reserve(run.rows, run.cols))
+    if (!run.dem.allocate(run.rows, run.cols, width))
         not_enough_memory(run, width);
 }

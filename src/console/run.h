@@ -51,6 +51,8 @@ struct Run {
     int menu = 0;                // last menu answer, 0 before the first treatment
     bool repeat = false;         // this treatment repeats the last one (a negative menu answer)
     int background = 0;          // background answer: 0 white (255), otherwise black (0)
+    bool earlier_set = false;    // a result set of this name was there when the run began
+    bool ready = false;          // the opening is done: the treatments may begin
 
     Terrain terrain() const { return dem.terrain(divisor, pix_size); }
 };

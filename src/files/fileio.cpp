@@ -2,6 +2,7 @@
 #include "files/fileio.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,28 @@ int FileSystem::fsync(int fd) { return ::fsync(fd); }
 int FileSystem::close(int fd) { return ::close(fd); }
 int FileSystem::rename(const char *from, const char *to) { return ::rename(from, to); }
 int FileSystem::unlink(const char *path) { return ::unlink(path); }
+
+int FileSystem::sync_folder(const std::string &folder) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const int r = ::fsync(fd);
+    ::close(fd);
+    return r;
+}
+
+void *FileSystem::map(int fd, size_t size) {
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+int FileSystem::sync_map(void *base, size_t offset, size_t n) {
+    // msync takes whole pages.
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t start = offset / page * page;
+    return msync(static_cast<char *>(base) + start, offset + n - start, MS_SYNC);
+}
+
+void FileSystem::unmap(void *base, size_t size) { munmap(base, size); }
 
 FileSystem &FileSystem::real() {
     static FileSystem system;
@@ -92,4 +115,25 @@ Opened open_regular(const std::string &path, int &fd, std::string &why, bool wri
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return Opened::ok;
+}
+
+bool read_regular(const std::string &path, std::string &bytes, std::string &err, size_t limit) {
+    int fd;
+    std::string why;
+    switch (open_regular(path, fd, why)) {
+    case Opened::missing: err = strerror(ENOENT); return false;
+    case Opened::failed: err = why; return false;
+    case Opened::ok: break;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || static_cast<unsigned long long>(st.st_size) > limit) {
+        err = fstat(fd, &st) != 0 ? reason() : "it holds " + std::to_string(st.st_size) + " bytes, more than such a file can";
+        ::close(fd);
+        return false;
+    }
+    bytes.assign(static_cast<size_t>(st.st_size), '\0');
+    const bool ok = bytes.empty() || read_all(FileSystem::real(), fd, &bytes[0], bytes.size(), 0);
+    if (!ok) err = reason();
+    ::close(fd);
+    return ok;
 }

@@ -23,6 +23,13 @@ public:
     virtual int close(int fd);
     virtual int rename(const char *from, const char *to);
     virtual int unlink(const char *path);
+    // Makes the folder's entries (files created, renamed, removed) durable.
+    virtual int sync_folder(const std::string &folder);
+    // The file open on fd, `size` bytes, mapped for reading and writing:
+    // stores reach the file; sync_map() makes a range of them durable.
+    virtual void *map(int fd, size_t size);
+    virtual int sync_map(void *base, size_t offset, size_t n);
+    virtual void unmap(void *base, size_t size);
     static FileSystem &real();
 };
 
@@ -44,5 +51,9 @@ Opened open_regular(const std::string &path, int &fd, std::string &why, bool wri
 
 // The system's text for errno.
 std::string reason();
+
+// Reads what a file holds, at most `limit` bytes: a regular file, reached
+// without a symbolic link; false with the reason.
+bool read_regular(const std::string &path, std::string &bytes, std::string &err, size_t limit);
 
 #endif

@@ -1,20 +1,31 @@
 // resultset.h: the result raster and its run log on disk, written and read.
-// The files are built
-// under temporary names beside their final ones and put in place when the
-// treatments begin, so that a run that ends before leaves the previous
-// result set as it was; from then on, after every committed treatment, the
-// raster holds exactly what the end of the run would write (background
-// included) and the log holds the treatment's record. Nothing here prints:
-// every failure comes back as a message naming the file and the system's
-// reason.
+//
+// A set R in a folder D is R_tolmar.raw and R_tolmar.txt; beside them, while
+// a program works on the set, hidden files of its own:
+//
+//   D/.R_tolmar.lock      the one writer's lock (the kernel drops it when the
+//                         writer dies); it names the writing process
+//   D/.R_tolmar.journal   the cells a stamp overwrites, as they were, and the
+//                         log's length before it: while it holds a whole
+//                         stamp, that stamp is not complete and is undone
+//   D/.R_tolmar.place     the two temporary files being put in place of the
+//                         set: while it is whole, their renaming is finished
+//   D/.R_tolmar.raw.XXXXXX, D/.R_tolmar.txt.XXXXXX   a new set being built
+//
+// A stamp is durable before it is told: the journal is synced before a cell
+// changes, the cells and the record before the journal is emptied. So at
+// any kill or power loss the set is, or is brought back to, what it was
+// after its last complete stamp; the next writer (and, in memory, every
+// reader) does it, and removes what a dead run left. Nothing here prints:
+// every failure comes back as a message naming the file and the reason.
 #ifndef TOLMAR_FILES_RESULTSET_H
 #define TOLMAR_FILES_RESULTSET_H
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "../../LIB/nrutil.h"
 #include "compute/geometry.h"
 #include "files/fileio.h"
 #include "files/formats.h"
@@ -25,6 +36,20 @@
 // there is one to replace.
 std::string result_path_refusal(const std::string &path, const std::string *protect, int n_protect, bool &exists);
 
+// The files of the set whose raster is `raster` (D/R_tolmar.raw).
+struct SetPaths {
+    std::string folder, raster, log, lock, journal, place;
+    // The temporaries of a new set: their names begin with these.
+    std::string raster_tmp, log_tmp;
+};
+SetPaths set_paths(const std::string &raster);
+
+// A cell of the raster a stamp changes: its offset, its byte before and after.
+struct Change {
+    size_t offset;
+    uint8_t before, after;
+};
+
 class ResultFiles {
 public:
     explicit ResultFiles(FileSystem &fs = FileSystem::real()) : fs_(&fs) {}
@@ -32,56 +57,91 @@ public:
     ResultFiles &operator=(const ResultFiles &) = delete;
     ~ResultFiles() { discard(); }
 
+    // Takes the set's lock for this process (`who`: the program's name), or
+    // says which process holds it.
+    bool lock(const std::string &raster, const std::string &log, const std::string &who, std::string &err);
+    // With the lock: a set left by a dead run brought back to its last
+    // complete stamp, and the dead run's leftovers removed. `repaired`
+    // says what was done, "" when nothing.
+    bool recover(std::string &repaired, std::string &err);
+
     // Creates the two files under temporary names in their folder, the log
     // holding header lines 1 to 5 of a raster of rows x cols.
-    bool create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err);
+    bool create(int rows, int cols, std::string &err);
     // Lines after header line 5: the pixel size, and the geometry's.
     bool append_line(const std::string &line, std::string &err);
-    // Fills the raster with the background (0 or 255) and puts both files in
-    // place of any old ones; `replaced` says whether there were old ones.
-    bool place(uint8_t background, bool &replaced, std::string &err);
-    // Carries on an existing result set in place: the raster is read into
-    // `raster` (background cells as 0), the log into `log_text`, and later
-    // commits go on from there. The raster must hold rows x cols bytes.
-    bool carry_on(const std::string &raster, const std::string &log, int rows, int cols, Grid<uint8_t> &raster_cells,
-                  std::string &log_text, std::string &err);
-    // Writes the rows of `box` from `raster` (0 as the background) and
-    // appends `record` to the log. When either write fails, both files are
-    // put back as they were before, so that they still agree.
-    bool commit(const Grid<uint8_t> &raster, const Box &box, const std::string &record, std::string &err);
-    // Closes both files at the end of the run; false when the system reports
-    // a failure.
+    // Starts filling the new raster with the background (0 or 255): a
+    // white one is written while the dialogue goes on, a black one is the
+    // zeros of a file extended to its size.
+    bool fill(uint8_t background, std::string &err);
+    // Puts both files in place of any old ones, at once as far as any later
+    // reader can tell; `replaced` says whether there were old ones.
+    bool place(bool &replaced, std::string &err);
+    // Opens the set in place (recovered) to carry it on: `log_text` its log.
+    bool carry_on(int rows, int cols, std::string &log_text, std::string &err);
+
+    // The raster's cells as on disk (the background as 0 or 255).
+    const uint8_t *cells() const { return cells_; }
+    // Changes cells and appends `record` to the log, both durable before it
+    // returns; a new set is put in place at its first commit. When anything
+    // fails, both files are put back as they were before, so that they
+    // still agree.
+    bool commit(const std::vector<Change> &changes, const std::string &record, std::string &err);
+    // Closes both files at the end of the session, the lock and journal
+    // removed; false when the files are no longer there or the system
+    // reports a failure.
     bool finish(std::string &err);
     // Closes both files and removes the temporary ones, if they were never
     // put in place. Files in place are left as they are.
     void discard();
+    // The same for a new set's temporaries alone: the lock is kept.
+    void drop_new();
 
     bool placed() const { return placed_; }
+    bool locked() const { return lock_fd_ >= 0; }
+    // The last lock() was refused because another process writes the set.
+    bool held_elsewhere() const { return held_elsewhere_; }
     uint8_t background() const { return background_; }
-    const std::string &raster_path() const { return raster_; }
-    const std::string &log_path() const { return log_; }
+    const std::string &raster_path() const { return paths_.raster; }
+    const std::string &log_path() const { return paths_.log; }
 
 private:
+    bool open_map(std::string &err);
+    bool wait_fill(std::string &err);
+    bool write_journal(const std::vector<Change> &changes, std::string &err);
+    bool clear_journal(std::string &err);
+    void undo(const std::vector<Change> &changes);
+    void unlock();
+
     FileSystem *fs_;
-    std::string raster_, log_, raster_tmp_, log_tmp_;
-    int raster_fd_ = -1, log_fd_ = -1;
+    SetPaths paths_;
+    std::string raster_tmp_, log_tmp_;
+    int raster_fd_ = -1, log_fd_ = -1, lock_fd_ = -1, journal_fd_ = -1;
+    uint8_t *cells_ = nullptr;
+    size_t size_ = 0;  // rows x cols
     int rows_ = 0, cols_ = 0;
     long long log_size_ = 0;
     bool placed_ = false;
     uint8_t background_ = 0;
+    std::thread filler_;
+    bool fill_failed_ = false;
+    bool held_elsewhere_ = false;
+    std::string fill_error_;
 };
 
-// A result set as the companions read it: RESULT.raw and RESULT.txt.
+// A result set as the companions read it: RESULT.raw and RESULT.txt, both
+// regular files, the log checked as a result log and the raster against its
+// size; a stamp left incomplete by a dead run is undone in memory.
 struct ResultSet {
     int rows = 0, cols = 0;
     int pix_size = 0;
     Geometry geometry = Geometry::classic;  // as the log says
     std::vector<uint8_t> cells;  // rows x cols, row 0 first
     std::vector<formats::Record> records;
+    std::string log_text;        // the log as it stands, the incomplete stamp's record left out
     uint8_t background() const;  // 255 when any cell holds it, else 0
 };
-// Reads both files, the log checked as a result log and the raster against
-// its size; `err` names the file and the fault.
+// `raw_path` may name either file of the set.
 bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err);
 
 #endif

@@ -22,29 +22,35 @@ std::string refusal_detail(int rows, int cols, const Values &v) {
            " to " + std::to_string(f.hi_i) + " and columns " + std::to_string(f.lo_j) + " to " + std::to_string(f.hi_j);
 }
 
-bool ResultSession::create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err,
-                           Geometry geometry) {
+bool ResultSession::open(const std::string &raster, const std::string &log, const std::string &who,
+                         std::string &repaired, std::string &err) {
     records_.clear();
-    pending_ = false;
+    return files_.lock(raster, log, who, err) && files_.recover(repaired, err);
+}
+
+bool ResultSession::create(int rows, int cols, std::string &err, Geometry geometry) {
+    records_.clear();
+    rows_ = rows;
+    cols_ = cols;
     geometry_ = geometry;
-    return files_.create(raster, log, rows, cols, err);
+    return files_.create(rows, cols, err);
 }
 
 bool ResultSession::set_pix_size(int pix_size, std::string &err) {
     return files_.append_line(formats::pix_size_line(pix_size) + formats::geometry_line(geometry_), err);
 }
 
-bool ResultSession::place(uint8_t background, bool &replaced, std::string &err) {
-    pending_ = false;
-    return files_.place(background, replaced, err);
-}
+bool ResultSession::fill(uint8_t background, std::string &err) { return files_.fill(background, err); }
 
-bool ResultSession::carry_on(const std::string &raster, const std::string &log, int rows, int cols, int pix_size,
-                             std::string &err) {
+bool ResultSession::place(bool &replaced, std::string &err) { return files_.place(replaced, err); }
+
+bool ResultSession::carry_on(int rows, int cols, int pix_size, std::string &err) {
     std::string text;
     records_.clear();
-    pending_ = false;
-    if (!files_.carry_on(raster, log, rows, cols, raster_, text, err)) return false;
+    rows_ = rows;
+    cols_ = cols;
+    const std::string &log = files_.log_path();
+    if (!files_.carry_on(rows, cols, text, err)) return false;
     formats::ResultLog parsed;
     std::string why;
     if (!formats::parse_result_log(text, parsed, why)) {
@@ -59,6 +65,14 @@ bool ResultSession::carry_on(const std::string &raster, const std::string &log, 
         err = log + " was made with pixel size " + std::to_string(parsed.pix_size) + ", not " + std::to_string(pix_size);
         return false;
     }
+    // Every code in the raster must have its record.
+    const uint8_t *c = files_.cells();
+    const size_t n = static_cast<size_t>(rows) * static_cast<size_t>(cols);
+    for (size_t k = 0; k < n; k++)
+        if (c[k] >= 1 && c[k] <= formats::MAX_CODES && c[k] > parsed.records.size()) {
+            err = files_.raster_path() + ": cells hold code " + std::to_string(c[k]) + ", which has no record in " + log;
+            return false;
+        }
     records_ = std::move(parsed.records);
     geometry_ = parsed.geometry;
     return true;
@@ -80,29 +94,16 @@ Stamp ResultSession::stamp(const Terrain &t, const Values &v, Work &work) {
         if (tr.verdict == Verdict::outside_raster) s.detail = refusal_detail(t.rows, t.cols, v);
         return s;
     }
-    if (pending_) {
-        bool replaced = false;
-        if (!place(pending_background_, replaced, s.message)) {
-            pending_ = true;
-            return s;
-        }
-    }
-    // The cells as they were, to put back if the files cannot take the stamp.
     const int code = this->code() + 1;
-    std::vector<uint8_t> before;
-    before.reserve(tr.cells.size());
-    Box box;
+    const uint8_t *cells = files_.cells();
+    std::vector<Change> changes;
+    changes.reserve(tr.cells.size());
     for (Cell c : tr.cells) {
-        uint8_t &cell = raster_.at(c.i, c.j);
-        before.push_back(cell);
-        cell = static_cast<uint8_t>(code);
-        box.add(c);
+        const size_t k = static_cast<size_t>(c.i) * static_cast<size_t>(cols_) + static_cast<size_t>(c.j);
+        changes.push_back({k, cells != nullptr ? cells[k] : files_.background(), static_cast<uint8_t>(code)});
     }
     const formats::Record record{code, v};
-    if (!files_.commit(raster_, box, formats::record_text(record), s.message)) {
-        for (size_t k = 0; k < tr.cells.size(); k++) raster_.at(tr.cells[k].i, tr.cells[k].j) = before[k];
-        return s;
-    }
+    if (!files_.commit(changes, formats::record_text(record), s.message)) return s;
     records_.push_back(record);
     s.kind = Stamp::stamped;
     s.code = code;

@@ -48,56 +48,60 @@ class ResultSession {
 public:
     explicit ResultSession(FileSystem &fs = FileSystem::real()) : files_(fs) {}
 
-    // A new result set of rows x cols under temporary names beside
-    // `raster` and `log`, its log holding header lines 1 to 5; its
-    // treatments are traced in `geometry`.
-    bool create(const std::string &raster, const std::string &log, int rows, int cols, std::string &err,
-                Geometry geometry = Geometry::classic);
-    // The raster in memory, all 0; false when there is not memory enough.
-    bool reserve(int rows, int cols) { return raster_.allocate(rows, cols); }
+    // The set whose files are `raster` and `log` taken for this process
+    // (`who`: the program's name), or refused, naming the process that
+    // writes it; then brought back to its last complete stamp if a dead
+    // run left it otherwise (`repaired` says what was done).
+    bool open(const std::string &raster, const std::string &log, const std::string &who, std::string &repaired,
+              std::string &err);
+    // A new result set of rows x cols under temporary names beside the set's
+    // files, its log holding header lines 1 to 5; its treatments are traced
+    // in `geometry`.
+    bool create(int rows, int cols, std::string &err, Geometry geometry = Geometry::classic);
     // Header line 6, the pixel size, and the geometry's line of a set in
     // true geometry.
     bool set_pix_size(int pix_size, std::string &err);
-    // Fills the raster with the background (0 or 255) and puts both files
-    // in place of any old ones; `replaced` says whether there were old ones.
-    bool place(uint8_t background, bool &replaced, std::string &err);
-    // Makes place() happen at the first stamp instead, with this background:
-    // a session that stamps nothing then leaves nothing behind.
-    void place_at_first_stamp(uint8_t background) { pending_background_ = background; pending_ = true; }
-    // Carries on an existing result set of rows x cols from its last code,
-    // in the geometry it was made in: its log must be a result log of these
-    // sizes and this pixel size.
-    bool carry_on(const std::string &raster, const std::string &log, int rows, int cols, int pix_size,
-                  std::string &err);
+    // The new raster filled with the background (0 or 255), while the
+    // dialogue goes on; the set is put in place at its first stamp (a
+    // session that stamps nothing leaves any earlier set as it was), or by
+    // place().
+    bool fill(uint8_t background, std::string &err);
+    bool place(bool &replaced, std::string &err);
+    // Carries on the set in place from its last code, in the geometry it
+    // was made in: its log must be a result log of these sizes and this
+    // pixel size.
+    bool carry_on(int rows, int cols, int pix_size, std::string &err);
 
     // One treatment, from its values to both files.
     Stamp stamp(const Terrain &t, const Values &v, Work &work);
 
-    // Closes both files at the end of the session; false when the system
-    // reports a failure. discard() closes them and removes the temporary
-    // ones if they were never put in place.
+    // Closes both files at the end of the session; false when the files are
+    // gone or the system reports a failure. discard() closes them and
+    // removes the temporary ones if they were never put in place.
     bool finish(std::string &err) { return files_.finish(err); }
     void discard() { files_.discard(); }
+    // Removes a new set's temporary files, the lock kept, to create it anew.
+    void drop_new() { files_.drop_new(); }
+    // The last open() was refused because another process writes the set.
+    bool held_elsewhere() const { return files_.held_elsewhere(); }
 
     int code() const { return static_cast<int>(records_.size()); }
     Geometry geometry() const { return geometry_; }
     bool full() const { return code() >= formats::MAX_CODES; }
     bool placed() const { return files_.placed(); }
-    bool pending() const { return pending_; }
-    uint8_t background() const { return placed() ? files_.background() : pending_background_; }
+    uint8_t background() const { return files_.background(); }
     const std::vector<formats::Record> &records() const { return records_; }
-    // The raster as committed: 0 where no trace passed (whatever the
-    // background on disk), else the code of the last trace through the cell.
-    const Grid<uint8_t> &raster() const { return raster_; }
+    // The raster's cells as on disk: a code, or the background (0 or 255).
+    const uint8_t *cells() const { return files_.cells(); }
+    int rows() const { return rows_; }
+    int cols() const { return cols_; }
     const std::string &raster_path() const { return files_.raster_path(); }
     const std::string &log_path() const { return files_.log_path(); }
 
 private:
     ResultFiles files_;
-    Grid<uint8_t> raster_;
     std::vector<formats::Record> records_;
-    bool pending_ = false;
-    uint8_t pending_background_ = 255;
+    int rows_ = 0, cols_ = 0;
     Geometry geometry_ = Geometry::classic;
 };
 

@@ -1,0 +1,416 @@
+// test_durability.cpp: a result set survives any kill and any power loss.
+// Every write of a session is recorded through the file layer; the folder
+// as a crash would leave it after each prefix of them (every write applied,
+// or only what was synced) is rebuilt and opened again: it must come back
+// as after its last complete stamp, no stamp that was told lost, nothing a
+// dead run left behind. Then real runs of the console and the workbench are
+// killed at random instants, and the set each leaves must agree with its
+// own log, stamp for stamp. And one writer at a time.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+
+#include <httplib.h>
+
+#include <thread>
+
+#include "files/resultset.h"
+#include "session/session.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- the recorded writes ---------------------------------------------------------------
+
+struct Op {
+    enum Kind { create, write, truncate, sync, rename, unlink, sync_folder, told } kind;
+    std::string path, to;
+    long long offset = 0;
+    std::string data;
+    Op(Kind k, std::string p = "", std::string t = "", long long o = 0, std::string d = "")
+        : kind(k), path(std::move(p)), to(std::move(t)), offset(o), data(std::move(d)) {}
+};
+
+// The real file system, every change recorded by path; mapped files are
+// copies in memory whose synced ranges are written (so that nothing reaches
+// the file but what the layer writes).
+class Recording : public FileSystem {
+public:
+    std::vector<Op> ops;
+    std::map<int, std::string> path_of;
+    struct Map {
+        int fd;
+        size_t size;
+    };
+    std::map<void *, Map> maps;
+
+    int open(const char *path, int flags, mode_t mode) override {
+        const bool existed = access(path, F_OK) == 0;
+        const int fd = FileSystem::open(path, flags, mode);
+        if (fd < 0) return fd;
+        path_of[fd] = path;
+        if ((flags & O_CREAT) && !existed) ops.push_back({Op::create, path});
+        if (flags & O_TRUNC) ops.push_back({Op::truncate, path, "", 0});
+        return fd;
+    }
+    ssize_t pwrite(int fd, const void *data, size_t n, off_t offset) override {
+        const ssize_t w = FileSystem::pwrite(fd, data, n, offset);
+        if (w > 0) ops.push_back({Op::write, path_of[fd], "", offset, std::string(static_cast<const char *>(data), size_t(w))});
+        return w;
+    }
+    int ftruncate(int fd, off_t size) override {
+        const int r = FileSystem::ftruncate(fd, size);
+        if (r == 0) ops.push_back({Op::truncate, path_of[fd], "", size});
+        return r;
+    }
+    int fsync(int fd) override {
+        const int r = FileSystem::fsync(fd);
+        ops.push_back({Op::sync, path_of[fd]});
+        return r;
+    }
+    int close(int fd) override {
+        path_of.erase(fd);
+        return FileSystem::close(fd);
+    }
+    int rename(const char *from, const char *to) override {
+        const int r = FileSystem::rename(from, to);
+        if (r == 0) {
+            ops.push_back({Op::rename, from, to});
+            for (auto &p : path_of)
+                if (p.second == from) p.second = to;
+        }
+        return r;
+    }
+    int unlink(const char *path) override {
+        const int r = FileSystem::unlink(path);
+        if (r == 0) ops.push_back({Op::unlink, path});
+        return r;
+    }
+    int sync_folder(const std::string &folder) override {
+        ops.push_back({Op::sync_folder, folder});
+        return FileSystem::sync_folder(folder);
+    }
+    void *map(int fd, size_t size) override {
+        void *p = calloc(size, 1);
+        if (p != nullptr && size > 0) FileSystem::pread(fd, p, size, 0);
+        maps[p] = {fd, size};
+        return p;
+    }
+    int sync_map(void *base, size_t offset, size_t n) override {
+        const Map m = maps[base];
+        if (pwrite(m.fd, static_cast<char *>(base) + offset, n, static_cast<off_t>(offset)) != static_cast<ssize_t>(n)) return -1;
+        return fsync(m.fd);
+    }
+    void unmap(void *base, size_t) override {
+        maps.erase(base);
+        free(base);
+    }
+};
+
+// The folder a crash after the first `k` operations leaves, from the files
+// there before (all synced): every change applied (a killed process), or
+// only those synced (a power loss: a file's content as of its last sync, the
+// folder's names as of its last sync).
+std::map<std::string, std::string> crash_state(const std::map<std::string, std::string> &before,
+                                               const std::vector<Op> &ops, size_t k, bool power_loss) {
+    struct File {
+        std::string content, synced;
+    };
+    std::map<std::string, std::shared_ptr<File>> live, durable;
+    for (const auto &f : before) live[f.first] = std::make_shared<File>(File{f.second, f.second});
+    durable = live;
+    for (size_t n = 0; n < k; n++) {
+        const Op &op = ops[n];
+        switch (op.kind) {
+        case Op::create: live[op.path] = std::make_shared<File>(); break;
+        case Op::write:
+            if (live.count(op.path)) {
+                std::string &c = live[op.path]->content;
+                if (c.size() < size_t(op.offset) + op.data.size()) c.resize(size_t(op.offset) + op.data.size(), '\0');
+                c.replace(size_t(op.offset), op.data.size(), op.data);
+            }
+            break;
+        case Op::truncate:
+            if (live.count(op.path)) live[op.path]->content.resize(size_t(op.offset), '\0');
+            break;
+        case Op::sync:
+            if (live.count(op.path)) live[op.path]->synced = live[op.path]->content;
+            break;
+        case Op::rename:
+            if (live.count(op.path)) live[op.to] = live[op.path], live.erase(op.path);
+            break;
+        case Op::unlink: live.erase(op.path); break;
+        case Op::sync_folder: durable = live; break;
+        case Op::told: break;
+        }
+    }
+    std::map<std::string, std::string> out;
+    for (const auto &f : power_loss ? durable : live) out[f.first] = power_loss ? f.second->synced : f.second->content;
+    return out;
+}
+
+// ---- the terrain and the treatments -------------------------------------------------------
+
+struct Hills {
+    DemSamples dem;
+    Hills() {
+        dem.allocate(40, 50, 2);
+        for (int i = 0; i < 40; i++)
+            for (int j = 0; j < 50; j++) dem.set(i, j, 200 + (i * 13 + j * 7) % 17 + 3 * j - 2 * i);
+    }
+    Terrain terrain() const { return dem.terrain(1, 30); }
+};
+
+const Values TREATMENTS[] = {{20, 25, 20, 90, 8}, {18, 22, 10, 45, 10}, {22, 30, 30, 200, 6},
+                             {15, 20, 5, 300, 9}, {25, 26, 40, 10, 7}};
+
+// The raster a log's records stamp on the background.
+std::string rebuilt(const Terrain &t, const std::vector<formats::Record> &records, uint8_t background, Geometry g) {
+    std::string cells(static_cast<size_t>(t.rows) * t.cols, static_cast<char>(background));
+    Work w;
+    for (const formats::Record &r : records)
+        for (Cell c : trace(t, r.values, w, g).cells) cells[static_cast<size_t>(c.i) * t.cols + c.j] = static_cast<char>(r.code);
+    return cells;
+}
+
+// The set in `dir`: opened by a writer (and so recovered), then checked
+// against its own log. Returns the number of records, -1 when no set is
+// there; fails the case when the set does not agree with its log or a dead
+// run's file is left.
+int check_set(const std::string &dir, const Terrain &t, uint8_t background, const std::string &what) {
+    const std::string raster = dir + "/r_tolmar.raw", log = dir + "/r_tolmar.txt";
+    int records = -1;
+    {
+        ResultSession s;
+        std::string repaired, err;
+        EXPECT_TRUE(s.open(raster, log, "check", repaired, err)) << what << ": " << err;
+        if (file_exists(raster) || file_exists(log)) {
+            ResultSet r;
+            EXPECT_TRUE(read_result_set(raster, r, err)) << what << ": " << err;
+            records = static_cast<int>(r.records.size());
+            const std::string expected = rebuilt(t, r.records, background, r.geometry);
+            EXPECT_EQ(read_file(raster), expected) << what;
+            std::string text = header_text(40, 50, 30);
+            for (const formats::Record &rec : r.records) {
+                const Values &v = rec.values;
+                text += record_text(rec.code, v.row, v.column, v.dip, v.dip_direction, v.zone);
+            }
+            EXPECT_EQ(read_file(log), text) << what;
+        }
+        s.discard();
+    }
+    for (auto &e : fs::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(name == "r_tolmar.raw" || name == "r_tolmar.txt") << what << ": " << name << " left behind";
+    }
+    return records;
+}
+
+}  // namespace
+
+TEST(Durability, EveryPrefixOfASessionsWritesIsRecoverableAfterAKillOrAPowerLoss) {
+    Hills h;
+    Work work;
+    // An earlier set of the same name, replaced at the first stamp.
+    TempDir old;
+    {
+        ResultSession s;
+        std::string repaired, err;
+        ASSERT_TRUE(s.open(old / "r_tolmar.raw", old / "r_tolmar.txt", "old", repaired, err));
+        ASSERT_TRUE(s.create(40, 50, err) && s.set_pix_size(30, err) && s.fill(255, err));
+        ASSERT_EQ(s.stamp(h.terrain(), TREATMENTS[4], work).kind, Stamp::stamped);
+        ASSERT_TRUE(s.finish(err)) << err;
+    }
+    const std::map<std::string, std::string> before = {{"r_tolmar.raw", read_file(old / "r_tolmar.raw")},
+                                                      {"r_tolmar.txt", read_file(old / "r_tolmar.txt")}};
+    // The session, recorded: a new set, four stamps.
+    TempDir d;
+    for (const auto &f : before) write_file(d / f.first, f.second);
+    Recording rec;
+    {
+        ResultSession s(rec);
+        std::string repaired, err;
+        ASSERT_TRUE(s.open(d / "r_tolmar.raw", d / "r_tolmar.txt", "test", repaired, err)) << err;
+        ASSERT_TRUE(s.create(40, 50, err) && s.set_pix_size(30, err) && s.fill(255, err)) << err;
+        for (int k = 0; k < 4; k++) {
+            ASSERT_EQ(s.stamp(h.terrain(), TREATMENTS[k], work).kind, Stamp::stamped);
+            rec.ops.push_back({Op::told});
+        }
+        ASSERT_TRUE(s.finish(err)) << err;
+    }
+    ASSERT_GT(rec.ops.size(), 40u);
+    // Every prefix, both ways.
+    std::map<std::string, std::string> start;
+    for (const auto &f : before) start[d / f.first] = f.second;
+    int states = 0;
+    for (bool power_loss : {false, true})
+        for (size_t k = 0; k <= rec.ops.size(); k++) {
+            int told = 0;
+            for (size_t n = 0; n < k; n++) told += rec.ops[n].kind == Op::told;
+            TempDir crash;
+            for (const auto &f : crash_state(start, rec.ops, k, power_loss))
+                write_file(crash.path + "/" + formats::name_of(f.first), f.second);
+            const std::string what = std::string(power_loss ? "power loss" : "kill") + " after write " + std::to_string(k);
+            const int records = check_set(crash.path, h.terrain(), 255, what);
+            // Nothing told is lost: before the first stamp is told, the earlier
+            // set (one record) or the new one with its first.
+            EXPECT_EQ(records < told, false) << what;
+            EXPECT_LE(records, std::max(told + 1, 1)) << what;
+            EXPECT_GE(records, 1) << what;
+            states++;
+        }
+    EXPECT_GT(states, 80);
+}
+
+// ---- real runs killed at random instants ------------------------------------------------
+
+namespace {
+
+// The hills as a DEM file set in images/d/ (16-bit metres, cells of 30 m).
+void hills_set(const TempDir &t) {
+    Hills h;
+    std::vector<int> z;
+    for (int i = 0; i < 40; i++)
+        for (int j = 0; j < 50; j++) z.push_back(h.dem.at(i, j));
+    make_dem(t.path, "d", "m", false, z, "40 50 2 0 0 30");
+}
+
+// A session's treatments: 30 stamps, points and attitudes spread.
+std::string treatments(int n) {
+    std::string a;
+    for (int k = 0; k < n; k++) {
+        const Values &v = TREATMENTS[k % 5];
+        a += (k ? "0\n" : "") + std::to_string(v.row + k % 3) + " " + std::to_string(v.column - k % 4) + " " +
+             std::to_string(v.dip + k) + " " + std::to_string((v.dip_direction + 37 * k) % 360) + " " + std::to_string(v.zone) + "\n";
+    }
+    return a;
+}
+
+// The highest code a run's printed text says was stamped.
+int told_of(const std::string &printed) {
+    int told = 0;
+    for (size_t at = printed.find("\tcode "); at != std::string::npos; at = printed.find("\tcode ", at + 1))
+        told = std::max(told, atoi(printed.c_str() + at + 6));
+    return told;
+}
+
+// The set a killed run left in images/d/ (result name m), checked.
+void check_killed(const TempDir &t, int told, const std::string &what) {
+    Hills h;
+    const std::string raster = t / "images/d/m_tolmar.raw", log = t / "images/d/m_tolmar.txt";
+    if (!file_exists(raster)) {
+        EXPECT_EQ(told, 0) << what;
+        return;
+    }
+    // A reader undoes an unfinished stamp in memory ...
+    ResultSet seen;
+    std::string err, repaired;
+    ASSERT_TRUE(read_result_set(raster, seen, err)) << what << ": " << err;
+    EXPECT_GE(static_cast<int>(seen.records.size()), told) << what;
+    EXPECT_EQ(std::string(seen.cells.begin(), seen.cells.end()), rebuilt(h.terrain(), seen.records, 255, seen.geometry)) << what;
+    // ... a writer on disk, and removes the dead run's files.
+    ResultSession s;
+    ASSERT_TRUE(s.open(raster, log, "check", repaired, err)) << what << ": " << err;
+    EXPECT_EQ(read_file(raster), std::string(seen.cells.begin(), seen.cells.end())) << what;
+    EXPECT_EQ(read_file(log), seen.log_text) << what;
+    s.discard();
+    for (auto &e : fs::directory_iterator(t / "images/d")) {
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(name[0] != '.') << what << ": " << name << " left behind";
+    }
+}
+
+}  // namespace
+
+TEST(Durability, ConsoleRunsKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLogs) {
+    std::mt19937 rng(2026);
+    const std::string answers = "d\nm\n0\n0\n0\n0\n" + treatments(30) + "5\n";
+    int stamped_when_killed = 0;
+    for (int trial = 0; trial < 150; trial++) {
+        TempDir t;
+        hills_set(t);
+        Live run(t.path);
+        run.send(answers);
+        usleep(std::uniform_int_distribution<int>(0, 60000)(rng));
+        run.signal(SIGKILL);
+        run.finish();
+        const int told = told_of(run.printed());
+        stamped_when_killed += told > 0 && told < 30;
+        check_killed(t, told, "trial " + std::to_string(trial) + ", told " + std::to_string(told));
+    }
+    EXPECT_GT(stamped_when_killed, 50);  // most kills fell inside the session
+}
+
+TEST(Durability, WorkbenchesKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLogs) {
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 40; trial++) {
+        TempDir t;
+        hills_set(t);
+        Live server(t.path, false, TOLMAR_SERVE, {"--port", "0", "--result", "m", "images/d/m_m2.raw"});
+        ASSERT_TRUE(server.wait_for("\n")) << server.printed();
+        const std::string url = server.printed().substr(0, server.printed().find('\n'));
+        const int port = std::stoi(url.substr(url.rfind(':') + 1));
+        const int kill_after = std::uniform_int_distribution<int>(0, 12)(rng);
+        int told = 0;
+        httplib::Client client("127.0.0.1", port);
+        for (int k = 0; k < 12; k++) {
+            if (k == kill_after) {
+                // Killed while a stamp is on its way.
+                std::thread stamp([&] { client.Post("/api/stamp", "{\"ip\":20,\"jp\":25,\"slope\":5,\"dir\":90,\"infl\":8}", "application/json"); });
+                usleep(std::uniform_int_distribution<int>(0, 3000)(rng));
+                server.signal(SIGKILL);
+                stamp.join();
+                break;
+            }
+            const Values &v = TREATMENTS[k % 5];
+            auto r = client.Post("/api/stamp",
+                                 "{\"ip\":" + std::to_string(v.row) + ",\"jp\":" + std::to_string(v.column) + ",\"slope\":" +
+                                     std::to_string(v.dip + k) + ",\"dir\":" + std::to_string(v.dip_direction) +
+                                     ",\"infl\":" + std::to_string(v.zone) + "}",
+                                 "application/json");
+            if (r && r->status == 200 && r->body.find("\"stamped\"") != std::string::npos) told++;
+        }
+        server.signal(SIGKILL);
+        server.finish();
+        check_killed(t, told, "workbench trial " + std::to_string(trial) + ", told " + std::to_string(told));
+    }
+}
+
+// ---- one writer at a time ----------------------------------------------------------------
+
+TEST(OneWriter, ASecondWriterIsRefusedNamingTheHolderAndReadersMayRead) {
+    TempDir t;
+    hills_set(t);
+    Live console(t.path);
+    console.send("d\nm\n0\n0\n0\n0\n" + treatments(1));
+    ASSERT_TRUE(console.wait_for("Exit")) << console.printed();
+    // A second console: the name is refused, another one taken.
+    RunResult r = run_tolmar(t.path, "d\nm\n0\n0\n1\nother\n0\n0\n" + treatments(1) + "5\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("images/d/m_tolmar.txt is being written by process "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("(tolmar): one writer at a time: choose another result name"), std::string::npos) << r.out;
+    EXPECT_TRUE(file_exists(t / "images/d/other_tolmar.raw"));
+    // A workbench on the same set.
+    r = run_command(t.path, std::string("'") + TOLMAR_SERVE + "' --port 0 --result m images/d/m_m2.raw");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is being written by process"), std::string::npos) << r.out;
+    // A reader.
+    r = run_command(t.path, std::string("'") + TOLMAR_EXPORT + "' images/d/m_tolmar.raw --format csv");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\n1,"), std::string::npos);
+    console.send("5\n");
+    EXPECT_EQ(console.finish(), 0);
+    // The set is free again.
+    r = run_command(t.path, std::string("'") + TOLMAR_EXPORT + "' images/d/m_tolmar.raw --format csv");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(file_exists(t / "images/d/.m_tolmar.lock"));
+}
