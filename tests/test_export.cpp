@@ -8,6 +8,10 @@
 #include <set>
 #include <sstream>
 
+#include <unistd.h>
+
+#include <chrono>
+
 #include "chain.h"
 #include "support.h"
 
@@ -259,4 +263,35 @@ TEST(Export, MissingOrInconsistentFilesFailNamingTheFault) {
         EXPECT_EQ(r.status, 1) << c.what;
         EXPECT_NE(r.out.find(c.message), std::string::npos) << c.what << ": " << r.out;
     }
+}
+
+TEST(Companions, ReadLogsAndRastersAsTheConsoleDoes) {
+    // A run log that is no regular file (here a link to /dev/zero, which would
+    // never end) and a raster that is a link: every companion refuses them at
+    // once, naming the file.
+    TempDir t;
+    std::vector<int> z(144);
+    for (int k = 0; k < 144; k++) z[static_cast<size_t>(k)] = 100 + k % 12;
+    make_dem(t.path, "d", "m", false, z, "12 12 2 0 0 30");
+    ASSERT_EQ(run_tolmar(t.path, "d\nm\n0\n0\n0\n0\n6 6 10 90 3\n5\n").status, 0);
+    const std::string log = t / "images/d/m_tolmar.txt";
+    unlink(log.c_str());
+    ASSERT_EQ(symlink("/dev/zero", log.c_str()), 0);
+    const std::string tools[] = {
+        std::string("'") + TOLMAR_EXPORT + "' images/d/m_tolmar.raw",
+        std::string("'") + TOLMAR_REPLAY + "' --unit m images/d/m_tolmar.txt",
+        std::string("'") + TOLMAR_PREVIEW + "' images/d/m_m2.raw images/d/m_tolmar.raw p.png",
+    };
+    for (const std::string &tool : tools) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const RunResult r = run_command(t.path, tool);
+        EXPECT_EQ(r.status, 1) << tool << ": " << r.out;
+        EXPECT_NE(r.out.find("images/d/m_tolmar.txt: it is a symbolic link, which tolmar does not follow"), std::string::npos)
+            << tool << ": " << r.out;
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
+    }
+    write_file(t / "c.csv", "row,column\n5,5\n6,6\n7,5\n");
+    const RunResult r = run_command(t.path, std::string("'") + TOLMAR_FIT + "' --score images/d/m_tolmar.txt images/d/m_m2.raw c.csv");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("it is a symbolic link"), std::string::npos) << r.out;
 }

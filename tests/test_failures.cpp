@@ -570,3 +570,44 @@ TEST(Terminal, AnInterruptedKeyWaitAndALostTerminalLeaveThingsAsExitDoes) {
     EXPECT_EQ(run.finish(), 128 + SIGHUP);
     EXPECT_TRUE(results_of(t) == expected);
 }
+
+TEST(LostWork, ResultFilesGoneAtExitAreToldAndTheRunFails) {
+    TempDir t;
+    hills(t);
+    Live run(t.path);
+    run.send("d\nm\n0\n0\n0\n0\n8 8 10 90 4\n");
+    ASSERT_TRUE(run.wait_for(MENU_END)) << run.printed();
+    fs::remove_all(t.path + "/images/d");
+    run.send("5\n");
+    EXPECT_EQ(run.finish(), 1);
+    EXPECT_NE(run.printed().find("The result files images/d/m_tolmar.raw and images/d/m_tolmar.txt are gone"), std::string::npos)
+        << run.printed();
+    EXPECT_EQ(run.printed().find("Written:"), std::string::npos);
+}
+
+TEST(LostWork, ARunThatStampsNothingKeepsAnEarlierSetHoweverItEnds) {
+    // End of input at the first question, a signal there, a refused first
+    // treatment then Exit: the earlier set stays as it was.
+    for (const std::string &tail : {std::string(""), std::string("SIGINT"), std::string("0 0 10 90 4\n5\n")}) {
+        TempDir t;
+        hills(t);
+        ASSERT_EQ(run_tolmar(t.path, "d\nm\n0\n0\n0\n0\n8 8 10 90 4\n5\n").status, 0);
+        const Results earlier = results_of(t);
+        Live run(t.path);
+        run.send("d\nm\n0\n0\n0\n0\n" + (tail == "SIGINT" ? std::string() : tail));
+        if (tail == "SIGINT") {
+            ASSERT_TRUE(run.wait_for("line ? ")) << run.printed();
+            run.signal(SIGINT);
+        } else if (tail.empty()) {
+            ASSERT_TRUE(run.wait_for("line ? ")) << run.printed();
+            run.close_input();
+        }
+        run.finish();
+        EXPECT_TRUE(results_of(t) == earlier) << tail;
+        EXPECT_NE(run.printed().find("No treatment was stamped: the result set images/d/m_tolmar.raw and "
+                                     "images/d/m_tolmar.txt from an earlier run is kept as it was"),
+                  std::string::npos)
+            << run.printed();
+        EXPECT_EQ(files_under(t), WITH_RESULTS) << tail;
+    }
+}

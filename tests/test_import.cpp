@@ -7,7 +7,9 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -265,4 +267,49 @@ TEST(Import, RefusalsNameTheFault) {
     r = run_command(t.path, IMPORT + " --replace --pixel-size 2.5 plain.tif site x");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(read_file(t / "images/site/x_m2.txt"), "5 5 2 20 20 5\n");
+}
+
+TEST(Import, NeverWritesThroughALinkAndRefusesWhatItCannotHold) {
+    TempDir t;
+    geotiff(t / "plain.tif", 5, 5, GDT_Float32, std::vector<double>(25, 10.0), {}, nullptr);
+    // A descriptor that is a link to a file outside: refused, even with --replace.
+    write_file(t / "outside.txt", "precious\n");
+    ASSERT_EQ(run_command(t.path, IMPORT + " --pixel-size 2.5 plain.tif site x").status, 0);
+    unlink((t / "images/site/x_m2.txt").c_str());
+    ASSERT_EQ(symlink((t / "outside.txt").c_str(), (t / "images/site/x_m2.txt").c_str()), 0);
+    RunResult r = run_command(t.path, IMPORT + " --replace --pixel-size 2.5 plain.tif site x");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("images/site/x_m2.txt is a symbolic link: tolmar-import does not write through links"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(read_file(t / "outside.txt"), "precious\n");
+    // Names the console cannot take.
+    r = run_command(t.path, IMPORT + " --pixel-size 2.5 plain.tif 'my site' x");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("my site is not a single name (no '/', '\\', '.', '..', blank or control character)"), std::string::npos) << r.out;
+    // Sizes this machine cannot hold, declared by a tiny VRT: refused at once.
+    for (const char *size : {"rasterXSize=\"1000000\" rasterYSize=\"1000000\"", "rasterXSize=\"2147483647\" rasterYSize=\"1\""}) {
+        write_file(t / "huge.vrt", std::string("<VRTDataset ") + size + "><VRTRasterBand dataType=\"Int16\" band=\"1\"/></VRTDataset>");
+        const auto t0 = std::chrono::steady_clock::now();
+        r = run_command(t.path, IMPORT + " --pixel-size 30 huge.vrt site huge");
+        EXPECT_EQ(r.status, 1) << size << ": " << r.out;
+        EXPECT_TRUE(r.out.find("memory") != std::string::npos) << r.out;
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
+    }
+    EXPECT_FALSE(file_exists(t / "images/site/huge_m2.raw"));
+    // An infinite elevation, and a GeoTIFF cut short, named for what they are.
+    std::vector<double> z(25, 10.0);
+    z[7] = INFINITY;
+    geotiff(t / "inf.tif", 5, 5, GDT_Float32, z, {}, nullptr);
+    r = run_command(t.path, IMPORT + " --pixel-size 2.5 inf.tif site inf");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("the cell at row 1, column 2 holds +Inf, which is no elevation"), std::string::npos) << r.out;
+    geotiff(t / "big.tif", 300, 300, GDT_Float32, std::vector<double>(90000, 12.5), {}, nullptr);
+    const std::string whole = read_file(t / "big.tif");
+    write_file(t / "cut.tif", whole.substr(0, whole.size() / 2));
+    r = run_command(t.path, IMPORT + " --pixel-size 2.5 cut.tif site cut");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is the file cut short?"), std::string::npos) << r.out;
+    // Nothing was left behind.
+    for (auto &e : std::filesystem::directory_iterator(t / "images/site"))
+        EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }

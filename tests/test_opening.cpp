@@ -104,7 +104,11 @@ TEST(FileSet, MissingDemRasterEndsAfterAKeyWithStatusOne) {
     make_dem(d.path, "d", "m", false, flat(12), "3 4 2 0 0 1");
     RunResult r = run_tolmar(d.path, "d\nother\n0\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("\n\n\tNo File  images/d/other_m2.raw \n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n\n\tNo File  images/d/other_m2.raw \n\n\timages/d holds the DEMs m_m2.raw (_m2: type 0, "
+                         "_m4: type 1)\n\n\tPress a key to end "),
+              std::string::npos) << r.out;
+    r = run_tolmar(d.path, "e\nm\n0\n");
+    EXPECT_NE(r.out.find("\n\tThere is no folder images/e; images/ holds the folders d\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("THE DIGITAL ELEVATION MODEL"), std::string::npos);
     EXPECT_FALSE(file_exists(at(d, "other_tolmar.txt")));
     EXPECT_FALSE(file_exists(at(d, "other_m2.txt")));

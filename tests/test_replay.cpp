@@ -76,7 +76,7 @@ TEST(Replay, ErrorsNameWhatIsMissing) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("usage: tolmar-replay"), std::string::npos);
     const std::pair<std::string, std::string> usage_cases[] = {
-        {log, "--unit is required"},
+        {" --dem jacksboro" + log, "--unit is required: neither the log nor images/jacksboro/jacksboro_m2.raw says"},
         {" --unit ft" + log, "--unit takes m, dm, cm or mm"},
         {" --unit m", "needs the run log"},
         {" --unit m" + log, "no DEM run2_m2.raw or run2_m4.raw beside the log: give --dem"},

@@ -2,7 +2,15 @@
 // the treatment's own, its stamps write the files the console writes for
 // the same answers (and carry on an existing set), and it refuses what does
 // not come from its own page or does not make sense, and keeps serving.
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -147,4 +155,64 @@ TEST(Serve, RefusesWhatIsNotItsOwnAndKeepsServing) {
     EXPECT_NE(r->body.find("<label>Dip direction"), std::string::npos);
     // Still serving, and nothing was stamped.
     EXPECT_EQ(b.stamp(values(110, 300, 20, 150, 40))["code"], 1);
+}
+
+TEST(Serve, HoldsOutAgainstSlowClientsHugeNumbersBadBytesAndAChangedDem) {
+    TempDir t;
+    jacksboro(t);
+    Bench b(t);
+    // Numbers beyond 32 bits, even beyond 64, and bytes that are no UTF-8: 400.
+    EXPECT_EQ(b.stamp({{"ip", 110}, {"jp", 300}, {"slope", 20}, {"dir", 18446744073709551526ULL}, {"infl", 40}}, 400)["error"],
+              "dir is beyond the 32-bit range");
+    auto r = b.client->Post("/api/stamp", std::string("{\"ip\": \"\xff\xfe\"}"), "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400) << r->body;
+    r = b.client->Get("/api/trace?ip=%ff%fe&jp=2&slope=3&dir=4&infl=5");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400) << r->body;
+    EXPECT_EQ(b.client->Get("/favicon.ico")->status, 200);
+    // Ten clients trickling a header byte now and then hold no one else up.
+    std::vector<int> slow;
+    for (int k = 0; k < 10; k++) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(b.port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+        slow.push_back(fd);
+    }
+    std::atomic<bool> trickling{true};
+    std::thread trickle([&] {
+        const char *request = "GET /api/info HTTP/1.1\r\nHost: x";
+        for (size_t k = 0; trickling && k < strlen(request); k++) {
+            for (int fd : slow) send(fd, request + k, 1, MSG_NOSIGNAL);
+            usleep(500000);
+        }
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(b.get("/api/info")["code"], 0);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.5);
+    trickling = false;
+    trickle.join();
+    for (int fd : slow) close(fd);
+    // The DEM cut short on disk: told, not a crash.
+    truncate((t / "images/jacksboro/jacksboro_m2.raw").c_str(), 1000);
+    r = b.client->Get("/api/trace?ip=200&jp=250&slope=70&dir=315&infl=30");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 409);
+    EXPECT_NE(r->body.find("changed on disk since the workbench started"), std::string::npos) << r->body;
+}
+
+TEST(Serve, ACarriedOnLogMustBeARunLogOfCodesOneByOne) {
+    TempDir t;
+    jacksboro(t);
+    ASSERT_EQ(run_tolmar(t.path, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n5\n").status, 0);
+    const std::string log = t / "images/jacksboro/jacksboro_tolmar.txt";
+    std::string text = read_file(log);
+    text.replace(text.find(" code 1 "), 8, " code -5 ");
+    write_file(log, text);
+    const RunResult r = run_command(t.path, std::string("'") + TOLMAR_SERVE + "' --port 0 images/jacksboro/jacksboro_m2.raw");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("record 1 has code -5; the codes of a run log are 1, 2, 3, ..."), std::string::npos) << r.out;
 }

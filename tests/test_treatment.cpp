@@ -340,7 +340,7 @@ TEST(Limit, The250thStampedTreatmentEndsTheRun) {
     given += "x5\n5\n";  // the key press takes the line end; the rest is never read
     RunResult r = run_tolmar(d.path, given);
     EXPECT_EQ(r.status, 0);
-    const std::string end = "\n\n\t250 calculations reached\n\n\tEnd of the treatment "
+    const std::string end = "\n\n\t250 calculations reached\n\n\tEnd of the treatment (press a key) "
                             "\n\n\tWritten: images/d/m_tolmar.raw and images/d/m_tolmar.txt, 250 treatments\n";
     ASSERT_GE(r.out.size(), end.size());
     EXPECT_EQ(r.out.substr(r.out.size() - end.size()), end);

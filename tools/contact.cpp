@@ -158,14 +158,9 @@ std::string count(size_t n, const char *one, const char *many) { return std::to_
 
 bool read_contact(const std::string &path, const Georef &g, int rows, int cols, Contact &c, std::string &err) {
     // A contact of the most vertices fits in a few megabytes of text.
-    const size_t most = 16 << 20;
     std::string text, why;
-    if (!formats::read_file(path, text, why, most + 1)) {
+    if (!formats::read_file(path, text, why, 16 << 20)) {
         err = "cannot read " + path + ": " + why;
-        return false;
-    }
-    if (text.size() > most) {
-        err = path + ": larger than 16 MB, more than a contact of " + std::to_string(MAX_SPOTS) + " points";
         return false;
     }
     c.lines.clear();

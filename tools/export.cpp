@@ -243,7 +243,9 @@ int write_text(const std::string &path, const std::string &text) {
 
 }  // namespace
 
-int run_export(const ExportRequest &q) {
+int run_export(ExportRequest q) {
+    // Either file of the set may be named.
+    if (formats::ends_with(q.raster, formats::RESULT_LOG_SUFFIX)) q.raster = formats::raster_path(q.raster);
     std::string err;
     ResultSet r;
     if (!read_result_set(q.raster, r, err)) return failure(err);

@@ -18,7 +18,7 @@ struct ExportRequest {
 
 // Writes the export asked for; returns the exit status, having told any
 // fault on standard error.
-int run_export(const ExportRequest &q);
+int run_export(ExportRequest q);
 
 }  // namespace tools
 

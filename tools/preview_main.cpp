@@ -30,7 +30,9 @@ opt::Command command() {
         "\n"
         "options:\n";
     c.options = {
-        {"--unit", "", 1, "  --unit U          unit of the DEM samples: m (default), dm, cm or mm\n", ""},
+        {"--unit", "", 1,
+         "  --unit U          unit of the DEM samples: m, dm, cm or mm (default: the\n"
+         "                    imported DEM's own, else m)\n", ""},
         {"--scale", "", 1, "  --scale N         pixels per cell (default: enough for about 800 pixels)\n", ""},
         {"--pixel-size", "", 1,
          "  --pixel-size N    ground size of a cell in metres, when neither\n"
@@ -55,7 +57,7 @@ int main(int argc, char **argv) {
     opt::Line line;
     const int done = opt::parse(command(), argc, argv, line);
     if (done >= 0) return done;
-    const int unit = formats::unit_of_name(line.value("--unit", "m"));
+    int unit = formats::unit_of_name(line.value("--unit", "m"));
     if (unit < 0) return opt::usage_error(TOOL, "--unit takes m, dm, cm or mm, not " + line.value("--unit"));
     int scale = 0, pixel_size = 0;
     for (const char *name : {"--scale", "--pixel-size"})
@@ -65,6 +67,7 @@ int main(int argc, char **argv) {
     std::string err;
     DemSet dem;
     if (!geo::open_dem_set(line.args[0], dem, err)) return opt::failure(TOOL, err);
+    if (!line.has("--unit") && dem.unit >= 0) unit = dem.unit;  // as tolmar-import recorded it
     ResultSet result;
     if (!read_result_set(line.args[1], result, err)) return opt::failure(TOOL, err);
     if (dem.rows() != result.rows || dem.cols() != result.cols)

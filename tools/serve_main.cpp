@@ -91,6 +91,12 @@ int main(int argc, char **argv) {
 
     httplib::Server svr;
     svr.set_payload_max_length(16 * 1024);
+    // A slow client holds its own thread for a second at most a read, and
+    // there are threads enough that a few of them hold no one else up.
+    svr.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    svr.set_read_timeout(1, 0);
+    svr.set_write_timeout(5, 0);
+    svr.set_keep_alive_timeout(2);
     const int bound = port == 0 ? svr.bind_to_any_port("127.0.0.1") : (svr.bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound < 0) return opt::failure(TOOL, "cannot listen on 127.0.0.1:" + std::to_string(port));
     bench.route(svr, bound);

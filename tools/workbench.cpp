@@ -10,14 +10,19 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include <csetjmp>
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+
 #include <unistd.h>
 
 #include "files/formats.h"
 #include "files/georef.h"
 #include "picture.h"
 
-extern const unsigned char WEB_index_html[], WEB_app_js[], WEB_app_css[];
-extern const size_t WEB_index_html_size, WEB_app_js_size, WEB_app_css_size;
+extern const unsigned char WEB_index_html[], WEB_app_js[], WEB_app_css[], WEB_favicon_svg[];
+extern const size_t WEB_index_html_size, WEB_app_js_size, WEB_app_css_size, WEB_favicon_svg_size;
 
 namespace tools {
 
@@ -29,6 +34,8 @@ struct BadRequest {
     std::string why;
 };
 
+std::string error_body(const std::string &why);
+
 // A whole number within 32 bits, from a query parameter or a JSON member.
 int whole(const std::string &name, const std::string &text) {
     int v;
@@ -37,12 +44,7 @@ int whole(const std::string &name, const std::string &text) {
     bool digits = k < text.size();
     for (; k < text.size(); k++) digits = digits && text[k] >= '0' && text[k] <= '9';
     if (digits) throw BadRequest{name + " is beyond the 32-bit range"};
-    throw BadRequest{name + " must be a whole number, not \"" + text.substr(0, 20) + "\""};
-}
-
-int param(const httplib::Request &req, const char *name) {
-    if (!req.has_param(name)) throw BadRequest{std::string("missing parameter ") + name};
-    return whole(name, req.get_param_value(name));
+    throw BadRequest{name + " must be a whole number, not \"" + formats::printable(text, 20) + "\""};
 }
 
 // The page's names for the five values: ip, jp, slope, dir, infl.
@@ -62,10 +64,6 @@ Values values_of(const Json &j) {
     v.dip_direction = member("dir");
     v.zone = member("infl");
     return v;
-}
-
-Values values_of(const httplib::Request &req) {
-    return {param(req, "ip"), param(req, "jp"), param(req, "slope"), param(req, "dir"), param(req, "infl")};
 }
 
 Json cell(Cell c) { return {c.i, c.j}; }
@@ -96,6 +94,7 @@ double ms_since(std::chrono::steady_clock::time_point t) {
 
 bool Workbench::open(const WorkbenchOptions &o, std::string &err) {
     if (!geo::open_dem_set(o.dem, dem_, err, true)) return false;
+    stat(o.dem.c_str(), &dem_stat_);
     // The unit: given, or the one an import wrote into the sidecar's scale.
     unit_ = o.unit.empty() ? (dem_.unit >= 0 ? dem_.unit : 0) : formats::unit_of_name(o.unit);
     divisor_ = formats::unit_divisor(unit_);
@@ -156,20 +155,20 @@ bool Workbench::start_new(Geometry g, std::string &err) {
 
 int Workbench::set_geometry(const std::string &name, std::string &body) {
     Geometry g;
-    if (!geometry_of_name(name.c_str(), g)) throw BadRequest{"geometry must be classic or true, not \"" + name.substr(0, 20) + "\""};
+    if (!geometry_of_name(name.c_str(), g)) throw BadRequest{"geometry must be classic or true, not \"" + formats::printable(name, 20) + "\""};
     if (g == results_.geometry()) {
         body = info_json();
         return 200;
     }
     if (carried_on_ || results_.placed()) {
-        body = Json({{"error", "the result set " + raster_path_ + " is traced in " + geometry_name(results_.geometry()) +
-                                   " geometry: the geometry is chosen before the first stamp of a new set"}}).dump();
+        body = error_body("the result set " + raster_path_ + " is traced in " + geometry_name(results_.geometry()) +
+                          " geometry: the geometry is chosen before the first stamp of a new set");
         return 409;
     }
     std::string err;
     results_.drop_new();
     if (!start_new(g, err)) {
-        body = Json({{"error", err}}).dump();
+        body = error_body(err);
         return 500;
     }
     body = info_json();
@@ -267,9 +266,9 @@ std::string Workbench::trace_json(const Values &v) {
 int Workbench::stamp(const Values &v, std::string &body) {
     const Stamp s = results_.stamp(terrain(), v, work_);
     switch (s.kind) {
-    case Stamp::full: body = Json({{"error", s.message}}).dump(); return 409;
+    case Stamp::full: body = error_body(s.message); return 409;
     case Stamp::refused: body = refusal_json(s.verdict, s.message, s.detail).dump(); return 200;
-    case Stamp::failed: body = Json({{"error", s.message}}).dump(); return 500;
+    case Stamp::failed: body = error_body(s.message); return 500;
     case Stamp::stamped: break;
     }
     stamped_.insert(stamped_.end(), s.trace_cells.begin(), s.trace_cells.end());
@@ -278,7 +277,124 @@ int Workbench::stamp(const Values &v, std::string &body) {
     return 200;
 }
 
+// ---- requests ---------------------------------------------------------------------
+
+namespace {
+
+// A thread's guard against its reading of the mapped DEM: when the file is
+// cut short under the mapping, the read faults (SIGBUS) and comes back here.
+thread_local sigjmp_buf *bus_guard = nullptr;
+
+extern "C" void on_bus(int sig) {
+    if (bus_guard != nullptr) siglongjmp(*bus_guard, 1);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+std::string error_body(const std::string &why) {
+    return Json({{"error", why}}).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+int param(const Call &c, const char *name) {
+    const auto it = c.params.find(name);
+    if (it == c.params.end()) throw BadRequest{std::string("missing parameter ") + name};
+    return whole(name, it->second);
+}
+
+Values values_of(const Call &c) {
+    return {param(c, "ip"), param(c, "jp"), param(c, "slope"), param(c, "dir"), param(c, "infl")};
+}
+
+}  // namespace
+
+bool Workbench::dem_unchanged() const {
+    struct stat st;
+    return stat(dem_.raster.c_str(), &st) == 0 && st.st_size == dem_stat_.st_size && st.st_ino == dem_stat_.st_ino &&
+           st.st_mtim.tv_sec == dem_stat_.st_mtim.tv_sec && st.st_mtim.tv_nsec == dem_stat_.st_mtim.tv_nsec;
+}
+
+Reply Workbench::serve(const Call &c) {
+    Reply r;
+    auto asset = [&](const unsigned char *data, size_t size, const char *type) {
+        r.body.assign(reinterpret_cast<const char *>(data), size);
+        r.type = type;
+        r.headers["Cache-Control"] = "no-store";
+    };
+    if (c.method == "GET" && c.path == "/") asset(WEB_index_html, WEB_index_html_size, "text/html; charset=utf-8");
+    else if (c.method == "GET" && c.path == "/app.js") asset(WEB_app_js, WEB_app_js_size, "text/javascript; charset=utf-8");
+    else if (c.method == "GET" && c.path == "/app.css") asset(WEB_app_css, WEB_app_css_size, "text/css; charset=utf-8");
+    else if (c.method == "GET" && c.path == "/favicon.ico") asset(WEB_favicon_svg, WEB_favicon_svg_size, "image/svg+xml");
+    else if (c.method == "GET" && c.path == "/api/info") r.body = info_json();
+    else if (c.method == "GET" && c.path == "/api/picture") {
+        const int rows = dem_.rows(), cols = dem_.cols();
+        const int i0 = param(c, "i0"), j0 = param(c, "j0"), i1 = param(c, "i1"), j1 = param(c, "j1");
+        const int w = param(c, "w"), h = param(c, "h");
+        if (i0 < 0 || j0 < 0 || i1 > rows || j1 > cols || i0 >= i1 || j0 >= j1)
+            throw BadRequest{"the rows and columns must lie within the DEM's " + std::to_string(rows) + " x " + std::to_string(cols)};
+        if (w < 1 || h < 1 || w > 4096 || h > 4096) throw BadRequest{"w and h run from 1 to 4096"};
+        const auto t = std::chrono::steady_clock::now();
+        r.body = picture_png(i0, j0, i1, j1, w, h);
+        r.type = "image/png";
+        r.headers["Cache-Control"] = "no-store";
+        r.headers["X-Tolmar-Ms"] = std::to_string(ms_since(t));
+    } else if (c.method == "GET" && c.path == "/api/trace") {
+        r.body = trace_json(values_of(c));
+    } else if (c.method == "POST" && c.path == "/api/stamp") {
+        r.status = stamp(values_of(Json::parse(c.body)), r.body);
+    } else if (c.method == "POST" && c.path == "/api/geometry") {
+        const Json j = Json::parse(c.body);
+        if (!j.is_object() || !j.contains("geometry") || !j["geometry"].is_string()) throw BadRequest{"missing member geometry"};
+        r.status = set_geometry(j["geometry"].get<std::string>(), r.body);
+    } else {
+        r.status = 404;
+        r.body = error_body("no such page: " + formats::printable(c.path, 100));
+    }
+    return r;
+}
+
+Reply Workbench::handle(const Call &c) {
+    Reply r;
+    std::lock_guard<std::mutex> hold(lock_);
+    // A DEM changed on disk since the start is no longer the one mapped.
+    if (dem_changed_ || !dem_unchanged()) {
+        dem_changed_ = true;
+        r.status = 409;
+        r.body = error_body(dem_.raster + " changed on disk since the workbench started: restart it");
+        return r;
+    }
+    sigjmp_buf env;
+    if (sigsetjmp(env, 1) != 0) {
+        bus_guard = nullptr;
+        dem_changed_ = true;
+        r = Reply();
+        r.status = 409;
+        r.body = error_body(dem_.raster + " was cut short on disk while the workbench read it: restart it");
+        return r;
+    }
+    bus_guard = &env;
+    try {
+        r = serve(c);
+    } catch (const BadRequest &e) {
+        r.status = 400;
+        r.body = error_body(e.why);
+    } catch (const Json::exception &e) {
+        r.status = 400;
+        r.body = error_body(std::string("not the JSON expected: ") + formats::printable(e.what(), 200));
+    } catch (const std::exception &e) {
+        r.status = 500;
+        r.body = error_body(std::string("the request failed inside the server: ") + e.what());
+    }
+    bus_guard = nullptr;
+    if (r.type == "application/json" && r.body.empty()) r.body = "{}";
+    return r;
+}
+
 void Workbench::route(httplib::Server &svr, int port) {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_bus;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGBUS, &sa, nullptr);
     const std::string own[] = {"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)};
     // Only this server's own pages may talk to it: a request naming another
     // host (DNS rebinding) or coming from another origin is refused.
@@ -289,69 +405,23 @@ void Workbench::route(httplib::Server &svr, int port) {
         const bool origin_ok = origin.empty() || origin == "http://" + own[0] || origin == "http://" + own[1];
         if (host_ok && origin_ok) return httplib::Server::HandlerResponse::Unhandled;
         res.status = 403;
-        res.set_content(std::string(host_ok ? "foreign Origin refused: " + origin : "foreign Host refused: " + host) + "\n",
+        res.set_content(formats::printable(host_ok ? "foreign Origin refused: " + origin : "foreign Host refused: " + host, 200) + "\n",
                         "text/plain");
         return httplib::Server::HandlerResponse::Handled;
     });
-    auto guarded = [this](auto handler) {
-        return [this, handler](const httplib::Request &req, httplib::Response &res) {
-            try {
-                std::lock_guard<std::mutex> hold(lock_);
-                handler(req, res);
-            } catch (const BadRequest &e) {
-                res.status = 400;
-                res.set_content(Json({{"error", e.why}}).dump(), "application/json");
-            } catch (const Json::exception &e) {
-                res.status = 400;
-                res.set_content(Json({{"error", std::string("not the JSON expected: ") + e.what()}}).dump(), "application/json");
-            }
-        };
+    auto answer = [this](const httplib::Request &req, httplib::Response &res) {
+        Call c{req.method, req.path, req.body, {}};
+        for (const auto &p : req.params) c.params.insert(p);
+        const Reply r = handle(c);
+        res.status = r.status;
+        for (const auto &h : r.headers) res.set_header(h.first.c_str(), h.second);
+        res.set_content(r.body, r.type.c_str());
     };
-    auto asset = [&svr](const char *path, const unsigned char *data, size_t size, const char *type) {
-        svr.Get(path, [=](const httplib::Request &, httplib::Response &res) {
-            res.set_content(reinterpret_cast<const char *>(data), size, type);
-            res.set_header("Cache-Control", "no-store");
-        });
-    };
-    asset("/", WEB_index_html, WEB_index_html_size, "text/html; charset=utf-8");
-    asset("/app.js", WEB_app_js, WEB_app_js_size, "text/javascript; charset=utf-8");
-    asset("/app.css", WEB_app_css, WEB_app_css_size, "text/css; charset=utf-8");
-
-    svr.Get("/api/info", guarded([this](const httplib::Request &, httplib::Response &res) {
-                res.set_content(info_json(), "application/json");
-            }));
-    svr.Get("/api/picture", guarded([this](const httplib::Request &req, httplib::Response &res) {
-                const int rows = dem_.rows(), cols = dem_.cols();
-                const int i0 = param(req, "i0"), j0 = param(req, "j0"), i1 = param(req, "i1"), j1 = param(req, "j1");
-                const int w = param(req, "w"), h = param(req, "h");
-                if (i0 < 0 || j0 < 0 || i1 > rows || j1 > cols || i0 >= i1 || j0 >= j1)
-                    throw BadRequest{"the rows and columns must lie within the DEM's " + std::to_string(rows) + " x " +
-                                     std::to_string(cols)};
-                if (w < 1 || h < 1 || w > 4096 || h > 4096) throw BadRequest{"w and h run from 1 to 4096"};
-                const auto t = std::chrono::steady_clock::now();
-                res.set_content(picture_png(i0, j0, i1, j1, w, h), "image/png");
-                res.set_header("Cache-Control", "no-store");
-                res.set_header("X-Tolmar-Ms", std::to_string(ms_since(t)));
-            }));
-    svr.Get("/api/trace", guarded([this](const httplib::Request &req, httplib::Response &res) {
-                res.set_content(trace_json(values_of(req)), "application/json");
-            }));
-    svr.Post("/api/stamp", guarded([this](const httplib::Request &req, httplib::Response &res) {
-                 std::string body;
-                 res.status = stamp(values_of(Json::parse(req.body)), body);
-                 res.set_content(body, "application/json");
-             }));
-    svr.Post("/api/geometry", guarded([this](const httplib::Request &req, httplib::Response &res) {
-                 const Json j = Json::parse(req.body);
-                 if (!j.is_object() || !j.contains("geometry") || !j["geometry"].is_string())
-                     throw BadRequest{"missing member geometry"};
-                 std::string body;
-                 res.status = set_geometry(j["geometry"].get<std::string>(), body);
-                 res.set_content(body, "application/json");
-             }));
+    svr.Get(".*", answer);
+    svr.Post(".*", answer);
     svr.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         res.status = 500;
-        res.set_content(Json({{"error", "the request failed inside the server"}}).dump(), "application/json");
+        res.set_content(error_body("the request failed inside the server"), "application/json");
     });
 }
 

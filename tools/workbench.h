@@ -5,6 +5,9 @@
 #ifndef TOLMAR_TOOLS_WORKBENCH_H
 #define TOLMAR_TOOLS_WORKBENCH_H
 
+#include <sys/stat.h>
+
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +21,17 @@ class Server;
 }
 
 namespace tools {
+
+// A request, whatever brought it, and its answer.
+struct Call {
+    std::string method, path, body;
+    std::multimap<std::string, std::string> params;
+};
+struct Reply {
+    int status = 200;
+    std::string body, type = "application/json";
+    std::map<std::string, std::string> headers;
+};
 
 struct WorkbenchOptions {
     std::string dem;                  // DEM.raw
@@ -33,6 +47,8 @@ public:
     bool open(const WorkbenchOptions &o, std::string &err);
     // The routes of the page on `server`, which listens on `port` of 127.0.0.1.
     void route(httplib::Server &server, int port);
+    // One request, under the lock: its answer, a bad one told with a message.
+    Reply handle(const Call &c);
 
     const DemSet &dem() const { return dem_; }
     const ResultSession &results() const { return results_; }
@@ -50,6 +66,8 @@ public:
     int set_geometry(const std::string &name, std::string &body);
 
 private:
+    Reply serve(const Call &c);
+    bool dem_unchanged() const;
     Terrain terrain() const { return dem_.samples.terrain(divisor_, pix_size_); }
     bool start_new(Geometry g, std::string &err);
 
@@ -64,6 +82,8 @@ private:
     std::string name_, raster_path_, log_path_, repaired_;
     uint8_t background_ = 255;  // of a new result set
     bool carried_on_ = false;
+    struct stat dem_stat_ = {};   // the DEM raster as mapped
+    bool dem_changed_ = false;    // it changed on disk since
 };
 
 }  // namespace tools

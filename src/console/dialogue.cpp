@@ -91,7 +91,7 @@ int treatment_loop(Run &run) {
             treat(run, work);
             if (run.results.full()) {
                 con.say("\n\n\t%s", LIMIT_REACHED);
-                con.say("\n\n\tEnd of the treatment ");
+                con.say("\n\n\tEnd of the treatment (press a key) ");
                 con.key_press();
                 return 0;
             }

@@ -5,11 +5,14 @@
 // Every file is opened without following a symbolic link and must be a
 // regular file; a file that is missing is told apart from one that cannot be
 // read, with the system's reason.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -70,6 +73,43 @@ std::string ask_name(Console &con, const char *prompt, size_t room) {
 }
 
 // ===================== Input files =========================================
+
+// The names of a folder's entries that `keep` takes, sorted, at most 12.
+template <typename Keep>
+std::string listing(const std::string &folder, Keep keep) {
+    std::vector<std::string> names;
+    if (DIR *dir = opendir(folder.c_str())) {
+        while (dirent *e = readdir(dir)) {
+            std::string name = e->d_name;
+            if (name[0] != '.' && keep(name)) names.push_back(formats::printable(name));
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (size_t k = 0; k < names.size() && k < 12; k++) out += (k ? ", " : "") + names[k];
+    if (names.size() > 12) out += ", ...";
+    return out;
+}
+
+// What there is instead of the DEM asked for: the folders of images/, or
+// the DEMs of the folder.
+std::string what_is_there(const std::string &folder) {
+    struct stat st;
+    if (stat(DATA_ROOT, &st) != 0)
+        return "\n\tThere is no folder images/ here: run tolmar in the folder that holds images/\n";
+    const std::string dir = DATA_ROOT + folder;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        const std::string folders = listing(DATA_ROOT, [](const std::string &n) {
+            struct stat s;
+            return stat((DATA_ROOT + n).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+        });
+        return "\n\tThere is no folder " + dir + "; images/ holds " + (folders.empty() ? "no folder" : "the folders " + folders) + "\n";
+    }
+    const std::string dems = listing(dir, [](const std::string &n) { return formats::dem_width_of_name(n) != 0; });
+    return "\n\t" + dir + (dems.empty() ? " holds no DEM (NAME_m2.raw, 16 bits, or NAME_m4.raw, 32 bits)"
+                                          : " holds the DEMs " + dems + " (_m2: type 0, _m4: type 1)") + "\n";
+}
 
 [[noreturn]] void cannot_read(Console &con, const std::string &path, const std::string &why) {
     con.say("\n\n\tCannot read %s: %s\n", path.c_str(), why.c_str());
@@ -245,6 +285,8 @@ void open_file_set(Run &run) {
     case Opened::ok: break;
     case Opened::missing:
         con.say("\n\n\tNo File  %s \n", run.dem_raster.c_str());
+        con.say("%s", what_is_there(run.folder).c_str());
+        con.say("\n\tPress a key to end ");
         con.key_press();
         end_run(1);
     case Opened::failed: cannot_read(con, run.dem_raster, why);

@@ -185,18 +185,22 @@ bool read_dem_files(const std::string &raw_path, DemSet &d, std::string &err, bo
     }
     d.raster = raw_path;
     d.descriptor = formats::descriptor_path(raw_path);
-    formats::Descriptor desc;
-    int rows = 0, cols = 0;
-    if (!read_sizes(d.descriptor, desc, rows, cols, err)) return false;
-    d.pix_size = desc.count >= 6 && desc.field[5] > 0 ? static_cast<int>(desc.field[5]) : 0;
-    const unsigned long long expected =
-        static_cast<unsigned long long>(rows) * static_cast<unsigned long long>(cols) * static_cast<unsigned>(width);
+    // The raster first: a missing one is told as itself, not as its descriptor.
     int fd;
     std::string why;
     if (open_regular(raw_path, fd, why) != Opened::ok) {
         err = "cannot read " + raw_path + ": " + (why.empty() ? "No such file or directory" : why);
         return false;
     }
+    formats::Descriptor desc;
+    int rows = 0, cols = 0;
+    if (!read_sizes(d.descriptor, desc, rows, cols, err)) {
+        close(fd);
+        return false;
+    }
+    d.pix_size = desc.count >= 6 && desc.field[5] > 0 ? static_cast<int>(desc.field[5]) : 0;
+    const unsigned long long expected =
+        static_cast<unsigned long long>(rows) * static_cast<unsigned long long>(cols) * static_cast<unsigned>(width);
     struct stat st;
     fstat(fd, &st);
     const unsigned long long size = static_cast<unsigned long long>(st.st_size);

@@ -116,24 +116,3 @@ Opened open_regular(const std::string &path, int &fd, std::string &why, bool wri
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return Opened::ok;
 }
-
-bool read_regular(const std::string &path, std::string &bytes, std::string &err, size_t limit) {
-    int fd;
-    std::string why;
-    switch (open_regular(path, fd, why)) {
-    case Opened::missing: err = strerror(ENOENT); return false;
-    case Opened::failed: err = why; return false;
-    case Opened::ok: break;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || static_cast<unsigned long long>(st.st_size) > limit) {
-        err = fstat(fd, &st) != 0 ? reason() : "it holds " + std::to_string(st.st_size) + " bytes, more than such a file can";
-        ::close(fd);
-        return false;
-    }
-    bytes.assign(static_cast<size_t>(st.st_size), '\0');
-    const bool ok = bytes.empty() || read_all(FileSystem::real(), fd, &bytes[0], bytes.size(), 0);
-    if (!ok) err = reason();
-    ::close(fd);
-    return ok;
-}

@@ -52,8 +52,5 @@ Opened open_regular(const std::string &path, int &fd, std::string &why, bool wri
 // The system's text for errno.
 std::string reason();
 
-// Reads what a file holds, at most `limit` bytes: a regular file, reached
-// without a symbolic link; false with the reason.
-bool read_regular(const std::string &path, std::string &bytes, std::string &err, size_t limit);
 
 #endif

@@ -3,6 +3,7 @@
 #include "files/formats.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -352,9 +353,21 @@ std::string answers_text(const Answers &s) {
 // ---- whole files ---------------------------------------------------------------
 
 bool read_file(const std::string &path, std::string &bytes, std::string &err, size_t limit) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Regular files only, never through a link, never waiting on a FIFO.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
-        err = strerror(errno);
+        err = errno == ELOOP ? "it is a symbolic link, which tolmar does not follow" : strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        err = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+        close(fd);
+        return false;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > limit) {
+        err = "it holds " + std::to_string(st.st_size) + " bytes, more than such a file can";
+        close(fd);
         return false;
     }
     bytes.clear();

@@ -168,7 +168,8 @@ std::string answers_text(const Answers &a);
 
 // ---- whole files ---------------------------------------------------------------
 
-// Reads a whole file, at most `limit` bytes; false with the system's reason.
+// Reads a whole file of at most `limit` bytes (a larger one is refused): a
+// regular file, reached without a symbolic link; false with the reason.
 bool read_file(const std::string &path, std::string &bytes, std::string &err, size_t limit = SIZE_MAX);
 
 }  // namespace formats

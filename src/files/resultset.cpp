@@ -218,7 +218,7 @@ bool ResultFiles::recover(std::string &repaired, std::string &err) {
     repaired.clear();
     // A renaming cut short goes on: both temporaries were complete.
     std::string text, why, raster_tmp, log_tmp;
-    if (read_regular(paths_.place, text, why, 1 << 16)) {
+    if (formats::read_file(paths_.place, text, why, 1 << 16)) {
         if (parse_place(text, raster_tmp, log_tmp)) {
             for (const auto &p : {std::make_pair(paths_.folder + raster_tmp, paths_.raster),
                                   std::make_pair(paths_.folder + log_tmp, paths_.log)})
@@ -232,7 +232,7 @@ bool ResultFiles::recover(std::string &repaired, std::string &err) {
         fs_->unlink(paths_.place.c_str());
     }
     // A stamp cut short is undone: the cells as they were, the log cut back.
-    if (read_regular(paths_.journal, text, why, 1 << 30) && !text.empty()) {
+    if (formats::read_file(paths_.journal, text, why, 1 << 30) && !text.empty()) {
         struct stat st;
         Journal j;
         if (stat(paths_.raster.c_str(), &st) == 0 && parse_journal(text, static_cast<size_t>(st.st_size), j)) {
@@ -567,7 +567,7 @@ bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err
         }
     } release{lock_fd};
     std::string text, why;
-    if (!read_regular(p.log, text, why, 1 << 20)) {
+    if (!formats::read_file(p.log, text, why, 1 << 20)) {
         err = "cannot read " + p.log + ": " + why;
         return false;
     }
@@ -581,7 +581,7 @@ bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err
     const size_t size = static_cast<size_t>(st.st_size);
     std::string journal;
     Journal j;
-    if (read_regular(p.journal, journal, why, 1 << 30) && parse_journal(journal, size, j) &&
+    if (formats::read_file(p.journal, journal, why, 1 << 30) && parse_journal(journal, size, j) &&
         j.log_size < static_cast<long long>(text.size()))
         text.resize(static_cast<size_t>(j.log_size));
     formats::ResultLog log;
