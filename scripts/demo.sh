@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# demo.sh: builds tolmar and runs its main job on the bundled Jacksboro DEM
+# demo.sh: builds tolmar and its companions and runs its main job on the bundled Jacksboro DEM
 # (Pine Mountain, Tennessee), answering the dialogue from
 # examples/jacksboro/answers.txt, in the folder demo/; then draws the traces
 # over the terrain with tolmar-preview. It replaces only its own files in
@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar tolmar-preview >/dev/null
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 rm -rf demo/images/jacksboro demo/jacksboro.png
 mkdir -p demo/images/jacksboro
 cp examples/jacksboro/jacksboro_m2.raw examples/jacksboro/jacksboro_m2.txt demo/images/jacksboro/

@@ -4,6 +4,7 @@
 // surface's own), complete or ten of its points, exact or each point moved
 // by up to a cell; the fit must find the plane, its ranges must hold it, and
 // what it cannot do it must say. Then whole runs of the tool.
+#include <chrono>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -289,4 +290,41 @@ TEST(Fit, SaysWhatItCannotDoAndWritesNoAnswersThen) {
     EXPECT_NE(r.out.find("cannot read none.csv"), std::string::npos);
     r = d.fit("--point 5000 5 images/j/jacksboro_m2.raw contact.csv");
     EXPECT_NE(r.out.find("--point 5000 5 lies outside the DEM's 344 x 403 cells"), std::string::npos) << r.out;
+}
+
+TEST(Fit, AnyContactIsReadOrRefusedAndFittedInWellUnderASecond) {
+    // Random texts grown from the shapes a contact takes, far points, huge
+    // numbers and floods of points among them.
+    std::mt19937 rng(99);
+    const std::string seeds[] = {"row,column\n10,10\n20,25\n30,12\n", "x,y\n10.5,-20.5\n1e308,-25.5\n",
+                                 "row,column,line\n10,10,a\n11,12,a\n12,14,b\n",
+                                 "{\"type\":\"MultiPoint\",\"coordinates\":[[10.5,-10.5],[-1e9,1e9],[30.5,-15.5]]}",
+                                 "{\"type\":\"LineString\",\"coordinates\":[[10.5,-10.5],[20.5,-12.5],[30.5,-15.5]]}"};
+    const char alphabet[] = "0123456789.,-e\n[]{}\":xyrowcolumn ";
+    TempDir d;
+    const Terrain &t = ground().j;
+    double slowest = 0;
+    for (int k = 0; k < 300; k++) {
+        std::string text = seeds[k % 5];
+        const int edits = std::uniform_int_distribution<int>(0, 12)(rng);
+        for (int e = 0; e < edits && !text.empty(); e++) {
+            const size_t at = std::uniform_int_distribution<size_t>(0, text.size() - 1)(rng);
+            const char c = alphabet[std::uniform_int_distribution<size_t>(0, sizeof alphabet - 2)(rng)];
+            if (e % 3 == 0) text.insert(at, 1, c);
+            else if (e % 3 == 1) text[at] = c;
+            else text.erase(at, 1);
+        }
+        if (k % 50 == 7)  // a flood of points
+            for (int n = 0; n < 20000; n++) text += std::to_string(n % 344) + "," + std::to_string((n * 7) % 403) + "\n";
+        write_file(d / "c.txt", text);
+        const auto t0 = std::chrono::steady_clock::now();
+        tools::Contact c;
+        std::string err;
+        if (tools::read_contact(d / "c.txt", Georef(), t.rows, t.cols, c, err)) {
+            const tools::TrueFit f = tools::fit_true(t, 1, c, tools::fit_plane(t, 1, c), nullptr);
+            if (f.found) tools::treatment_for(t, 1, c, f, nullptr, 0);
+        }
+        slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    EXPECT_LT(slowest, 1.0);
 }

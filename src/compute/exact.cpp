@@ -41,6 +41,11 @@ void row_span(const Square &q, int i, int &lo, int &hi) {
         a = std::min(a, j);
         b = std::max(b, j);
     }
+    if (a > b) {  // the row misses the square
+        lo = 1;
+        hi = 0;
+        return;
+    }
     lo = static_cast<int>(std::ceil(a - 1e-9));
     hi = static_cast<int>(std::floor(b + 1e-9));
 }
