@@ -11,37 +11,9 @@
 
 #include "compute/treatment.h"
 #include "files/demset.h"
+#include "hills.h"
 
 namespace {
-
-// Rolling hills, about 300 m high over a few hundred cells, plus a little
-// roughness, as 16-bit decimetres, so that planes cut them in long winding
-// traces. Built as the sum of a row profile and a column profile so that
-// 20,000 x 20,000 cells fill fast.
-struct Raster {
-    int side = 0;
-    DemSamples dem;
-    Terrain terrain() const { return dem.terrain(10.0, 30); }
-};
-
-Raster &raster(int n) {
-    static Raster r;
-    if (r.side == n) return r;
-    r.dem.release();
-    r.side = n;
-    r.dem.allocate(n, n, 2);
-    std::vector<double> row(static_cast<size_t>(n)), col(static_cast<size_t>(n));
-    for (int k = 0; k < n; k++) {
-        row[static_cast<size_t>(k)] = 150 * sin(k / 97.0) + 40 * sin(k / 23.0);
-        col[static_cast<size_t>(k)] = 120 * cos(k / 131.0) + 30 * sin(k / 17.0);
-    }
-    for (int i = 0; i < n; i++) {
-        uint16_t *z = r.dem.s16() + static_cast<size_t>(i) * static_cast<size_t>(n);
-        for (int j = 0; j < n; j++)
-            z[j] = static_cast<uint16_t>(10 * (500 + row[static_cast<size_t>(i)] + col[static_cast<size_t>(j)]) + (i * 7 + j * 13) % 50);
-    }
-    return r;
-}
 
 // One treatment per iteration. As in a session, where the menu changes the
 // dip, the direction or the zone and keeps the point, every point serves five
@@ -51,20 +23,12 @@ Raster &raster(int n) {
 void treatments(benchmark::State &state, int per_point) {
     const int n = static_cast<int>(state.range(0));
     const int zone = static_cast<int>(state.range(1));
-    Raster &r = raster(n);
+    Hills &r = hills(n);
     const Terrain t = r.terrain();
     Work work;
-    const int dirs[] = {90, 135, 180, 225, 300};
     long long k = 0;
     for (auto _ : state) {
-        const long long point = k / per_point;
-        Values v;
-        v.row = zone + 2 + static_cast<int>((point * 7919) % (n - 2 * zone - 4));
-        v.column = zone + 2 + static_cast<int>((point * 104729) % (n - 2 * zone - 4));
-        v.dip = k % 2 ? 15 : 40;
-        v.dip_direction = dirs[k % 5];
-        v.zone = zone;
-        benchmark::DoNotOptimize(trace(t, v, work).cells.size());
+        benchmark::DoNotOptimize(trace(t, session_values(k, n, zone, per_point), work).cells.size());
         k++;
     }
     state.counters["per_square_cell"] = benchmark::Counter(4.0 * zone * zone * static_cast<double>(state.iterations()),
@@ -74,18 +38,23 @@ void treatments(benchmark::State &state, int per_point) {
 void BM_Treatment(benchmark::State &state) { treatments(state, 5); }
 void BM_TreatmentNewPointEach(benchmark::State &state) { treatments(state, 1); }
 
-// One direction at a time: an oblique square's bounding box is twice its
+// The cost per cell of the square, one direction at a time, in either
+// geometry, on a raster of 10,000 x 10,000 (rows 20 kB apart, as in a
+// session on a large DEM). An oblique square's bounding box is twice its
 // area, but only the cells of its rows' spans are visited.
-void BM_TreatmentDirection(benchmark::State &state) {
+void BM_PerCell(benchmark::State &state) {
     const int dir = static_cast<int>(state.range(0));
-    const int zone = 100;
-    Raster &r = raster(1000);
+    const int zone = static_cast<int>(state.range(1));
+    const Geometry g = state.range(2) ? Geometry::exact : Geometry::classic;
+    Hills &r = hills(10000);
     const Terrain t = r.terrain();
     Work work;
     long long k = 0;
+    const int room = 10000 - 2 * (zone * 3 / 2) - 4;
     for (auto _ : state) {
-        Values v{300 + static_cast<int>(k % 400), 300 + static_cast<int>((k * 7) % 400), 25, dir, zone};
-        benchmark::DoNotOptimize(trace(t, v, work).cells.size());
+        Values v{zone * 3 / 2 + 2 + static_cast<int>((k * 7919) % room), zone * 3 / 2 + 2 + static_cast<int>((k * 104729) % room),
+                 25, dir, zone};
+        benchmark::DoNotOptimize(trace(t, v, work, g).cells.size());
         k++;
     }
     state.counters["per_square_cell"] = benchmark::Counter(4.0 * zone * zone * static_cast<double>(state.iterations()),
@@ -101,4 +70,10 @@ static void sizes(benchmark::internal::Benchmark *b) {
 }
 BENCHMARK(BM_Treatment)->Apply(sizes);
 BENCHMARK(BM_TreatmentNewPointEach)->Apply(sizes);
-BENCHMARK(BM_TreatmentDirection)->ArgName("dir")->Arg(90)->Arg(45)->Arg(30)->Unit(benchmark::kMicrosecond);
+static void per_cell(benchmark::internal::Benchmark *b) {
+    b->ArgNames({"dir", "infl", "true"})->Unit(benchmark::kMicrosecond);
+    for (int geometry : {0, 1})
+        for (int zone : {200, 1000})
+            for (int dir : {0, 30, 45, 90, 135, 200, 300}) b->Args({dir, zone, geometry});
+}
+BENCHMARK(BM_PerCell)->Apply(per_cell);

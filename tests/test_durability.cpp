@@ -41,9 +41,7 @@ struct Op {
         : kind(k), path(std::move(p)), to(std::move(t)), offset(o), data(std::move(d)) {}
 };
 
-// The real file system, every change recorded by path; mapped files are
-// copies in memory whose synced ranges are written (so that nothing reaches
-// the file but what the layer writes).
+// The real file system, every change recorded by path.
 class Recording : public FileSystem {
 public:
     std::vector<Op> ops;
@@ -66,6 +64,9 @@ public:
     ssize_t pwrite(int fd, const void *data, size_t n, off_t offset) override {
         const ssize_t w = FileSystem::pwrite(fd, data, n, offset);
         if (w > 0) ops.push_back({Op::write, path_of[fd], "", offset, std::string(static_cast<const char *>(data), size_t(w))});
+        for (auto &m : maps)
+            if (m.second.fd == fd && w > 0 && size_t(offset) < m.second.size)
+                memcpy(static_cast<char *>(m.first) + offset, data, std::min(size_t(w), m.second.size - size_t(offset)));
         return w;
     }
     int ftruncate(int fd, off_t size) override {
@@ -75,6 +76,11 @@ public:
     }
     int fsync(int fd) override {
         const int r = FileSystem::fsync(fd);
+        ops.push_back({Op::sync, path_of[fd]});
+        return r;
+    }
+    int datasync(int fd) override {
+        const int r = FileSystem::datasync(fd);
         ops.push_back({Op::sync, path_of[fd]});
         return r;
     }
@@ -100,20 +106,17 @@ public:
         ops.push_back({Op::sync_folder, folder});
         return FileSystem::sync_folder(folder);
     }
-    void *map(int fd, size_t size) override {
+    // A mapped file is a copy in memory that writes to the file update, as
+    // the page cache does for a shared mapping.
+    const void *map(int fd, size_t size) override {
         void *p = calloc(size, 1);
         if (p != nullptr && size > 0) FileSystem::pread(fd, p, size, 0);
         maps[p] = {fd, size};
         return p;
     }
-    int sync_map(void *base, size_t offset, size_t n) override {
-        const Map m = maps[base];
-        if (pwrite(m.fd, static_cast<char *>(base) + offset, n, static_cast<off_t>(offset)) != static_cast<ssize_t>(n)) return -1;
-        return fsync(m.fd);
-    }
-    void unmap(void *base, size_t) override {
-        maps.erase(base);
-        free(base);
+    void unmap(const void *base, size_t) override {
+        maps.erase(const_cast<void *>(base));
+        free(const_cast<void *>(base));
     }
 };
 
@@ -233,7 +236,8 @@ TEST(Durability, EveryPrefixOfASessionsWritesIsRecoverableAfterAKillOrAPowerLoss
     }
     const std::map<std::string, std::string> before = {{"r_tolmar.raw", read_file(old / "r_tolmar.raw")},
                                                       {"r_tolmar.txt", read_file(old / "r_tolmar.txt")}};
-    // The session, recorded: a new set, four stamps.
+    // The session, recorded: a new set, ten stamps (its journal fills up
+    // once and begins anew after the files are made durable).
     TempDir d;
     for (const auto &f : before) write_file(d / f.first, f.second);
     Recording rec;
@@ -242,8 +246,10 @@ TEST(Durability, EveryPrefixOfASessionsWritesIsRecoverableAfterAKillOrAPowerLoss
         std::string repaired, err;
         ASSERT_TRUE(s.open(d / "r_tolmar.raw", d / "r_tolmar.txt", "test", repaired, err)) << err;
         ASSERT_TRUE(s.create(40, 50, err) && s.set_pix_size(30, err) && s.fill(255, err)) << err;
-        for (int k = 0; k < 4; k++) {
-            ASSERT_EQ(s.stamp(h.terrain(), TREATMENTS[k], work).kind, Stamp::stamped);
+        for (int k = 0; k < 10; k++) {
+            Values v = TREATMENTS[k % 4];
+            v.dip_direction = (v.dip_direction + 40 * k) % 360;
+            ASSERT_EQ(s.stamp(h.terrain(), v, work).kind, Stamp::stamped);
             rec.ops.push_back({Op::told});
         }
         ASSERT_TRUE(s.finish(err)) << err;
@@ -335,15 +341,14 @@ void check_killed(const TempDir &t, int told, const std::string &what) {
 TEST(Durability, ConsoleRunsKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLogs) {
     std::mt19937 rng(2026);
     const std::string answers = "d\nm\n0\n0\n0\n0\n" + treatments(30) + "5\n";
-    // How long a whole session takes here: the kills fall within it.
+    // How long a whole session takes here (run to its end, not polled):
+    // the kills fall within it.
     int session_us;
     {
         TempDir t;
         hills_set(t);
         const auto t0 = std::chrono::steady_clock::now();
-        Live run(t.path);
-        run.send(answers);
-        ASSERT_EQ(run.finish(), 0);
+        ASSERT_EQ(run_tolmar(t.path, answers).status, 0);
         session_us = static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
     }
     int stamped_when_killed = 0;
@@ -359,7 +364,7 @@ TEST(Durability, ConsoleRunsKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLog
         stamped_when_killed += told > 0 && told < 30;
         check_killed(t, told, "trial " + std::to_string(trial) + ", told " + std::to_string(told));
     }
-    EXPECT_GT(stamped_when_killed, 40);  // many kills fell inside the session
+    EXPECT_GT(stamped_when_killed, 30);  // many kills fell inside the session
 }
 
 TEST(Durability, WorkbenchesKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLogs) {

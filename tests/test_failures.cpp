@@ -28,15 +28,14 @@ void hills(const TempDir &t, const char *descriptor = "16 16 2 0 0 30") {
     make_dem(t.path, "d", "m", false, z, descriptor);
 }
 
-// Every file under the run's folder, relative to it; a killed run's lock
-// and empty journal, which the next writer of the set removes, apart.
+// Every file under the run's folder, relative to it; a run's lock and
+// journal, which the next writer of the set completes and removes, apart.
 std::set<std::string> files_under(const TempDir &t) {
     std::set<std::string> names;
     for (auto &e : fs::recursive_directory_iterator(t.path))
         if (!e.is_directory()) names.insert(fs::relative(e.path(), t.path).string());
     names.erase("images/d/.m_tolmar.lock");
-    if (names.count("images/d/.m_tolmar.journal") && fs::file_size(t.path + "/images/d/.m_tolmar.journal") == 0)
-        names.erase("images/d/.m_tolmar.journal");
+    names.erase("images/d/.m_tolmar.journal");
     return names;
 }
 

@@ -18,6 +18,7 @@ protected:
     SampleCount range;
     void raster(int rows, int cols, bool bits32, const std::string &bytes) {
         make_grids(rows, cols, bits32 ? 4 : 2);
+        run.type = bits32 ? 1 : 0;
         write_file(dir / "x.raw", bytes);
         run.dem_fd = open((dir / "x.raw").c_str(), O_RDONLY);
         run.dem_raster = "images/t/x_m2.raw";

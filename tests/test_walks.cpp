@@ -49,7 +49,7 @@ TEST(Walks, CoincidentEndsGiveOneEntryCountOneAndClassifyNothing) {
     ASSERT_TRUE(dem.allocate(10, 10, 4));
     Classes c;
     c.reset({0, 9, 0, 9});
-    classify_ray(dem.terrain(1, 30), std::vector<double>(4, 1.0), {7, 7}, {7, 7}, c);
+    classify_ray(dem.terrain(1, 30), std::vector<int64_t>(4, 1), {7, 7}, {7, 7}, c);
     for (int i = 0; i < 10; i++)
         for (int j = 0; j < 10; j++) EXPECT_EQ(c.get(i, j), 0);
 }
@@ -81,7 +81,13 @@ protected:
         ASSERT_TRUE(dem.allocate(6, 6, 4));
         c.reset({0, 5, 0, 5});
     }
-    void ray(int i0, int j0, int i1, int j1) { classify_ray(dem.terrain(1, 30), fonc, {i0, j0}, {i1, j1}, c); }
+    // The profile as thresholds, then the ray.
+    void ray(int i0, int j0, int i1, int j1) {
+        const Terrain t = dem.terrain(1, 30);
+        std::vector<int64_t> below;
+        plane_thresholds(t, fonc, below);
+        classify_ray(t, below, {i0, j0}, {i1, j1}, c);
+    }
 };
 
 }  // namespace

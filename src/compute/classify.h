@@ -3,6 +3,7 @@
 #ifndef TOLMAR_COMPUTE_CLASSIFY_H
 #define TOLMAR_COMPUTE_CLASSIFY_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -42,6 +43,13 @@ public:
         if (j < wlo_[r]) wlo_[r] = j;
         if (j > whi_[r]) whi_[r] = j;
     }
+    // Widens row i's span to columns lo..hi, within the box: for writers
+    // that know beforehand which cells they can write.
+    void cover(int i, int lo, int hi) {
+        const int r = i - box_.i0;
+        lo_[r] = std::min(lo_[r], std::max(lo, box_.j0));
+        hi_[r] = std::max(hi_[r], std::min(hi, box_.j1));
+    }
     // The span of row i within `limit`'s columns; empty when lo > hi.
     void span(int i, const Box &limit, int &lo, int &hi) const;
 
@@ -62,5 +70,7 @@ void fill_gaps(Classes &c, const Box &interior);
 void vote_holes(Classes &c, const Box &interior);
 void extract_contour(Classes &c, const Box &interior);
 void clean_corners(Classes &c, const Box &interior);
+// Appends the trace cells within `interior`, in row-major order.
+void trace_cells(Classes &c, const Box &interior, std::vector<Cell> &cells);
 
 #endif

@@ -102,3 +102,27 @@ Fit reference_points_that_fit(int rows, int cols, int dip_direction, int zone) {
     }
     return f;
 }
+
+void square_row_span(const Square &q, int i, int &lo, int &hi) {
+    const Cell c[4] = {q.lb, q.lt, q.rt, q.rb};
+    double a = 1e300, b = -1e300;
+    for (int k = 0; k < 4; k++) {
+        const Cell p = c[k], r = c[(k + 1) % 4];
+        if ((i < std::min(p.i, r.i)) || (i > std::max(p.i, r.i))) continue;
+        if (p.i == r.i) {
+            a = std::min(a, static_cast<double>(std::min(p.j, r.j)));
+            b = std::max(b, static_cast<double>(std::max(p.j, r.j)));
+            continue;
+        }
+        const double j = p.j + static_cast<double>(r.j - p.j) * (i - p.i) / (r.i - p.i);
+        a = std::min(a, j);
+        b = std::max(b, j);
+    }
+    if (a > b) {  // the row misses the square
+        lo = 1;
+        hi = 0;
+        return;
+    }
+    lo = static_cast<int>(std::ceil(a - 1e-9));
+    hi = static_cast<int>(std::floor(b + 1e-9));
+}

@@ -32,6 +32,9 @@ struct Square {
     Cell lb, lt, rt, rb;  // left-bottom, left-top, right-top, right-bottom
 };
 Square square_of(const Values &v);
+// The columns of row i whose centres lie in the square's quadrilateral (its
+// edges included): lo > hi when none.
+void square_row_span(const Square &q, int i, int &lo, int &hi);
 // The reference points whose square, for this zone and direction, lies inside
 // a raster of rows x cols: lines lo_i..hi_i and columns lo_j..hi_j (empty
 // when lo > hi). The corners' rows depend on the line alone, their columns

@@ -22,6 +22,11 @@ struct Terrain {
         const size_t k = static_cast<size_t>(i) * static_cast<size_t>(cols) + static_cast<size_t>(j);
         return (s16 != nullptr ? static_cast<double>(s16[k]) : static_cast<double>(s32[k])) / divisor;
     }
+    // The sample itself, in the file's unit.
+    int64_t sample(int i, int j) const {
+        const size_t k = static_cast<size_t>(i) * static_cast<size_t>(cols) + static_cast<size_t>(j);
+        return s16 != nullptr ? static_cast<int64_t>(s16[k]) : static_cast<int64_t>(s32[k]);
+    }
 };
 
 #endif

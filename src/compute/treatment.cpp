@@ -50,6 +50,7 @@ void build_profile(const Terrain &t, const Values &v, int num_points, int rays, 
     if (n > INT_MAX) throw std::bad_alloc();
     w.profile.assign(static_cast<size_t>(n), 0.0);
     plane_profile(t.elevation(v.row, v.column), v.dip, t.pix_size, num_points, w.profile);
+    plane_thresholds(t, w.profile, w.below);
 }
 
 // The box of every side entry, clipped to the raster: every ray runs between
@@ -62,6 +63,30 @@ Box work_box(const Terrain &t, const Work &w) {
 }
 
 bool inside(const Terrain &t, Cell c) { return t.inside(c.i, c.j); }
+
+// Makes every row's span cover the cells the rays can write. A ray's cells
+// lie within half a cell of the segment between its two entries, and an
+// entry within a cell and a half of the square's quadrilateral (the sides'
+// walks round to the nearest cell, the overshoot entry is one step further),
+// so the quadrilateral widened by three cells covers them all. A wider span
+// changes nothing: a cell no ray wrote stays 0, and a 0 cell at the end of
+// the written cells of its row has a 0 side neighbour, which no phase fills.
+void cover_square(const Square &q, Classes &c) {
+    constexpr int MARGIN = 3;
+    const Box &b = c.box();
+    // The quadrilateral's span of every row within MARGIN rows of the box.
+    std::vector<int> lo(static_cast<size_t>(b.i1 - b.i0 + 1 + 2 * MARGIN)), hi(lo.size());
+    for (size_t r = 0; r < lo.size(); r++) square_row_span(q, b.i0 - MARGIN + static_cast<int>(r), lo[r], hi[r]);
+    for (int i = b.i0; i <= b.i1; i++) {
+        int a = INT_MAX, z = INT_MIN;
+        for (size_t r = static_cast<size_t>(i - b.i0); r <= static_cast<size_t>(i - b.i0 + 2 * MARGIN); r++)
+            if (lo[r] <= hi[r]) {
+                a = std::min(a, lo[r]);
+                z = std::max(z, hi[r]);
+            }
+        if (a <= z) c.cover(i, a - MARGIN, z + MARGIN);
+    }
+}
 
 }  // namespace
 
@@ -87,9 +112,9 @@ Trace trace(const Terrain &t, const Values &v, Work &w, Extent extent_wanted) {
 
         const bool whole = extent_wanted == Extent::whole_raster;
         w.classes.reset(whole ? Box{0, t.rows - 1, 0, t.cols - 1} : work_box(t, w));
-        for (int k = 0; k < rays; k++)
-            classify_ray(t, w.profile, w.bottom[static_cast<size_t>(k)], w.top[static_cast<size_t>(k)], w.classes);
         if (whole) w.classes.whole_rows();
+        else cover_square(q, w.classes);
+        classify_rays(t, w.below, w.bottom, w.top, rays, w.classes, w.walks);
 
         // The phases look at interior cells only: every neighbour they read
         // lies inside the raster, and border cells never change.
@@ -99,13 +124,7 @@ Trace trace(const Terrain &t, const Values &v, Work &w, Extent extent_wanted) {
         extract_contour(w.classes, interior);
         clean_corners(w.classes, interior);
 
-        const int r0 = std::max(w.classes.box().i0, interior.i0), r1 = std::min(w.classes.box().i1, interior.i1);
-        for (int i = r0; i <= r1; i++) {
-            int lo, hi;
-            w.classes.span(i, interior, lo, hi);
-            for (int j = lo; j <= hi; j++)
-                if (w.classes.get(i, j) & Classes::TRACE) r.cells.push_back({i, j});
-        }
+        trace_cells(w.classes, interior, r.cells);
     } catch (const std::bad_alloc &) {
         r.cells.clear();
         r.verdict = Verdict::no_memory;

@@ -32,8 +32,12 @@ void plane_profile(double elevation, int dip, int pix_size, int num_points, std:
 struct Work {
     std::vector<Cell> top, bottom;  // side entries, left corner first, overshoot cell last
     std::vector<double> profile;       // the plane profile, 1-based
+    std::vector<int64_t> below;        // and as sample thresholds
+    std::vector<RayWalk> walks;        // the rays walked in bands of rows
     Classes classes;
     std::vector<double> row_above, row_here;  // ground minus plane, two rows (true geometry)
+    std::vector<uint8_t> up_above, up_here;   // and where it is at or above 0
+    std::vector<int> span_lo, span_hi;        // the square's span of each row
 };
 
 enum class Verdict {

@@ -1,30 +1,62 @@
-// loading.cpp: reads the DEM raster into memory at the width of its samples,
-// shows their range, asks their unit (elevations in metres are computed from
-// the samples where they are read), the pixel size when the descriptor gave
-// none, and the background; then completes the result descriptor's header.
+// loading.cpp: maps the DEM raster (or reads it into memory when its size is
+// not the descriptor's) at the width of its samples, shows their range,
+// asks their unit (elevations in metres are computed from the samples where
+// they are read), the pixel size when the descriptor gave none, and the
+// background; then completes the result descriptor's header.
 #include "console/loading.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdint>
 #include <string>
 
+#include "console/opening.h"
 #include "files/formats.h"
+
+namespace {
+
+// A mapped DEM cut short on disk while the run reads it: the samples are
+// gone, and the run ends as a kill would end it (every treatment stamped is
+// in the result set, complete or completed at its next opening).
+extern "C" void on_dem_cut_short(int) {
+    static const char text[] = "\n\n\tThe DEM file was cut short while the run read it: the run ends\n";
+    if (write(STDOUT_FILENO, text, sizeof text - 1) < 0) {
+    }
+    _exit(1);
+}
+
+}  // namespace
 
 SampleCount read_dem(Run &run) {
     Console &con = run.con;
     con.say("\n\n\tDEM file lecture\n");
     SampleCount count;
     std::string err;
-    const bool ok = read_samples(run.dem_fd, run.dem, count, err);
+    const int width = formats::width_of_type(run.type);
+    const long long expected = static_cast<long long>(run.rows) * run.cols;
+    struct stat st;
+    bool ok = fstat(run.dem_fd, &st) == 0;
+    // A file of the descriptor's size is mapped: its samples are read from
+    // the page cache as the range and the treatments need them, never
+    // copied. Any other is read, the cells it does not reach left at 0.
+    if (ok && st.st_size == expected * width && run.dem.map(run.dem_fd, run.rows, run.cols, width, err)) {
+        signal(SIGBUS, on_dem_cut_short);
+        count.file_bytes = st.st_size;
+        count.samples = expected;
+        sample_range(run.dem, count.min, count.max);
+    } else {
+        allocate_dem(run);
+        ok = read_samples(run.dem_fd, run.dem, count, err);
+    }
     close(run.dem_fd);
     run.dem_fd = -1;
     if (!ok) {
         con.say("\n\n\tCannot read %s: %s\n", run.dem_raster.c_str(), err.c_str());
         end_run(1);
     }
-    const int width = run.dem.width();
-    const long long expected = static_cast<long long>(run.rows) * run.cols;
     if (count.file_bytes != expected * width) {
         con.say("\n\n\tWarning: %s holds %lld samples of %d bytes, %lld expected (%d lines x %d columns)",
                 run.dem_raster.c_str(), count.samples, width, expected, run.rows, run.cols);

@@ -136,12 +136,16 @@ unsigned __int128 grid_bytes(int rows, int cols, int width) {
            static_cast<unsigned>(width + 1);
 }
 
+}  // namespace
+
 [[noreturn]] void not_enough_memory(Run &run, int width) {
     const unsigned __int128 mb = (grid_bytes(run.rows, run.cols, width) + 999999) / 1000000;
     run.con.say("\n\n\tNot enough memory for a DEM of %d lines and %d columns (%s): its grids need %llu MB\n",
                 run.rows, run.cols, run.dem_descriptor.c_str(), static_cast<unsigned long long>(mb));
     end_run(1);
 }
+
+namespace {
 
 void check_memory(Run &run, int width) {
     const uint64_t memory = physical_memory();
@@ -309,6 +313,9 @@ void open_file_set(Run &run) {
         con.say("\n\n\t%s\n", err.c_str());
         end_run(1);
     }
-    if (!run.dem.allocate(run.rows, run.cols, width))
-        not_enough_memory(run, width);
+}
+
+void allocate_dem(Run &run) {
+    const int width = formats::width_of_type(run.type);
+    if (!run.dem.allocate(run.rows, run.cols, width)) not_enough_memory(run, width);
 }

@@ -16,6 +16,7 @@ ssize_t FileSystem::pwrite(int fd, const void *data, size_t n, off_t offset) { r
 ssize_t FileSystem::pread(int fd, void *data, size_t n, off_t offset) { return ::pread(fd, data, n, offset); }
 int FileSystem::ftruncate(int fd, off_t size) { return ::ftruncate(fd, size); }
 int FileSystem::fsync(int fd) { return ::fsync(fd); }
+int FileSystem::datasync(int fd) { return ::fdatasync(fd); }
 int FileSystem::close(int fd) { return ::close(fd); }
 int FileSystem::rename(const char *from, const char *to) { return ::rename(from, to); }
 int FileSystem::unlink(const char *path) { return ::unlink(path); }
@@ -28,19 +29,24 @@ int FileSystem::sync_folder(const std::string &folder) {
     return r;
 }
 
-void *FileSystem::map(int fd, size_t size) {
-    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    return p == MAP_FAILED ? nullptr : p;
+const void *FileSystem::map(int fd, size_t size) {
+    void *p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) return nullptr;
+    // Cells are read where a trace passes: no read-ahead around them.
+    madvise(p, size, MADV_RANDOM);
+    return p;
 }
 
-int FileSystem::sync_map(void *base, size_t offset, size_t n) {
-    // msync takes whole pages.
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    const size_t start = offset / page * page;
-    return msync(static_cast<char *>(base) + start, offset + n - start, MS_SYNC);
+void FileSystem::warm(const void *base, size_t size) {
+#ifdef MADV_POPULATE_READ
+    madvise(const_cast<void *>(base), size, MADV_POPULATE_READ);
+#else
+    (void)base;
+    (void)size;
+#endif
 }
 
-void FileSystem::unmap(void *base, size_t size) { munmap(base, size); }
+void FileSystem::unmap(const void *base, size_t size) { munmap(const_cast<void *>(base), size); }
 
 FileSystem &FileSystem::real() {
     static FileSystem system;

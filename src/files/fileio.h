@@ -20,16 +20,20 @@ public:
     virtual ssize_t pread(int fd, void *data, size_t n, off_t offset);
     virtual int ftruncate(int fd, off_t size);
     virtual int fsync(int fd);
+    // The file's data durable, and its size if it changed (a file written
+    // in place within its size needs no more).
+    virtual int datasync(int fd);
     virtual int close(int fd);
     virtual int rename(const char *from, const char *to);
     virtual int unlink(const char *path);
     // Makes the folder's entries (files created, renamed, removed) durable.
     virtual int sync_folder(const std::string &folder);
-    // The file open on fd, `size` bytes, mapped for reading and writing:
-    // stores reach the file; sync_map() makes a range of them durable.
-    virtual void *map(int fd, size_t size);
-    virtual int sync_map(void *base, size_t offset, size_t n);
-    virtual void unmap(void *base, size_t size);
+    // The file open on fd, `size` bytes, mapped for reading: what is
+    // written to the file (pwrite) shows there at once.
+    virtual const void *map(int fd, size_t size);
+    virtual void unmap(const void *base, size_t size);
+    // Brings a mapping's pages into memory (a hint: nothing fails).
+    virtual void warm(const void *base, size_t size);
     static FileSystem &real();
 };
 

@@ -4,6 +4,8 @@
 #include "files/resultset.h"
 
 #include <dirent.h>
+#include <pthread.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,7 +53,8 @@ SetPaths set_paths(const std::string &raster) {
 
 namespace {
 
-const char JOURNAL_MAGIC[] = "TOLMARJ1";
+const char JOURNAL_MAGIC[] = "TOLMARJ2";
+const char ENTRY_MAGIC[] = "TOLMARE2";
 const char PLACE_MAGIC[] = "TOLMARP1";
 
 void put_u64(std::string &s, unsigned long long v) {
@@ -62,46 +65,111 @@ unsigned long long get_u64(const std::string &s, size_t at) {
     for (int b = 0; b < 8; b++) v |= static_cast<unsigned long long>(static_cast<unsigned char>(s[at + b])) << (8 * b);
     return v;
 }
-unsigned long long checksum(const std::string &s, size_t n) {
+unsigned long long checksum(const std::string &s, size_t from, size_t n) {
     unsigned long long h = 1469598103934665603ULL;  // FNV-1a
-    for (size_t k = 0; k < n; k++) h = (h ^ static_cast<unsigned char>(s[k])) * 1099511628211ULL;
+    for (size_t k = from; k < from + n; k++) h = (h ^ static_cast<unsigned char>(s[k])) * 1099511628211ULL;
     return h;
 }
+unsigned long long checksum(const std::string &s, size_t n) { return checksum(s, 0, n); }
 
-// The journal of a stamp: the log's length before it, the raster's size,
-// and each changed cell's offset and byte before; a checksum closes it, so
-// that a journal cut short by a kill is known for one.
-std::string journal_of(long long log_size, size_t raster_size, const std::vector<Change> &changes) {
+// The journal is a write-ahead log of the stamps since the files were last
+// made durable (a checkpoint). Its head, at offset 0, tells the set it
+// belongs to (the raster's size, the log's length at the checkpoint and a
+// checksum of the log up to there); each stamp is an entry after it: its
+// record, where in the log it goes, and each changed cell's offset and
+// bytes before and after, closed by a checksum. A stamp is complete once
+// its entry is durable: the cells and the record are then written in the
+// files without waiting for the disk, and the next opening writes them
+// again from the journal, so that neither a kill nor a power loss can
+// leave the files behind it. The file is written with zeros to its size
+// once, so that an entry written into it needs only its data made durable.
+// When it is full, the files are made durable and the entries begin again.
+constexpr size_t JOURNAL_HEAD = 128;  // the entries begin here
+constexpr size_t ENTRY_FIXED = 8 * 7;  // magic, epoch, number, offset, record size, cells, checksum
+// Room for the entries: twice the raster's size, from 256 bytes to 1 MB
+// (grown when one entry needs more), so that a small set's journal is small
+// and a large set's checkpoints come after many stamps.
+size_t journal_room(size_t raster_size) { return std::min<size_t>(1 << 20, std::max<size_t>(256, 2 * raster_size)); }
+
+std::string head_of(const JournalHead &h) {
     std::string s(JOURNAL_MAGIC, 8);
-    put_u64(s, static_cast<unsigned long long>(log_size));
-    put_u64(s, raster_size);
+    for (unsigned long long v : {h.epoch, h.raster_size, static_cast<unsigned long long>(h.log_size), h.log_sum}) put_u64(s, v);
+    put_u64(s, checksum(s, s.size()));
+    return s;
+}
+
+// False for a head that is cut short, torn or of no journal.
+bool parse_head(const std::string &s, JournalHead &h) {
+    if (s.size() < 48 || s.compare(0, 8, JOURNAL_MAGIC) != 0 || get_u64(s, 40) != checksum(s, 40)) return false;
+    h.epoch = get_u64(s, 8);
+    h.raster_size = get_u64(s, 16);
+    h.log_size = static_cast<long long>(get_u64(s, 24));
+    h.log_sum = get_u64(s, 32);
+    return h.log_size >= 0;
+}
+
+std::string entry_of(unsigned long long epoch, unsigned long long number, long long log_offset, const std::string &record,
+                     const std::vector<Change> &changes) {
+    std::string s(ENTRY_MAGIC, 8);
+    put_u64(s, epoch);
+    put_u64(s, number);
+    put_u64(s, static_cast<unsigned long long>(log_offset));
+    put_u64(s, record.size());
     put_u64(s, changes.size());
+    s += record;
     for (const Change &c : changes) {
         put_u64(s, c.offset);
         s.push_back(static_cast<char>(c.before));
+        s.push_back(static_cast<char>(c.after));
     }
     put_u64(s, checksum(s, s.size()));
     return s;
 }
 
-struct Journal {
-    long long log_size = 0;
-    std::vector<std::pair<size_t, uint8_t>> cells;  // offset, byte before
+struct Entry {
+    long long log_offset = 0;
+    std::string record;
+    std::vector<Change> changes;
 };
-// False for a journal that is empty, cut short or of another raster.
-bool parse_journal(const std::string &s, size_t raster_size, Journal &j) {
-    if (s.size() < 40 || s.compare(0, 8, JOURNAL_MAGIC) != 0) return false;
-    if (get_u64(s, s.size() - 8) != checksum(s, s.size() - 8)) return false;
-    const unsigned long long n = get_u64(s, 24);
-    if (get_u64(s, 16) != raster_size || s.size() != 40 + 9 * n) return false;
-    j.log_size = static_cast<long long>(get_u64(s, 8));
-    for (unsigned long long k = 0; k < n; k++) {
-        const size_t at = 32 + 9 * static_cast<size_t>(k);
-        const size_t offset = get_u64(s, at);
-        if (offset >= raster_size) return false;
-        j.cells.push_back({offset, static_cast<uint8_t>(s[at + 8])});
+
+// The whole entries of the journal `s` under head `h`, in order: each of
+// the head's epoch, numbered from 0, its record where the one before ended.
+// The first entry that is not whole ends them (a stamp cut short is none).
+std::vector<Entry> parse_entries(const std::string &s, const JournalHead &h) {
+    std::vector<Entry> out;
+    size_t at = JOURNAL_HEAD;
+    long long log_end = h.log_size;
+    while (at + ENTRY_FIXED <= s.size() && s.compare(at, 8, ENTRY_MAGIC) == 0) {
+        const unsigned long long record = get_u64(s, at + 32), n = get_u64(s, at + 40);
+        if (get_u64(s, at + 8) != h.epoch || get_u64(s, at + 16) != out.size() ||
+            static_cast<long long>(get_u64(s, at + 24)) != log_end || record > (1 << 20) || n > h.raster_size)
+            break;
+        const size_t size = ENTRY_FIXED + static_cast<size_t>(record) + 10 * static_cast<size_t>(n);
+        if (at + size > s.size() || get_u64(s, at + size - 8) != checksum(s, at, size - 8)) break;
+        Entry e;
+        e.log_offset = log_end;
+        e.record = s.substr(at + 48, static_cast<size_t>(record));
+        bool inside = true;
+        for (size_t k = 0; k < n && inside; k++) {
+            const size_t c = at + 48 + static_cast<size_t>(record) + 10 * k;
+            const size_t offset = get_u64(s, c);
+            inside = offset < h.raster_size;
+            e.changes.push_back({offset, static_cast<uint8_t>(s[c + 8]), static_cast<uint8_t>(s[c + 9])});
+        }
+        if (!inside) break;
+        log_end += static_cast<long long>(record);
+        out.push_back(std::move(e));
+        at += size;
     }
-    return true;
+    return out;
+}
+
+// Whether the journal's head belongs to the set of this raster size whose
+// log begins with `log`: the log as it was made durable at the checkpoint,
+// which only grows after it.
+bool names_set(const JournalHead &h, unsigned long long raster_size, const std::string &log) {
+    return h.raster_size == raster_size && static_cast<long long>(log.size()) >= h.log_size &&
+           checksum(log, static_cast<size_t>(h.log_size)) == h.log_sum;
 }
 
 // The place record: the names of the two temporaries, in the set's folder.
@@ -130,6 +198,20 @@ bool temporary_of(const std::string &name, const std::string &prefix) {
     for (size_t k = prefix.size(); k < name.size(); k++)
         if (!isxdigit(static_cast<unsigned char>(name[k]))) return false;
     return true;
+}
+
+// A thread that works beside the run: it takes no signal, so that a signal
+// always reaches the thread that asks the questions and stops its reading.
+// The mask is set before the thread starts (it inherits it): a signal
+// cannot slip in between.
+template <typename Work>
+std::thread helper_thread(Work work) {
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    std::thread t(work);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return t;
 }
 
 // Holds or releases byte 1 of the lock file: a writer over a stamp's
@@ -231,30 +313,54 @@ bool ResultFiles::recover(std::string &repaired, std::string &err) {
         }
         fs_->unlink(paths_.place.c_str());
     }
-    // A stamp cut short is undone: the cells as they were, the log cut back.
-    if (formats::read_file(paths_.journal, text, why, 1 << 30) && !text.empty()) {
-        struct stat st;
-        Journal j;
-        if (stat(paths_.raster.c_str(), &st) == 0 && parse_journal(text, static_cast<size_t>(st.st_size), j)) {
-            int fd = -1, log_fd = -1;
-            if (open_regular(paths_.raster, fd, why, true) != Opened::ok || open_regular(paths_.log, log_fd, why, true) != Opened::ok) {
-                if (fd >= 0) ::close(fd);
-                err = "Cannot repair " + paths_.raster + " and " + paths_.log + ": " + why;
-                return false;
-            }
-            bool ok = true;
-            for (const auto &c : j.cells) ok = ok && write_all(*fs_, fd, &c.second, 1, static_cast<long long>(c.first));
-            struct stat ls;
-            if (ok && fstat(log_fd, &ls) == 0 && ls.st_size > j.log_size) ok = fs_->ftruncate(log_fd, j.log_size) == 0;
-            ok = ok && fs_->fsync(fd) == 0 && fs_->fsync(log_fd) == 0;
-            ::close(fd);
-            ::close(log_fd);
-            if (!ok) {
-                err = "Cannot repair " + paths_.raster + ": " + reason();
-                return false;
-            }
-            repaired += std::string(repaired.empty() ? "" : "; ") + "the treatment a dead run was stamping is undone";
+    // The stamps of the journal are written again: those whose cells or
+    // record a kill or a power loss kept from the files are completed.
+    JournalHead head;
+    struct stat rs;
+    std::string log_text;
+    if (formats::read_file(paths_.journal, text, why, 1 << 30) && parse_head(text, head) &&
+        stat(paths_.raster.c_str(), &rs) == 0 && formats::read_file(paths_.log, log_text, why, 1 << 20) &&
+        names_set(head, static_cast<unsigned long long>(rs.st_size), log_text)) {
+        const std::vector<Entry> entries = parse_entries(text, head);
+        int fd = -1, log_fd = -1;
+        if (open_regular(paths_.raster, fd, why, true) != Opened::ok || open_regular(paths_.log, log_fd, why, true) != Opened::ok) {
+            if (fd >= 0) ::close(fd);
+            err = "Cannot repair " + paths_.raster + " and " + paths_.log + ": " + why;
+            return false;
         }
+        int completed = 0;
+        bool ok = true;
+        long long end = head.log_size;
+        for (const Entry &e : entries) {
+            bool changed = false;
+            std::string there(e.record.size(), '\0');
+            if (::pread(log_fd, &there[0], there.size(), e.log_offset) != static_cast<ssize_t>(there.size()) || there != e.record) {
+                changed = true;
+                ok = ok && write_all(*fs_, log_fd, e.record.data(), e.record.size(), e.log_offset);
+            }
+            for (const Change &c : e.changes) {
+                uint8_t b = 0;
+                if (::pread(fd, &b, 1, static_cast<off_t>(c.offset)) != 1 || b != c.after) {
+                    changed = true;
+                    ok = ok && write_all(*fs_, fd, &c.after, 1, static_cast<long long>(c.offset));
+                }
+            }
+            completed += changed;
+            end = e.log_offset + static_cast<long long>(e.record.size());
+        }
+        // A record beyond the last whole entry is one whose stamp failed.
+        struct stat now;
+        if (ok && fstat(log_fd, &now) == 0 && now.st_size > end) ok = fs_->ftruncate(log_fd, end) == 0;
+        ok = ok && fs_->fsync(fd) == 0 && fs_->fsync(log_fd) == 0;
+        ::close(fd);
+        ::close(log_fd);
+        if (!ok) {
+            err = "Cannot repair " + paths_.raster + ": " + reason();
+            return false;
+        }
+        if (completed > 0)
+            repaired += std::string(repaired.empty() ? "" : "; ") + std::to_string(completed) + " treatment" +
+                        (completed == 1 ? "" : "s") + " a dead run stamped completed from its journal";
     }
     if (exists(paths_.journal)) fs_->unlink(paths_.journal.c_str());
     // Temporaries a dead run left.
@@ -316,9 +422,9 @@ bool ResultFiles::fill(uint8_t background, std::string &err) {
         err = "Cannot write " + paths_.raster + ": " + reason();
         return false;
     }
-    if (background == 0) return true;
+    if (background == 0) return open_map(err);
     fill_failed_ = false;
-    filler_ = std::thread([this, background] {
+    filler_ = helper_thread([this, background] {
         const std::vector<uint8_t> block(std::min<size_t>(size_, 1 << 20), background);
         for (size_t at = 0; at < size_; at += block.size())
             if (!write_all(*fs_, raster_fd_, block.data(), std::min(size_ - at, block.size()), static_cast<long long>(at))) {
@@ -327,7 +433,7 @@ bool ResultFiles::fill(uint8_t background, std::string &err) {
                 return;
             }
     });
-    return true;
+    return open_map(err);
 }
 
 bool ResultFiles::wait_fill(std::string &err) {
@@ -338,16 +444,28 @@ bool ResultFiles::wait_fill(std::string &err) {
 
 bool ResultFiles::open_map(std::string &err) {
     if (cells_ != nullptr || size_ == 0) return true;
-    cells_ = static_cast<uint8_t *>(fs_->map(raster_fd_, size_));
-    if (cells_ == nullptr) err = "Cannot map " + paths_.raster + ": " + reason();
-    return cells_ != nullptr;
+    cells_ = static_cast<const uint8_t *>(fs_->map(raster_fd_, size_));
+    if (cells_ == nullptr) {
+        err = "Cannot map " + paths_.raster + ": " + reason();
+        return false;
+    }
+    // The raster's pages brought in while the dialogue goes on, so that a
+    // stamp reads the cells it changes without waiting for them.
+    warmer_ = helper_thread([this] { fs_->warm(cells_, size_); });
+    return true;
+}
+
+void ResultFiles::unmap() {
+    if (warmer_.joinable()) warmer_.join();
+    if (cells_ != nullptr) fs_->unmap(cells_, size_);
+    cells_ = nullptr;
 }
 
 bool ResultFiles::place(bool &replaced, std::string &err) {
     if (!wait_fill(err) || !open_map(err)) return false;
     const std::string place = place_of(raster_tmp_, log_tmp_);
     int fd = -1;
-    bool ok = fs_->sync_map(cells_, 0, size_) == 0 && fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0;
+    bool ok = fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0;
     if (!ok) {
         err = "Cannot write " + paths_.raster + ": " + reason();
         return false;
@@ -378,6 +496,10 @@ bool ResultFiles::place(bool &replaced, std::string &err) {
     fs_->sync_folder(paths_.folder);
     fs_->unlink(paths_.place.c_str());
     placed_ = true;
+    // The journal of the stamps to come (a failure here is told at the
+    // next stamp, which tries again).
+    std::string ignored;
+    start_journal(ignored);
     return true;
 }
 
@@ -420,64 +542,113 @@ bool ResultFiles::carry_on(int rows, int cols, std::string &log_text, std::strin
     return true;
 }
 
-bool ResultFiles::write_journal(const std::vector<Change> &changes, std::string &err) {
-    if (journal_fd_ < 0) {
-        journal_fd_ = fs_->open(paths_.journal.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (journal_fd_ < 0 || fs_->sync_folder(paths_.folder) != 0) {
-            err = "Cannot write " + paths_.journal + ": " + reason();
+bool ResultFiles::start_journal(std::string &err) {
+    if (journal_fd_ >= 0) return true;
+    journal_fd_ = fs_->open(paths_.journal.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    head_ = JournalHead();
+    head_.raster_size = size_;
+    journal_size_ = 0;
+    const bool ok = journal_fd_ >= 0 && grow_journal(JOURNAL_HEAD + journal_room(size_)) && new_epoch() &&
+                    fs_->sync_folder(paths_.folder) == 0;
+    if (!ok) {
+        err = "Cannot write " + paths_.journal + ": " + reason();
+        if (journal_fd_ >= 0) fs_->close(journal_fd_);
+        journal_fd_ = -1;
+        fs_->unlink(paths_.journal.c_str());
+    }
+    return ok;
+}
+
+bool ResultFiles::grow_journal(size_t size) {
+    const std::vector<char> zeros(1 << 16, 0);
+    for (size_t at = journal_size_; at < size; at += zeros.size())
+        if (!write_all(*fs_, journal_fd_, zeros.data(), std::min(zeros.size(), size - at), static_cast<long long>(at))) return false;
+    if (size > journal_size_ && fs_->fsync(journal_fd_) != 0) return false;
+    journal_size_ = std::max(journal_size_, size);
+    return true;
+}
+
+bool ResultFiles::new_epoch() {
+    head_.epoch++;
+    head_.log_size = log_size_;
+    std::string log(static_cast<size_t>(log_size_), '\0');
+    if (log_size_ > 0 && !read_all(*fs_, log_fd_, &log[0], log.size(), 0)) return false;
+    head_.log_sum = checksum(log, log.size());
+    const std::string h = head_of(head_);
+    if (!write_all(*fs_, journal_fd_, h.data(), h.size(), 0) || fs_->datasync(journal_fd_) != 0) return false;
+    journal_at_ = JOURNAL_HEAD;
+    entries_ = 0;
+    return true;
+}
+
+bool ResultFiles::checkpoint() { return fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0; }
+
+bool ResultFiles::journal_stamp(const std::vector<Change> &changes, const std::string &record, size_t &size, std::string &err) {
+    if (!start_journal(err)) return false;
+    const size_t need = ENTRY_FIXED + record.size() + 10 * changes.size();
+    if (journal_at_ + need > journal_size_) {
+        // Full: the files made durable, the journal begun anew (grown if
+        // one entry needs more room than it has).
+        if (!checkpoint() || !grow_journal(JOURNAL_HEAD + need) || !new_epoch()) {
+            err = "Cannot write " + paths_.raster + " and " + paths_.log + ": " + reason();
             return false;
         }
     }
-    const std::string j = journal_of(log_size_, size_, changes);
-    if (!write_all(*fs_, journal_fd_, j.data(), j.size(), 0) || fs_->fsync(journal_fd_) != 0) {
+    const std::string entry = entry_of(head_.epoch, entries_, log_size_, record, changes);
+    if (!write_all(*fs_, journal_fd_, entry.data(), entry.size(), static_cast<long long>(journal_at_)) ||
+        fs_->datasync(journal_fd_) != 0) {
         err = "Cannot write " + paths_.journal + ": " + reason();
         return false;
     }
+    size = entry.size();
     return true;
 }
 
-bool ResultFiles::clear_journal(std::string &err) {
-    if (journal_fd_ < 0) return true;
-    if (fs_->ftruncate(journal_fd_, 0) != 0 || fs_->fsync(journal_fd_) != 0) {
-        err = "Cannot write " + paths_.journal + ": " + reason();
-        return false;
+bool ResultFiles::write_cells(const std::vector<Change> &changes, bool after) {
+    // Runs of consecutive cells, one write each (a trace's cells come row
+    // by row): the file's pages are changed in place, never faulted in.
+    std::vector<uint8_t> run;
+    for (size_t k = 0; k < changes.size();) {
+        const size_t start = changes[k].offset;
+        run.clear();
+        for (; k < changes.size() && changes[k].offset == start + run.size(); k++)
+            run.push_back(after ? changes[k].after : changes[k].before);
+        if (!write_all(*fs_, raster_fd_, run.data(), run.size(), static_cast<long long>(start))) return false;
     }
     return true;
-}
-
-void ResultFiles::undo(const std::vector<Change> &changes) {
-    for (const Change &c : changes) cells_[c.offset] = c.before;
 }
 
 bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &record, std::string &err) {
     if (!wait_fill(err) || !open_map(err)) return false;
-    size_t lo = size_, hi = 0;
-    for (const Change &c : changes) lo = std::min(lo, c.offset), hi = std::max(hi, c.offset + 1);
     hold_commit(lock_fd_, F_WRLCK);
-    bool ok = !placed_ || write_journal(changes, err);
+    // A set in place: the stamp is complete (and durable) once its journal
+    // entry is; then the cells and the record are written.
+    size_t entry = 0;
+    bool ok = !placed_ || journal_stamp(changes, record, entry, err);
+    const bool journaled = ok && placed_;
     if (ok) {
-        for (const Change &c : changes) cells_[c.offset] = c.after;
-        if (!write_all(*fs_, log_fd_, record.data(), record.size(), log_size_)) {
-            err = "Cannot write " + paths_.log + ": " + reason();
+        const bool cells_written = write_cells(changes, true);
+        if (!cells_written || !write_all(*fs_, log_fd_, record.data(), record.size(), log_size_)) {
+            err = "Cannot write " + (cells_written ? paths_.log : paths_.raster) + ": " + reason();
             ok = false;
-        } else if (placed_ && ((lo < hi && fs_->sync_map(cells_, lo, hi - lo) != 0) || fs_->fsync(log_fd_) != 0)) {
-            err = "Cannot write " + paths_.raster + " and " + paths_.log + ": " + reason();
-            ok = false;
-        } else if (placed_ && !clear_journal(err)) {
-            ok = false;
-        }
-        if (!ok) {
-            // Both files as they were: the cells back, the log cut back, and
-            // only then the journal emptied; when that fails, the journal
-            // stays for the next opening to finish the undoing.
-            undo(changes);
+            // Both files as they were, made durable, and only then the
+            // entry struck out; when that fails, the entry stays, and the
+            // next opening completes the stamp instead.
             const int saved = errno;
-            bool back = fs_->ftruncate(log_fd_, static_cast<off_t>(log_size_)) == 0;
-            if (placed_) back = back && (lo >= hi || fs_->sync_map(cells_, lo, hi - lo) == 0) && fs_->fsync(log_fd_) == 0;
-            std::string ignored;
-            if (!back || (placed_ && !clear_journal(ignored))) err += " (and they could not be put back as they were)";
+            bool back = write_cells(changes, false) && fs_->ftruncate(log_fd_, static_cast<off_t>(log_size_)) == 0;
+            if (journaled) {
+                const std::string blank(8, '\0');
+                back = back && fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0 &&
+                       write_all(*fs_, journal_fd_, blank.data(), blank.size(), static_cast<long long>(journal_at_)) &&
+                       fs_->datasync(journal_fd_) == 0;
+            }
+            if (!back) err += " (and they could not be put back as they were)";
             errno = saved;
         }
+    }
+    if (ok && journaled) {
+        journal_at_ += entry;
+        entries_++;
     }
     hold_commit(lock_fd_, F_UNLCK);
     if (!ok) return false;
@@ -486,7 +657,7 @@ bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &
     // A new set goes in place at its first stamp.
     bool replaced;
     if (place(replaced, err)) return true;
-    undo(changes);
+    write_cells(changes, false);
     log_size_ -= static_cast<long long>(record.size());
     if (fs_->ftruncate(log_fd_, static_cast<off_t>(log_size_)) != 0) err += " (and it could not be put back as it was)";
     return false;
@@ -504,12 +675,11 @@ bool ResultFiles::finish(std::string &err) {
                 ok = false;
             }
     }
-    if (ok && placed_ && ((cells_ != nullptr && fs_->sync_map(cells_, 0, size_) != 0) || fs_->fsync(log_fd_) != 0)) {
+    if (ok && placed_ && !checkpoint()) {
         err = "Cannot write " + paths_.raster + ": " + reason();
         ok = false;
     }
-    if (cells_ != nullptr) fs_->unmap(cells_, size_);
-    cells_ = nullptr;
+    unmap();
     for (int *fd : {&raster_fd_, &log_fd_, &journal_fd_}) {
         if (*fd >= 0 && fs_->close(*fd) != 0 && ok) {
             err = "Cannot write " + (fd == &log_fd_ ? paths_.log : paths_.raster) + ": " + reason();
@@ -517,7 +687,9 @@ bool ResultFiles::finish(std::string &err) {
         }
         *fd = -1;
     }
-    if (exists(paths_.journal) && placed_) fs_->unlink(paths_.journal.c_str());
+    // Everything durable: the journal is over (kept when not, for the next
+    // opening to complete what it holds).
+    if (ok && placed_ && exists(paths_.journal)) fs_->unlink(paths_.journal.c_str());
     discard();
     return ok;
 }
@@ -532,8 +704,7 @@ void ResultFiles::drop_new() {
 
 void ResultFiles::discard() {
     if (filler_.joinable()) filler_.join();
-    if (cells_ != nullptr) fs_->unmap(cells_, size_);
-    cells_ = nullptr;
+    unmap();
     for (int *fd : {&raster_fd_, &log_fd_, &journal_fd_}) {
         if (*fd >= 0) fs_->close(*fd);
         *fd = -1;
@@ -542,11 +713,9 @@ void ResultFiles::discard() {
         if (!tmp->empty()) fs_->unlink(tmp->c_str());
         tmp->clear();
     }
-    if (placed_ && exists(paths_.journal)) {
-        // An empty journal is nothing to undo.
-        struct stat st;
-        if (stat(paths_.journal.c_str(), &st) == 0 && st.st_size == 0) fs_->unlink(paths_.journal.c_str());
-    }
+    // A journal stays: the stamps it holds may not all be durable in the
+    // files; the next opening completes them and removes it.
+    journal_size_ = 0;
     unlock();
     placed_ = false;
 }
@@ -557,7 +726,8 @@ uint8_t ResultSet::background() const { return std::find(cells.begin(), cells.en
 
 bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err) {
     const SetPaths p = set_paths(raw_path);
-    // A stamp being committed is waited for; one a dead run left is undone here.
+    // A stamp being committed is waited for; those a dead run left in its
+    // journal are completed here.
     const int lock_fd = ::open(p.lock.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     hold_commit(lock_fd, F_RDLCK);
     struct Release {
@@ -579,11 +749,16 @@ bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err
     struct stat st;
     fstat(fd, &st);
     const size_t size = static_cast<size_t>(st.st_size);
+    // The stamps of a journal, as the next writer will complete them.
     std::string journal;
-    Journal j;
-    if (formats::read_file(p.journal, journal, why, 1 << 30) && parse_journal(journal, size, j) &&
-        j.log_size < static_cast<long long>(text.size()))
-        text.resize(static_cast<size_t>(j.log_size));
+    JournalHead head;
+    std::vector<Entry> entries;
+    if (formats::read_file(p.journal, journal, why, 1 << 30) && parse_head(journal, head) &&
+        names_set(head, static_cast<unsigned long long>(st.st_size), text)) {
+        entries = parse_entries(journal, head);
+        text.resize(static_cast<size_t>(head.log_size));
+        for (const Entry &e : entries) text += e.record;
+    }
     formats::ResultLog log;
     if (!formats::parse_result_log(text, log, why)) {
         ::close(fd);
@@ -610,6 +785,7 @@ bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err
         err = "cannot read " + p.raster;
         return false;
     }
-    for (const auto &c : j.cells) r.cells[c.first] = c.second;
+    for (const Entry &e : entries)
+        for (const Change &c : e.changes) r.cells[c.offset] = c.after;
     return true;
 }

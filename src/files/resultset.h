@@ -5,19 +5,22 @@
 //
 //   D/.R_tolmar.lock      the one writer's lock (the kernel drops it when the
 //                         writer dies); it names the writing process
-//   D/.R_tolmar.journal   the cells a stamp overwrites, as they were, and the
-//                         log's length before it: while it holds a whole
-//                         stamp, that stamp is not complete and is undone
+//   D/.R_tolmar.journal   the stamps since the files were last made durable:
+//                         each one's record and changed cells; the next
+//                         opening writes them again, completing any that a
+//                         kill or a power loss kept from the files
 //   D/.R_tolmar.place     the two temporary files being put in place of the
 //                         set: while it is whole, their renaming is finished
 //   D/.R_tolmar.raw.XXXXXX, D/.R_tolmar.txt.XXXXXX   a new set being built
 //
-// A stamp is durable before it is told: the journal is synced before a cell
-// changes, the cells and the record before the journal is emptied. So at
-// any kill or power loss the set is, or is brought back to, what it was
-// after its last complete stamp; the next writer (and, in memory, every
-// reader) does it, and removes what a dead run left. Nothing here prints:
-// every failure comes back as a message naming the file and the reason.
+// A stamp is complete, and durable, once its journal entry is synced (one
+// flush a stamp, whatever the raster's size); its cells and record are then
+// written to the files, which are synced when the journal fills and at the
+// end. So at any kill or power loss the set is, or is brought to, what it
+// was after its last complete stamp; the next writer (and, in memory,
+// every reader) does it, and removes what a dead run left. Nothing here
+// prints: every failure comes back as a message naming the file and the
+// reason.
 #ifndef TOLMAR_FILES_RESULTSET_H
 #define TOLMAR_FILES_RESULTSET_H
 
@@ -48,6 +51,17 @@ SetPaths set_paths(const std::string &raster);
 struct Change {
     size_t offset;
     uint8_t before, after;
+};
+
+// The head of a set's journal: the log's length when the files were last
+// made durable and a checksum of the log up to there, the raster's size
+// (together they tell the set it belongs to), and the epoch its entries
+// must carry.
+struct JournalHead {
+    unsigned long long epoch = 0;  // a new one at each checkpoint: older entries are over
+    unsigned long long raster_size = 0;
+    long long log_size = 0;
+    unsigned long long log_sum = 0;
 };
 
 class ResultFiles {
@@ -87,6 +101,12 @@ public:
     // fails, both files are put back as they were before, so that they
     // still agree.
     bool commit(const std::vector<Change> &changes, const std::string &record, std::string &err);
+    // Waits for the work done beside the dialogue (the background filled,
+    // the raster's pages brought in), which a user's answers give time for.
+    void settle() {
+        if (filler_.joinable()) filler_.join();
+        if (warmer_.joinable()) warmer_.join();
+    }
     // Closes both files at the end of the session, the lock and journal
     // removed; false when the files are no longer there or the system
     // reports a failure.
@@ -107,23 +127,35 @@ public:
 
 private:
     bool open_map(std::string &err);
+    void unmap();
     bool wait_fill(std::string &err);
-    bool write_journal(const std::vector<Change> &changes, std::string &err);
-    bool clear_journal(std::string &err);
-    void undo(const std::vector<Change> &changes);
+    // The journal of a set in place: made (zeros to its size, then its
+    // head), grown, begun anew at a checkpoint, an entry written.
+    bool start_journal(std::string &err);
+    // The cells' bytes after the stamp (or before it) written to the raster.
+    bool write_cells(const std::vector<Change> &changes, bool after);
+    bool grow_journal(size_t size);
+    bool new_epoch();
+    bool checkpoint();
+    bool journal_stamp(const std::vector<Change> &changes, const std::string &record, size_t &size, std::string &err);
     void unlock();
 
     FileSystem *fs_;
     SetPaths paths_;
     std::string raster_tmp_, log_tmp_;
     int raster_fd_ = -1, log_fd_ = -1, lock_fd_ = -1, journal_fd_ = -1;
-    uint8_t *cells_ = nullptr;
+    const uint8_t *cells_ = nullptr;  // the raster mapped for reading
     size_t size_ = 0;  // rows x cols
     int rows_ = 0, cols_ = 0;
     long long log_size_ = 0;
+    // The journal: its head as written, its size, where the next entry
+    // goes and its number.
+    JournalHead head_;
+    size_t journal_size_ = 0, journal_at_ = 0;
+    unsigned long long entries_ = 0;
     bool placed_ = false;
     uint8_t background_ = 0;
-    std::thread filler_;
+    std::thread filler_, warmer_;
     bool fill_failed_ = false;
     bool held_elsewhere_ = false;
     std::string fill_error_;

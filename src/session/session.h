@@ -72,6 +72,9 @@ public:
     // pixel size.
     bool carry_on(int rows, int cols, int pix_size, std::string &err);
 
+    // Waits for the work done beside the dialogue (see ResultFiles).
+    void settle() { files_.settle(); }
+
     // One treatment, from its values to both files.
     Stamp stamp(const Terrain &t, const Values &v, Work &work);
 
