@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -63,6 +64,22 @@ struct Server {
         if (fgets(line, sizeof line, out) == nullptr) abort();
         port = atoi(strrchr(line, ':') + 1);
     }
+    // Kilobytes of a field of the kernel's account of the server's memory.
+    long smaps_kb(const char *field) const {
+        std::ifstream f("/proc/" + std::to_string(pid) + "/smaps_rollup");
+        for (std::string l; std::getline(f, l);)
+            if (l.rfind(field, 0) == 0) return atol(l.c_str() + strlen(field));
+        return 0;
+    }
+    // Its own memory (anonymous: the heap, the pictures' buffers) and the
+    // file pages it maps (the DEM's and the result raster's, shared with
+    // the page cache, given back under pressure), in bytes a DEM cell.
+    void memory(benchmark::State &state) const {
+        const double cells = static_cast<double>(SIDE) * SIDE;
+        const long own = smaps_kb("Anonymous:"), rss = smaps_kb("Rss:");
+        state.counters["own_B_per_cell"] = own * 1024.0 / cells;
+        state.counters["file_B_per_cell"] = (rss - own) * 1024.0 / cells;
+    }
     long peak_kb() const {
         std::ifstream status("/proc/" + std::to_string(pid) + "/status");
         for (std::string l; std::getline(status, l);)
@@ -91,6 +108,7 @@ void BM_FirstPicture(benchmark::State &state) {
         if (!r || r->status != 200) state.SkipWithError("no picture");
         else server_ms = atof(r->get_header_value("X-Tolmar-Ms").c_str());
         peak = s.peak_kb();
+        s.memory(state);
         state.SetIterationTime(seconds);
     }
     state.counters["picture_ms"] = server_ms;
@@ -131,6 +149,7 @@ void BM_Trace(benchmark::State &state) {
         k++;
     }
     state.counters["server_ms"] = server_ms / static_cast<double>(state.iterations());
+    running().memory(state);
 }
 
 }  // namespace

@@ -1,43 +1,52 @@
 #!/usr/bin/env bash
-# large-dem.sh: a whole tolmar session on a 40,000 x 40,000 16-bit DEM (1.6
-# billion cells, 3.2 GB of samples): generates the DEM, answers the dialogue
-# (decimetres, white background, a dozen treatments, Exit), and reports the
-# time and the peak memory of the run against the DEM's size. Needs about
-# 5 GB of memory and 5 GB of disk in the temporary folder (WORK=DIR to put it
-# elsewhere; SIDE=N for another size). Not part of the test command.
+# large-dem.sh: tolmar's scaling on this machine: for DEMs of 1,000,
+# 10,000, 40,000 and 80,000 cells a side (16-bit; the last a 12.8 GB file),
+# each generated, run through a whole session (decimetres, white
+# background, a dozen treatments at zones 10 to 200, Exit) and removed: the
+# wait before the first treatment question, the time of a treatment, and
+# the run's memory. A size is skipped when the disk has not room for its DEM
+# and results. Then the largest DEM the console's memory check admits here,
+# next to the largest that ran. WORK=DIR puts the files elsewhere than the
+# temporary folder; SIDES="..." other sizes. Not part of the test command.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-side=${SIDE:-40000}
-bash "$root/scripts/deps.sh" time
+sides=${SIDES:-1000 10000 40000 80000}
+bash "$root/scripts/deps.sh"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j"$(nproc 2>/dev/null || echo 2)" --target tolmar make_dem >/dev/null
 work=${WORK:-$(mktemp -d)}
 trap 'rm -rf "$work/images/big"' EXIT
 mkdir -p "$work/images/big"
-cd "$work"
 
-echo "== generating a $side x $side 16-bit DEM"
-/usr/bin/time -f "   %e s" "$root/build/make_dem" "$side" "$side" 2 images/big/dem
-ls -l images/big/dem_m2.raw | awk '{printf "   %.1f GB of samples\n", $5 / 1e9}'
-
-# Treatments spread over the DEM, zones 10 to 200, five directions, a repeat.
-answers="big\ndem\n0\n0\n1\n0\n"
-first=1
-for k in 0 1 2 3 4 5 6 7 8 9; do
-  i=$(( 300 + (k * 7919) % (side - 600) )); j=$(( 300 + (k * 104729) % (side - 600) ))
-  zone=$(( k % 2 == 0 ? 200 : 10 + 20 * k )); dir=$(( (k * 72 + 45) % 360 ))
-  [ $first -eq 1 ] || answers+="0\n"
-  first=0
-  answers+="$i $j 20 $dir $zone\n"
+printf "%8s %10s %12s %12s %22s %22s %22s %10s %10s %10s\n" side DEM "1st question" "1st stamp" "zone 10 ms (wall/cpu)" "zone 50 ms" "zone 200 ms" "peak RSS" "own" "mapped"
+largest=0
+for side in $sides; do
+  need=$(( side * side * 3 + 1000000000 ))
+  free=$(df -B1 --output=avail "$work" | tail -1)
+  if [ "$free" -lt "$need" ]; then
+    echo "   $side x $side: skipped, $(( need / 1000000000 )) GB of disk needed, $(( free / 1000000000 )) GB free"
+    continue
+  fi
+  "$root/build/make_dem" "$side" "$side" 2 "$work/images/big/dem"
+  cat "$work/images/big/dem_m2.raw" > /dev/null  # the page cache warm, as after a first run
+  line=$(python3 "$root/scripts/scaling.py" "$root/build/tolmar" "$work" big dem "$side")
+  python3 - "$line" <<'PY'
+import json, sys
+r = json.loads(sys.argv[1])
+t = r["treatment_ms"]
+z = lambda k: "%9.2f / %-9.2f" % (t[k]["wall"], t[k]["cpu"])
+gb = lambda b: "%.2f GB" % (b / 1e9) if b >= 1e9 else "%.0f MB" % (b / 1e6)
+print("%8d %10s %10.3f s %10.3f s %22s %22s %22s %10s %10s %10s" % (
+    r["side"], gb(2 * r["side"] ** 2), r["first_question_s"], r["first_stamp_s"], z("10"), z("50"), z("200"),
+    gb(r["peak_rss_bytes"]), "%.0f MB" % (r["anon_bytes"] / 1e6), gb(r["file_bytes"])))
+if r["status"] != 0:
+    sys.exit("the session ended with status %d" % r["status"])
+PY
+  [ "$(stat -c %s "$work/images/big/dem_tolmar.raw")" -eq $(( side * side )) ] || { echo "result raster of the wrong size"; exit 1; }
+  largest=$side
+  rm -f "$work/images/big/"dem*
 done
-answers+="-1\n5\n"
-
-echo "== the session: load, 11 treatments, Exit"
-printf "$answers" | /usr/bin/time -f "%e %M" -o time.txt "$root/build/tolmar" > session.txt
-read -r seconds peak_kb < time.txt
-stamped=$(grep -c "stamped on" session.txt || true)
-cells=$(( side * side ))
-echo "   $stamped treatments stamped in $seconds s"
-awk -v kb="$peak_kb" -v cells="$cells" 'BEGIN { printf "   peak memory %.2f GB: %.3f bytes a cell\n", kb * 1024 / 1e9, kb * 1024 / cells }'
-ls -l images/big/dem_tolmar.raw | awk -v cells="$cells" '{ if ($5 != cells) { print "   result raster of the wrong size"; exit 1 } else print "   result raster of", $5, "bytes" }'
-grep -c " code " images/big/dem_tolmar.txt | awk '{ print "   log of", $1, "records" }'
+mem=$(awk '/MemTotal/ { printf "%.0f", $2 * 1024 }' /proc/meminfo)
+admitted=$(python3 -c "import math; print(math.isqrt(int($mem) // 3))")
+echo "the memory check admits 16-bit DEMs up to $admitted x $admitted cells here ($(( mem / 1000000000 )) GB of memory, 3 bytes a cell);"
+echo "the largest that ran: $largest x $largest"

@@ -1,0 +1,122 @@
+// bench_start.cpp: the wait before a session's first treatment question on
+// DEMs of 20,000 and 40,000 cells a side (0.8 and 3.2 GB of 16-bit samples),
+// white and black background, beside the time to read the same file from
+// the page cache (what `cat FILE > /dev/null` takes), in the same run. A run
+// of tolmar answers the opening questions; the clock stops when it asks for
+// the first reference point. Its memory at that moment is read from the
+// kernel: its own (anonymous) memory, and the file pages it maps (the DEM's
+// and the result raster's, which belong to the page cache and are given
+// back under pressure). Needs 4 GB of temporary disk.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "scratch.h"
+
+namespace {
+
+Scratch work("start");
+
+// The DEM of this side, made once, in images/b/ under the work folder.
+std::string dem(int side) {
+    const std::string name = "d" + std::to_string(side);
+    const std::string raw = work.dir + "/images/b/" + name + "_m2.raw";
+    if (!std::filesystem::exists(raw)) {
+        std::filesystem::create_directories(work.dir + "/images/b");
+        const std::string cmd = std::string("'") + MAKE_DEM + "' " + std::to_string(side) + " " + std::to_string(side) + " 2 '" +
+                                work.dir + "/images/b/" + name + "'";
+        if (system(cmd.c_str()) != 0) abort();
+    }
+    return name;
+}
+
+// Kilobytes of a /proc/PID/smaps_rollup field.
+long smaps_kb(pid_t pid, const char *field) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string line;
+    long total = 0;
+    while (std::getline(f, line))
+        if (line.compare(0, strlen(field), field) == 0) total += atol(line.c_str() + strlen(field));
+    return total;
+}
+
+void BM_PageCacheRead(benchmark::State &state) {
+    const int side = static_cast<int>(state.range(0));
+    const std::string path = work.dir + "/images/b/" + dem(side) + "_m2.raw";
+    std::vector<char> buf(1 << 20);
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const int fd = open(path.c_str(), O_RDONLY);
+        while (read(fd, buf.data(), buf.size()) > 0) {
+        }
+        close(fd);
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+}
+
+void BM_FirstQuestion(benchmark::State &state) {
+    const int side = static_cast<int>(state.range(0));
+    const bool black = state.range(1) != 0;
+    const std::string name = dem(side);
+    const std::string answers = "b\n" + name + "\n0\n0\n1\n" + (black ? "1" : "0") + "\n";
+    long private_kb = 0, shared_kb = 0;
+    for (auto _ : state) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) abort();
+        const auto t0 = std::chrono::steady_clock::now();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            close(in[1]);
+            close(out[0]);
+            if (chdir(work.dir.c_str()) != 0) _exit(1);
+            execl(TOLMAR_EXE, TOLMAR_EXE, static_cast<char *>(nullptr));
+            _exit(1);
+        }
+        close(in[0]);
+        close(out[1]);
+        if (write(in[1], answers.data(), answers.size()) != static_cast<ssize_t>(answers.size())) abort();
+        std::string printed;
+        char b[4096];
+        ssize_t n;
+        while (printed.find("line ? ") == std::string::npos && (n = read(out[0], b, sizeof b)) > 0) printed.append(b, size_t(n));
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        private_kb = smaps_kb(pid, "Anonymous:");
+        shared_kb = smaps_kb(pid, "Rss:") - private_kb;
+        // End of input: the run ends as on Exit, the earlier set kept.
+        close(in[1]);
+        while (read(out[0], b, sizeof b) > 0) {
+        }
+        close(out[0]);
+        waitpid(pid, nullptr, 0);
+    }
+    const double cells = static_cast<double>(side) * side;
+    state.counters["own_B_per_cell"] = private_kb * 1024.0 / cells;
+    state.counters["file_B_per_cell"] = shared_kb * 1024.0 / cells;
+}
+
+}  // namespace
+
+// The page cache is warm for both: the file is read once before.
+BENCHMARK(BM_PageCacheRead)->ArgName("side")->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_FirstQuestion)
+    ->ArgNames({"side", "black"})
+    ->Args({20000, 0})
+    ->Args({20000, 1})
+    ->Args({40000, 0})
+    ->Args({40000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(5);
