@@ -1,4 +1,5 @@
-// bench_start.cpp: the wait before a session's first treatment question on
+// bench_start.cpp: a table of 1,000 stations traced on a 10,000 x 10,000 DEM;
+// the wait before a session's first treatment question on
 // DEMs of 20,000 and 40,000 cells a side (0.8 and 3.2 GB of 16-bit samples),
 // white and black background, beside the time to read the same file from
 // the page cache (what `cat FILE > /dev/null` takes), in the same run. A run
@@ -107,8 +108,29 @@ void BM_FirstQuestion(benchmark::State &state) {
     state.counters["file_B_per_cell"] = shared_kb * 1024.0 / cells;
 }
 
+// A table of 1,000 stations traced on a 10,000 x 10,000 DEM at zone 50,
+// from the start of tolmar-stations to its end: mapping the DEM, reading
+// the table, 1,000 treatments stamped and written as four result sets and
+// one trace layer.
+void BM_Stations(benchmark::State &state) {
+    const std::string name = dem(10000);
+    std::string table = "row,column,dip,dipdir\n";
+    for (int k = 0; k < 1000; k++)
+        table += std::to_string(100 + (k * 7919) % 9800) + "," + std::to_string(100 + (k * 104729) % 9800) + "," +
+                 std::to_string(5 + k % 60) + "," + std::to_string((k * 37) % 360) + "\n";
+    std::ofstream(work.dir + "/stations.csv") << table;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const std::string cmd = std::string("cd '") + work.dir + "' && '" + TOLMAR_STATIONS + "' images/b/" + name +
+                                "_m2.raw stations.csv --unit dm --zone 50 > /dev/null";
+        if (system(cmd.c_str()) != 0) state.SkipWithError("tolmar-stations failed");
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+}
+
 }  // namespace
 
+BENCHMARK(BM_Stations)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 // The page cache is warm for both: the file is read once before.
 BENCHMARK(BM_PageCacheRead)->ArgName("side")->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 BENCHMARK(BM_FirstQuestion)

@@ -2,11 +2,12 @@
 # test.sh: builds tolmar and runs every test twice: as released (build/), and
 # under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), where
 # the first report stops the program and fails the test. The workbench's
-# browser test needs Debian's chromium and puppeteer-core from npm: both are
+# browser test needs Debian's chromium and puppeteer-core from npm, the QGIS
+# plugin's test Debian's QGIS 3.22 and GDAL's command-line tools: all are
 # installed here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh chromium
+bash scripts/deps.sh chromium qgis python3-qgis gdal-bin
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   bash scripts/deps.sh nodejs npm
 fi

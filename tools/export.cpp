@@ -1,9 +1,11 @@
 // export.cpp: the traces of a result set for a GIS: GeoJSON lines, CSV
-// points, or the coded raster as a georeferenced VRT with the preview's
-// colours; placed on the map through the DEM's sidecar or a given origin.
+// points, a GeoPackage of the traces and the reference points, or the coded
+// raster as a georeferenced VRT with the preview's colours; placed on the
+// map through the DEM's sidecar or a given origin.
 #include "export.h"
 
 #include <gdal_priv.h>
+#include <ogrsf_frmts.h>
 #include <ogr_spatialref.h>
 #include <cpl_string.h>
 
@@ -14,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "chain.h"
+#include "layers.h"
 #include "files/georef.h"
 #include "options/options.h"
 #include "picture.h"
@@ -32,26 +35,6 @@ std::string num(double v) {
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);
 }
-
-// Where a cell's centre lies: in cells, on the map, or (a map system
-// without an EPSG code, for GeoJSON) in longitude and latitude.
-struct Place {
-    Georef g;                   // known: map coordinates
-    std::string crs;            // EPSG:NNNN of the map coordinates, or ""
-    std::string how;            // said in the output
-    std::unique_ptr<OGRCoordinateTransformation> to_lonlat;
-
-    void at(const Cell &c, double &x, double &y) const {
-        if (!g.known) {
-            x = c.j + 0.5;
-            y = -(c.i + 0.5);
-            return;
-        }
-        x = g.x(c.j);
-        y = g.y(c.i);
-        if (to_lonlat) to_lonlat->Transform(1, &x, &y);
-    }
-};
 
 nlohmann::json point(const Place &p, const Cell &c) {
     double x, y;
@@ -169,6 +152,69 @@ bool write_result_vrt(const std::string &out_vrt, const std::string &result_raw,
     return true;
 }
 
+// The traces and the reference points as two layers of a GeoPackage, with
+// the fields and coordinates of the GeoJSON.
+bool write_gpkg(const std::string &path, const ResultSet &r, const std::vector<std::vector<Cell>> &by_code,
+                const std::vector<uint8_t> &filled, const Place &p, std::string &err) {
+    VectorFile f;
+    if (!f.create(path, err)) return false;
+    OGRLayer *traces = f.layer("traces", wkbMultiLineString, p, err);
+    OGRLayer *points = traces != nullptr ? f.layer("reference_points", wkbPoint, p, err) : nullptr;
+    if (points == nullptr) return false;
+    for (OGRLayer *l : {traces, points}) {
+        for (const char *name : {"code", "line", "column", "dip", "dip_direction", "influence_zone"}) {
+            OGRFieldDefn d(name, OFTInteger);
+            l->CreateField(&d);
+        }
+        for (const char *name : {"ref_x", "ref_y"}) {
+            OGRFieldDefn d(name, OFTReal);
+            l->CreateField(&d);
+        }
+        OGRFieldDefn cells("cells", OFTInteger);
+        l->CreateField(&cells);
+        if (!filled.empty()) {
+            OGRFieldDefn over("cells_over_filled_ground", OFTInteger);
+            l->CreateField(&over);
+        }
+    }
+    f.begin();
+    for (const formats::Record &rec : r.records) {
+        std::vector<Cell> real;
+        long long over_filled = 0;
+        for (const Cell &c : by_code[static_cast<size_t>(rec.code)]) {
+            if (!filled.empty() && filled[static_cast<size_t>(c.i) * static_cast<size_t>(r.cols) + static_cast<size_t>(c.j)]) over_filled++;
+            else real.push_back(c);
+        }
+        const Values &v = rec.values;
+        double rx, ry;
+        p.at({v.row, v.column}, rx, ry);
+        for (OGRLayer *l : {traces, points}) {
+            OGRFeature feature(l->GetLayerDefn());
+            feature.SetField("code", rec.code);
+            feature.SetField("line", v.row);
+            feature.SetField("column", v.column);
+            feature.SetField("dip", v.dip);
+            feature.SetField("dip_direction", v.dip_direction);
+            feature.SetField("influence_zone", v.zone);
+            feature.SetField("ref_x", rx);
+            feature.SetField("ref_y", ry);
+            feature.SetField("cells", static_cast<GIntBig>(by_code[static_cast<size_t>(rec.code)].size()));
+            if (!filled.empty()) feature.SetField("cells_over_filled_ground", static_cast<GIntBig>(over_filled));
+            if (l == traces) {
+                if (std::unique_ptr<OGRGeometry> g = trace_lines(real, p)) feature.SetGeometry(g.get());
+            } else {
+                OGRPoint at(rx, ry);
+                feature.SetGeometry(&at);
+            }
+            if (l->CreateFeature(&feature) != OGRERR_NONE) {
+                err = "cannot write " + path + ": " + geo::gdal_error("cannot add a feature");
+                return false;
+            }
+        }
+    }
+    return f.commit(err) && f.close(err);
+}
+
 // One member a line, one feature a line.
 std::string geojson_text(const nlohmann::ordered_json &j) {
     std::string text = "{\n";
@@ -206,8 +252,13 @@ int place_cells(const ExportRequest &q, const ResultSet &r, const DemSet &dem, P
                     num(q.y0) + " - (row + 0.5) * " + std::to_string(r.pix_size);
     } else if (dem.georef.known) {
         const std::string sidecar = formats::sidecar_path(dem.raster);
+        // A DEM's own system is not relabelled: --crs is for an origin given.
+        if (!q.crs.empty())
+            return opt::usage_error(TOOL, "--crs " + q.crs + ": " + dem.raster + " carries its own georeference (" +
+                                              (dem.georef.crs.empty() ? std::string("in ") + sidecar : dem.georef.crs) +
+                                              "); --crs names the system of an --origin given by hand");
         place.g = dem.georef;
-        place.crs = q.crs.empty() ? dem.georef.crs : q.crs;
+        place.crs = dem.georef.crs;
         place.how = "map, from the georeference of " + sidecar + ": cell centres";
         if (q.format == "geojson" && place.crs.empty() && !dem.georef.wkt.empty()) {
             // GeoJSON names a system by its EPSG code; one without goes as longitude and latitude.
@@ -276,6 +327,12 @@ int run_export(ExportRequest q) {
         if (!place.g.known) return failure("no georeference: give --origin X Y (and --crs), or import the DEM with tolmar-import");
         const std::string out = q.out_path.empty() ? formats::sidecar_path(q.raster) : q.out_path;
         if (!write_result_vrt(out, q.raster, r.rows, r.cols, r.background(), place.g, r.geometry, err)) return failure(err);
+        return 0;
+    }
+    if (q.format == "gpkg") {
+        std::string out = q.out_path;
+        if (out.empty()) out = formats::sidecar_path(q.raster).substr(0, formats::sidecar_path(q.raster).size() - 4) + ".gpkg";
+        if (!write_gpkg(out, r, by_code, dem.filled, place, err)) return failure(err);
         return 0;
     }
     std::string name = formats::name_of(q.raster);

@@ -1,7 +1,7 @@
 // export_main.cpp: tolmar-export, the traces of a run for a GIS: GeoJSON
 // lines or CSV points with each treatment's values, or the coded result
 // raster itself as a georeferenced VRT with the preview's colours:
-// tolmar-export RESULT.raw [--format geojson|csv|vrt] [--dem DEM.raw]
+// tolmar-export RESULT.raw [--format geojson|csv|gpkg|vrt] [--dem DEM.raw]
 //               [--origin X Y] [--crs EPSG:NNNN] [-o OUT]
 #include <cmath>
 #include <cstdlib>
@@ -18,7 +18,7 @@ opt::Command command() {
     opt::Command c;
     c.tool = TOOL;
     c.head =
-        "usage: tolmar-export RESULT.raw [--format geojson|csv|vrt] [--dem DEM.raw]\n"
+        "usage: tolmar-export RESULT.raw [--format geojson|csv|gpkg|vrt] [--dem DEM.raw]\n"
         "                     [--origin X Y] [--crs EPSG:NNNN] [-o OUT]\n"
         "\n"
         "Writes the traces of a tolmar run for a GIS. RESULT.raw is the result\n"
@@ -32,6 +32,9 @@ opt::Command command() {
          "                    is a line of two equal points), with the code, reference\n"
          "                    point, dip, dip direction and influence zone\n"
          "  --format csv      one row per trace cell: code,row,column,x,y (and filled)\n"
+         "  --format gpkg     a GeoPackage of two layers: traces (as in GeoJSON, with\n"
+         "                    the cells stamped) and reference_points (default OUT:\n"
+         "                    R_tolmar.gpkg beside the result)\n"
          "  --format vrt      the result raster for a GIS, georeferenced, its\n"
          "                    background as nodata and the preview's colours as its\n"
          "                    colour table (default OUT: R_tolmar.vrt beside it)\n", ""},
@@ -48,9 +51,10 @@ opt::Command command() {
          "                    origin and no georeferenced DEM, x = column + 0.5 and\n"
          "                    y = -(row + 0.5), in cells\n", "--origin needs two numbers, X and Y"},
         {"--crs", "", 1,
-         "  --crs EPSG:NNNN   the coordinate system of the map coordinates (a DEM's\n"
-         "                    own is used when it has an EPSG code; GeoJSON of one\n"
-         "                    without is written in longitude and latitude)\n", ""},
+         "  --crs EPSG:NNNN   the coordinate system of the map coordinates given by\n"
+         "                    --origin (refused for a DEM that carries its own\n"
+         "                    georeference; GeoJSON of a system without an EPSG code\n"
+         "                    is written in longitude and latitude)\n", ""},
         {"-o", "", 1, "  -o OUT            the file to write (default: standard output)\n", ""},
     };
     c.min_args = c.max_args = 1;
@@ -91,7 +95,7 @@ int main(int argc, char **argv) {
     }
     if (line.has("--crs") && !valid_crs(q.crs))
         return opt::usage_error(TOOL, "--crs takes EPSG: and a number, such as EPSG:32616, not " + q.crs);
-    if (q.format != "geojson" && q.format != "csv" && q.format != "vrt")
-        return opt::usage_error(TOOL, "--format takes geojson, csv or vrt, not " + q.format);
+    if (q.format != "geojson" && q.format != "csv" && q.format != "gpkg" && q.format != "vrt")
+        return opt::usage_error(TOOL, "--format takes geojson, csv, gpkg or vrt, not " + q.format);
     return tools::run_export(q);
 }

@@ -1,0 +1,241 @@
+"""tolmar's Processing algorithms. Each runs one of tolmar's command-line
+tools on the layers and files it is given, tells what the tool says
+through QGIS's feedback, and returns what the tool wrote.
+
+The tools are found in the folder named by the environment variable
+TOLMAR_BIN, else on the PATH."""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+
+from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException, QgsProcessingOutputNumber,
+                       QgsProcessingOutputString, QgsProcessingParameterEnum, QgsProcessingParameterFeatureSource,
+                       QgsProcessingParameterFile, QgsProcessingParameterFileDestination, QgsProcessingParameterNumber,
+                       QgsProcessingParameterRasterLayer, QgsProcessingParameterString,
+                       QgsProcessingParameterVectorDestination, QgsRasterLayer)
+
+
+def executable(name):
+    """The path of a tolmar tool, or an error that says where it was looked for."""
+    folder = os.environ.get("TOLMAR_BIN", "")
+    if folder:
+        path = os.path.join(folder, name)
+        if os.access(path, os.X_OK):
+            return path
+        raise QgsProcessingException("%s is not in TOLMAR_BIN (%s)" % (name, folder))
+    path = shutil.which(name)
+    if path is None:
+        raise QgsProcessingException("%s is neither in the folder named by TOLMAR_BIN nor on the PATH" % name)
+    return path
+
+
+def run(args, feedback, cwd=None):
+    """Runs a tool, its lines told as they come ('progress N' lines as the
+    progress bar); its standard output back, or an error with what it said."""
+    feedback.pushCommandInfo(" ".join(args))
+    with subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True) as p:
+        out = read_lines(p, feedback)
+    status = p.returncode
+    if feedback.isCanceled():
+        raise QgsProcessingException("canceled")
+    if status != 0:
+        raise QgsProcessingException("\n".join(out[-10:]) or "%s ended with status %d" % (args[0], status))
+    return "\n".join(out)
+
+
+def read_lines(p, feedback):
+    out = []
+    for line in p.stdout:
+        line = line.rstrip("\n")
+        if line.startswith("progress "):
+            try:
+                feedback.setProgress(float(line.split()[1]))
+            except ValueError:
+                pass
+            continue
+        out.append(line)
+        feedback.pushConsoleInfo(line)
+        if feedback.isCanceled():
+            p.kill()
+    return out
+
+
+class Algorithm(QgsProcessingAlgorithm):
+    def createInstance(self):
+        return type(self)()
+
+    def group(self):
+        return "tolmar"
+
+    def groupId(self):
+        return "tolmar"
+
+
+class ImportDem(Algorithm):
+    def name(self):
+        return "importdem"
+
+    def displayName(self):
+        return "Import DEM"
+
+    def shortHelpString(self):
+        return ("Turns a raster layer into a tolmar DEM file set, WORK/images/FOLDER/NAME_m2.raw (or _m4), with its "
+                "descriptor and georeference (tolmar-import). Returns the DEM, as the georeferenced VRT beside it.")
+
+    def initAlgorithm(self, config=None):
+        self.addParameter(QgsProcessingParameterRasterLayer("INPUT", "Elevation raster"))
+        self.addParameter(QgsProcessingParameterFile("WORK", "Working folder (that holds images/)",
+                                                     behavior=QgsProcessingParameterFile.Folder))
+        self.addParameter(QgsProcessingParameterString("FOLDER", "Folder under images/"))
+        self.addParameter(QgsProcessingParameterString("NAME", "DEM name"))
+        self.addParameter(QgsProcessingParameterNumber("BAND", "Band", defaultValue=1, minValue=1))
+        self.addOutput(QgsProcessingOutputString("DEM", "DEM raster (NAME_m2.raw or NAME_m4.raw)"))
+        self.addOutput(QgsProcessingOutputString("OUTPUT", "DEM as a georeferenced VRT"))
+
+    def processAlgorithm(self, parameters, context, feedback):
+        layer = self.parameterAsRasterLayer(parameters, "INPUT", context)
+        work = self.parameterAsFile(parameters, "WORK", context)
+        folder = self.parameterAsString(parameters, "FOLDER", context)
+        name = self.parameterAsString(parameters, "NAME", context)
+        band = self.parameterAsInt(parameters, "BAND", context)
+        run([executable("tolmar-import"), "--replace", "--band", str(band), layer.source(), folder, name], feedback, cwd=work)
+        for width in ("2", "4"):
+            raw = os.path.join(work, "images", folder, "%s_m%s.raw" % (name, width))
+            if os.path.exists(raw):
+                return {"DEM": raw, "OUTPUT": raw[:-4] + ".vrt"}
+        raise QgsProcessingException("tolmar-import wrote no DEM")
+
+
+UNITS = ["the DEM's own (from tolmar-import)", "m", "dm", "cm", "mm"]
+
+
+def unit_args(algorithm, parameters, context):
+    k = algorithm.parameterAsEnum(parameters, "UNIT", context)
+    return ["--unit", UNITS[k]] if k > 0 else []
+
+
+class TraceStations(Algorithm):
+    GEOMETRIES = ["classic", "true"]
+
+    def name(self):
+        return "tracestations"
+
+    def displayName(self):
+        return "Trace stations"
+
+    def shortHelpString(self):
+        return ("Traces every station of a point layer on a tolmar DEM, as the dialogue would (tolmar-stations): "
+                "its attitude from dip and dip direction columns (or strike and dip by the right-hand rule), its zone "
+                "from a column or one for all. Writes the result sets beside the DEM and returns the trace layer: "
+                "one feature a station, with its columns, code, cells and status.")
+
+    def initAlgorithm(self, config=None):
+        self.addParameter(QgsProcessingParameterFile("DEM", "tolmar DEM (NAME_m2.raw or NAME_m4.raw)", extension="raw"))
+        self.addParameter(QgsProcessingParameterFeatureSource("STATIONS", "Stations", [QgsProcessing.TypeVectorPoint]))
+        self.addParameter(QgsProcessingParameterEnum("UNIT", "Unit of the DEM's samples", options=UNITS, defaultValue=0))
+        self.addParameter(QgsProcessingParameterNumber("ZONE", "Influence zone in cells (0: the stations' zone column)",
+                                                       defaultValue=0, minValue=0))
+        self.addParameter(QgsProcessingParameterEnum("GEOMETRY", "Geometry", options=self.GEOMETRIES, defaultValue=0))
+        self.addParameter(QgsProcessingParameterString("RESULT", "Result sets' name (empty: the table's)", optional=True))
+        self.addParameter(QgsProcessingParameterVectorDestination("OUTPUT", "Traces", QgsProcessing.TypeVectorLine))
+
+    def processAlgorithm(self, parameters, context, feedback):
+        dem = self.parameterAsFile(parameters, "DEM", context)
+        stations = self.parameterAsCompatibleSourceLayerPath(parameters, "STATIONS", context, ["gpkg", "geojson", "shp", "csv"],
+                                                             "gpkg", feedback)
+        out = self.parameterAsOutputLayer(parameters, "OUTPUT", context)
+        if not (out.endswith(".gpkg") or out.endswith(".geojson")):
+            out = os.path.splitext(out)[0] + ".gpkg"
+        args = [executable("tolmar-stations"), dem, stations, "-o", out, "--progress",
+                "--geometry", self.GEOMETRIES[self.parameterAsEnum(parameters, "GEOMETRY", context)]]
+        args += unit_args(self, parameters, context)
+        zone = self.parameterAsInt(parameters, "ZONE", context)
+        if zone > 0:
+            args += ["--zone", str(zone)]
+        result = self.parameterAsString(parameters, "RESULT", context)
+        if result:
+            args += ["--result", result]
+        run(args, feedback)
+        return {"OUTPUT": out}
+
+
+class FitAttitude(Algorithm):
+    def name(self):
+        return "fitattitude"
+
+    def displayName(self):
+        return "Fit attitude to contact"
+
+    def shortHelpString(self):
+        return ("Which attitude fits a contact mapped on a tolmar DEM (tolmar-fit)? The contact is a line or point "
+                "layer, in the DEM's system or reprojected to it. Returns the dip and dip direction with their ranges "
+                "and the whole report as JSON.")
+
+    def initAlgorithm(self, config=None):
+        self.addParameter(QgsProcessingParameterFile("DEM", "tolmar DEM (NAME_m2.raw or NAME_m4.raw)", extension="raw"))
+        self.addParameter(QgsProcessingParameterFeatureSource("CONTACT", "Contact",
+                                                              [QgsProcessing.TypeVectorLine, QgsProcessing.TypeVectorPoint]))
+        self.addParameter(QgsProcessingParameterEnum("UNIT", "Unit of the DEM's samples", options=UNITS, defaultValue=0))
+        self.addParameter(QgsProcessingParameterNumber("ZONE", "Influence zone in cells (0: enough for the contact)",
+                                                       defaultValue=0, minValue=0))
+        self.addParameter(QgsProcessingParameterFileDestination("OUTPUT", "Report", "JSON files (*.json)"))
+        for key, text in (("DIP", "Dip"), ("DIP_DIRECTION", "Dip direction"), ("DIP_LOW", "Dip, lowest"),
+                          ("DIP_HIGH", "Dip, highest"), ("DIRECTION_LOW", "Dip direction, lowest"),
+                          ("DIRECTION_HIGH", "Dip direction, highest")):
+            self.addOutput(QgsProcessingOutputNumber(key, text))
+
+    def processAlgorithm(self, parameters, context, feedback):
+        dem = self.parameterAsFile(parameters, "DEM", context)
+        source = self.parameterAsSource(parameters, "CONTACT", context)
+        # The contact as GeoJSON in the DEM's system (its georeference beside it).
+        dem_crs = QgsRasterLayer(dem[:-4] + ".vrt", "dem").crs()
+        folder = tempfile.mkdtemp(prefix="tolmar-fit-")
+        contact = os.path.join(folder, "contact.geojson")
+        import processing
+        processing.run("native:reprojectlayer", {"INPUT": parameters["CONTACT"], "TARGET_CRS": dem_crs, "OUTPUT": contact},
+                       context=context, feedback=feedback, is_child_algorithm=True)
+        if source is None or not os.path.exists(contact):
+            raise QgsProcessingException("cannot read the contact")
+        args = [executable("tolmar-fit"), "--json"] + unit_args(self, parameters, context) + [dem, contact]
+        zone = self.parameterAsInt(parameters, "ZONE", context)
+        if zone > 0:
+            args[1:1] = ["--zone", str(zone)]
+        text = run(args, feedback)
+        out = self.parameterAsFileOutput(parameters, "OUTPUT", context)
+        with open(out, "w") as f:
+            f.write(text + "\n")
+        shutil.rmtree(folder, ignore_errors=True)
+        report = json.loads(text)
+        a = report.get("attitude", {})
+        ranges = a.get("ranges", {})
+        dip, direction = ranges.get("dip", [None, None]), ranges.get("dip_direction", [None, None])
+        return {"OUTPUT": out, "DIP": a.get("dip"), "DIP_DIRECTION": a.get("dip_direction"), "DIP_LOW": dip[0],
+                "DIP_HIGH": dip[1], "DIRECTION_LOW": direction[0], "DIRECTION_HIGH": direction[1]}
+
+
+class ExportTraces(Algorithm):
+    FORMATS = ["gpkg", "geojson", "csv", "vrt"]
+
+    def name(self):
+        return "exporttraces"
+
+    def displayName(self):
+        return "Export traces"
+
+    def shortHelpString(self):
+        return ("The traces of a tolmar result set (R_tolmar.raw) for a GIS (tolmar-export): a GeoPackage of the "
+                "traces and the reference points, GeoJSON lines, CSV points, or the coded raster as a VRT.")
+
+    def initAlgorithm(self, config=None):
+        self.addParameter(QgsProcessingParameterFile("RESULT", "Result raster (R_tolmar.raw)", extension="raw"))
+        self.addParameter(QgsProcessingParameterEnum("FORMAT", "Format", options=self.FORMATS, defaultValue=0))
+        self.addParameter(QgsProcessingParameterFileDestination("OUTPUT", "Output"))
+
+    def processAlgorithm(self, parameters, context, feedback):
+        result = self.parameterAsFile(parameters, "RESULT", context)
+        fmt = self.FORMATS[self.parameterAsEnum(parameters, "FORMAT", context)]
+        out = self.parameterAsFileOutput(parameters, "OUTPUT", context)
+        run([executable("tolmar-export"), result, "--format", fmt, "-o", out], feedback)
+        return {"OUTPUT": out}

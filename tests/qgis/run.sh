@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# run.sh: the QGIS plugin in real QGIS, headless: each of its algorithms run
+# by qgis_process on the bundled DEMs, its outputs compared with those of
+# the command-line tools for the same input. Usage: run.sh BIN_DIR EXAMPLES
+# PLUGIN_DIR. Status 77 (skipped) where Debian's qgis_process.bin is missing
+# (scripts/test.sh installs it).
+set -euo pipefail
+bin=$1 examples=$2 plugin=$3
+command -v qgis_process.bin >/dev/null 2>&1 || { echo "qgis_process.bin not found: skipped"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# A QGIS profile of its own with the plugin enabled, as a user installs it.
+profile=$work/home/.local/share/QGIS/QGIS3/profiles/default
+mkdir -p "$profile/python/plugins" "$profile/QGIS"
+cp -r "$plugin" "$profile/python/plugins/tolmar"
+printf '[PythonPlugins]\ntolmar=true\n' > "$profile/QGIS/QGIS3.ini"
+# Debian's wrapper passes an option 3.22 does not know; QGIS's Python is
+# Debian's; no display.
+qp() { HOME=$work/home QT_QPA_PLATFORM=offscreen QGIS_OPTS= PATH=/usr/bin:$PATH TOLMAR_BIN=$bin qgis_process.bin "$@" 2>&1; }
+fail() { echo "FAIL: $*"; exit 1; }
+same() { cmp -s "$1" "$2" || fail "$1 and $2 differ"; }
+# A vector file's features as text, without its name.
+features() { ogrinfo -al -q "$1" | grep -v "^Layer name\|^INFO\|DATA_SOURCE"; }
+cd "$work"
+
+list=$(qp list)
+for a in importdem tracestations fitattitude exporttraces; do
+  grep -q "tolmar:$a" <<<"$list" || fail "tolmar:$a is not listed: $list"
+done
+
+# Import DEM: the same file set as tolmar-import's.
+mkdir -p cli qgis
+(cd cli && "$bin/tolmar-import" "$examples/olinda/olinda_dem_utm25s.tif" o olinda > /dev/null)
+qp run tolmar:importdem -- INPUT="$examples/olinda/olinda_dem_utm25s.tif" WORK="$work/qgis" FOLDER=o NAME=olinda BAND=1 > import.log ||
+  fail "importdem: $(cat import.log)"
+for f in olinda_m4.raw olinda_m4.txt olinda_m4.vrt; do same cli/images/o/$f qgis/images/o/$f; done
+dem=$work/qgis/images/o/olinda_m4.raw
+
+# Trace stations: a table in longitude and latitude with both attitude
+# conventions and bad rows, and 300 stations (two result sets).
+python3 - "$dem" <<'PY'
+import sys
+with open("stations.csv", "w") as f:
+    f.write("lon,lat,dip,dipdir,zone,name\n")
+    for k in range(300):
+        lon, lat = -34.87 + (k % 17) * 0.002, -7.99 - (k % 13) * 0.002
+        dip = "" if k == 5 else ("95" if k == 7 else str(5 + k % 40))
+        f.write("%.6f,%.6f,%s,%d,%d,s%d\n" % (lon, lat, dip, (k * 37) % 360, 6 + k % 5, k))
+with open("strike.csv", "w") as f:
+    f.write("x,y,dip,strike,zone\n")
+    for k in range(20):
+        f.write("%d,%d,%d,%d,8\n" % (288776 + 2000 + 150 * k, 9120760 - 2500 - 100 * k, 10 + k, (k * 50) % 360))
+PY
+"$bin/tolmar-stations" "$dem" stations.csv --table-crs EPSG:4326 --result cli -o cli.gpkg > cli.log || fail "tolmar-stations: $(cat cli.log)"
+# QGIS reads the CSV as a table without a system: it is given one.
+printf '<OGRVRTDataSource><OGRVRTLayer name="stations"><SrcDataSource>%s</SrcDataSource><GeometryType>wkbPoint</GeometryType><LayerSRS>EPSG:4326</LayerSRS><GeometryField encoding="PointFromColumns" x="lon" y="lat"/></OGRVRTLayer></OGRVRTDataSource>\n' "$work/stations.csv" > stations.vrt
+qp run tolmar:tracestations -- DEM="$dem" STATIONS="$work/stations.vrt" ZONE=0 GEOMETRY=0 RESULT=qgis OUTPUT="$work/qgis.gpkg" > stations.log ||
+  fail "tracestations: $(cat stations.log)"
+grep -q "progress\|100" stations.log || true
+for set in "" _2; do
+  for ext in raw txt; do same qgis/images/o/cli${set}_tolmar.$ext qgis/images/o/qgis${set}_tolmar.$ext 2>/dev/null || same "$work/qgis/images/o/cli${set}_tolmar.$ext" "$work/qgis/images/o/qgis${set}_tolmar.$ext"; done
+done
+[ "$(ogrinfo -al -q qgis.gpkg | grep -c '^OGRFeature')" = 300 ] || fail "300 stations, 300 features"
+[ "$(ogrinfo -al -q qgis.gpkg | grep -c 'status (String) = refused')" = 2 ] || fail "the two bad rows are refused and kept"
+paste -d' ' <(ogrinfo -al -q cli.gpkg | grep "code (Integer)\|cells (Integer)") \
+            <(ogrinfo -al -q qgis.gpkg | grep "code (Integer)\|cells (Integer)") | awk '$4 != $8 { bad = 1 } END { exit bad }' ||
+  fail "the QGIS run's codes and cells are the command line's"
+# Strike and dip by the right-hand rule, map coordinates in the DEM's system.
+"$bin/tolmar-stations" "$dem" strike.csv --result strike_cli -o strike_cli.gpkg > /dev/null
+qp run tolmar:tracestations -- DEM="$dem" STATIONS="$work/strike.csv" ZONE=0 GEOMETRY=1 RESULT=strike_q OUTPUT="$work/strike_q.gpkg" > strike.log ||
+  fail "tracestations, strike: $(cat strike.log)"
+grep -q "right-hand rule" strike.log || fail "the strike convention is said: $(cat strike.log)"
+grep -q "^geometry true" qgis/images/o/strike_q_tolmar.txt || fail "true geometry asked"
+
+# Fit attitude: the same numbers as tolmar-fit on the same contact (the
+# trace of a plane dipping 5 towards 200 over a zone of 40 cells, in the
+# DEM's system: a GeoPackage for QGIS, GeoJSON for the command line).
+printf 'row,column,dip,dipdir,zone\n55,55,5,200,40\n' > plane.csv
+"$bin/tolmar-stations" "$dem" plane.csv --result plane -o plane.gpkg > /dev/null
+"$bin/tolmar-export" qgis/images/o/plane_tolmar.raw --format gpkg -o all.gpkg
+ogr2ogr -f GPKG contact.gpkg all.gpkg traces -nln contact
+ogr2ogr -f GeoJSON -lco RFC7946=NO contact.geojson contact.gpkg
+"$bin/tolmar-fit" --json "$dem" contact.geojson > fit_cli.json 2> fit_cli.err || fail "tolmar-fit: $(cat fit_cli.err; head -c 600 fit_cli.json)"
+qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/contact.gpkg" UNIT=0 ZONE=0 OUTPUT="$work/fit_q.json" > fit.log || fail "fitattitude: $(cat fit.log)"
+python3 - <<'PY' || fail "the fit's attitude is tolmar-fit's"
+import json, sys
+a, b = json.load(open("fit_cli.json"))["attitude"], json.load(open("fit_q.json"))["attitude"]
+sys.exit(0 if abs(a["dip"] - b["dip"]) < 1e-6 and abs(a["dip_direction"] - b["dip_direction"]) < 1e-6 else 1)
+PY
+grep -q "DIP_DIRECTION" fit.log || fail "the fit returns its numbers: $(cat fit.log)"
+
+# Export traces: the same GeoPackage as tolmar-export's.
+"$bin/tolmar-export" qgis/images/o/qgis_tolmar.raw --format gpkg -o export_cli.gpkg
+qp run tolmar:exporttraces -- RESULT="$work/qgis/images/o/qgis_tolmar.raw" FORMAT=0 OUTPUT="$work/export_q.gpkg" > export.log ||
+  fail "exporttraces: $(cat export.log)"
+diff <(features export_cli.gpkg) <(features export_q.gpkg) > /dev/null || fail "the exported layers are tolmar-export's"
+echo "QGIS plugin: 4 algorithms listed and run, outputs as the command line's"

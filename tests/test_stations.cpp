@@ -1,0 +1,226 @@
+// test_stations.cpp: tolmar-stations on real DEMs, as a geologist's tables
+// come: both attitude conventions, bad rows, a table in another coordinate
+// system, more than 250 stations. Its result sets must be the console's for
+// the same answers, byte for byte; its trace layer must hold every station
+// with what became of it. And tolmar-export's GeoPackage and its --crs.
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+#include <ogrsf_frmts.h>
+
+#include <filesystem>
+#include <map>
+
+#include "files/georef.h"
+#include "support.h"
+
+namespace {
+
+// A bundled DEM copied into images/FOLDER/ under the run's folder.
+void bundled(const TempDir &t, const std::string &folder, const std::string &name) {
+    std::filesystem::create_directories(t / ("images/" + folder));
+    for (const char *ext : {".raw", ".txt"})
+        std::filesystem::copy_file(std::string(TOLMAR_EXAMPLES) + "/" + folder + "/" + name + ext,
+                                   t / ("images/" + folder + "/" + name + ext));
+}
+
+struct Station {
+    int row, column, dip, direction, zone;
+};
+
+// The answers with which the console stamps these treatments (Jacksboro,
+// the result set NAME, metres, white), refused ones included.
+std::string console_answers(const std::string &name, const std::vector<Station> &s) {
+    std::string a = "jacksboro\njacksboro\n0\n1\n" + name + "\n0\n0\n";
+    for (size_t k = 0; k < s.size(); k++)
+        a += (k ? "0\n" : "") + std::to_string(s[k].row) + " " + std::to_string(s[k].column) + " " + std::to_string(s[k].dip) +
+             " " + std::to_string(s[k].direction) + " " + std::to_string(s[k].zone) + "\n";
+    return a + "5\n";
+}
+
+// A layer's features as field name to text, in order.
+std::vector<std::map<std::string, std::string>> features(const std::string &path, std::vector<bool> *with_lines = nullptr) {
+    GDALAllRegister();
+    std::unique_ptr<GDALDataset> d(static_cast<GDALDataset *>(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr)));
+    std::vector<std::map<std::string, std::string>> out;
+    if (!d) return out;
+    OGRLayer *l = d->GetLayer(0);
+    for (std::unique_ptr<OGRFeature> f(l->GetNextFeature()); f; f.reset(l->GetNextFeature())) {
+        std::map<std::string, std::string> m;
+        for (int k = 0; k < f->GetFieldCount(); k++)
+            m[f->GetFieldDefnRef(k)->GetNameRef()] = f->IsFieldSetAndNotNull(k) ? f->GetFieldAsString(k) : "";
+        out.push_back(m);
+        if (with_lines) with_lines->push_back(f->GetGeometryRef() != nullptr && !f->GetGeometryRef()->IsEmpty());
+    }
+    return out;
+}
+
+std::string stations_command(const std::string &args) { return std::string("'") + TOLMAR_STATIONS + "' " + args; }
+
+}  // namespace
+
+TEST(Stations, BothConventionsAndBadRowsGiveTheConsolesSetAndAFeatureEveryStation) {
+    TempDir t;
+    bundled(t, "jacksboro", "jacksboro_m2");
+    // Good stations, and bad ones between them: no dip, a dip beyond 90, a
+    // point off the DEM, a square leaving it, a zone that is no number.
+    const std::vector<Station> good = {{100, 100, 20, 90, 10}, {150, 200, 30, 135, 20}, {200, 250, 12, 300, 25}, {250, 150, 45, 10, 15}};
+    std::string dipdir = "row,column,dip,dipdir,zone,name\n", strike = "line,col,Dip,Strike,infl,name\n";
+    auto add = [&](const std::string &r, const std::string &c, const std::string &d, const std::string &dd, const std::string &st,
+                   const std::string &z, const std::string &n) {
+        dipdir += r + "," + c + "," + d + "," + dd + "," + z + "," + n + "\n";
+        strike += r + "," + c + "," + d + "," + st + "," + z + "," + n + "\n";
+    };
+    add("100", "100", "20", "90", "0", "10", "a");
+    add("120", "130", "", "45", "315", "10", "no dip");
+    add("150", "200", "30", "135", "45", "20", "b");
+    add("160", "160", "95", "10", "280", "10", "steep");
+    add("9999", "10", "10", "10", "280", "10", "off");
+    add("200", "250", "12.4", "300", "210", "25", "c");  // 12.4 is rounded to 12
+    add("5", "5", "10", "45", "315", "30", "edge");
+    add("250", "150", "45", "10", "280", "15", "d");
+    add("260", "160", "45", "10", "280", "big", "zone");
+    write_file(t / "dipdir.csv", dipdir);
+    write_file(t / "strike.csv", strike);
+
+    const RunResult a = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw dipdir.csv --unit m"));
+    ASSERT_EQ(a.status, 0) << a.out;
+    EXPECT_NE(a.out.find("attitude from dip \"dip\" and dip direction \"dipdir\"; zone from \"zone\""), std::string::npos) << a.out;
+    for (const char *told : {"station 2: refused: no dip", "station 4: refused: dip 95 outside 0 to 90", "station 5: refused: outside the DEM",
+                             "station 7: refused: out of the image borders", "station 9: refused: zone big is not a whole number"})
+        EXPECT_NE(a.out.find(told), std::string::npos) << told << "\n" << a.out;
+    const RunResult b = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw strike.csv --unit m -o strike.geojson"));
+    ASSERT_EQ(b.status, 0) << b.out;
+    EXPECT_NE(b.out.find("strike \"Strike\" by the right-hand rule"), std::string::npos) << b.out;
+
+    // The console's files for the same answers (the square that leaves the
+    // DEM refused there too), and both conventions' the same.
+    TempDir c;
+    bundled(c, "jacksboro", "jacksboro_m2");
+    std::vector<Station> asked = good;
+    asked.insert(asked.begin() + 3, Station{5, 5, 10, 45, 30});
+    ASSERT_EQ(run_tolmar(c.path, console_answers("dipdir", asked)).status, 0);
+    for (const char *ext : {"_tolmar.raw", "_tolmar.txt"}) {
+        EXPECT_TRUE(read_file(t / (std::string("images/jacksboro/dipdir") + ext)) == read_file(c / (std::string("images/jacksboro/dipdir") + ext))) << ext;
+        EXPECT_TRUE(read_file(t / (std::string("images/jacksboro/strike") + ext)) == read_file(c / (std::string("images/jacksboro/dipdir") + ext))) << ext;
+    }
+
+    // Every station is a feature, with its columns and what became of it.
+    std::vector<bool> lines;
+    const auto f = features(t / "dipdir_traces.gpkg", &lines);
+    ASSERT_EQ(f.size(), 9u);
+    const std::vector<std::string> codes = {"1", "", "2", "", "", "3", "", "4", ""};
+    for (size_t k = 0; k < f.size(); k++) {
+        EXPECT_EQ(f[k].at("code"), codes[k]) << k;
+        EXPECT_EQ(f[k].at("status").rfind(codes[k].empty() ? "refused: " : "traced", 0), 0u) << f[k].at("status");
+        EXPECT_EQ(lines[k], !codes[k].empty() && f[k].at("cells") != "0") << k;
+        EXPECT_FALSE(f[k].at("name").empty());
+    }
+    EXPECT_EQ(f[0].at("result"), "dipdir_tolmar.raw");
+    EXPECT_EQ(f[5].at("dip"), "12.4");
+    const auto g = features(t / "strike.geojson");
+    ASSERT_EQ(g.size(), 9u);
+    for (size_t k = 0; k < g.size(); k++) EXPECT_EQ(g[k].at("cells"), f[k].at("cells")) << k;
+}
+
+TEST(Stations, MoreThan250StationsFillConsecutiveSets) {
+    TempDir t;
+    bundled(t, "jacksboro", "jacksboro_m2");
+    std::string table = "row,column,dip,dip_direction\n";
+    std::vector<Station> second;
+    for (int k = 0; k < 262; k++) {
+        const Station s{60 + (k * 7) % 220, 60 + (k * 13) % 280, 5 + k % 60, (k * 37) % 360, 6};
+        table += std::to_string(s.row) + "," + std::to_string(s.column) + "," + std::to_string(s.dip) + "," + std::to_string(s.direction) + "\n";
+        if (k >= 250) second.push_back(s);
+    }
+    write_file(t / "many.csv", table);
+    const RunResult r = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw many.csv --unit m --zone 6 --result m"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("262 traced into images/jacksboro/m_tolmar.raw, images/jacksboro/m_2_tolmar.raw"), std::string::npos) << r.out;
+    EXPECT_EQ(count(read_file(t / "images/jacksboro/m_tolmar.txt"), " code "), 250);
+    TempDir c;
+    bundled(c, "jacksboro", "jacksboro_m2");
+    ASSERT_EQ(run_tolmar(c.path, console_answers("m_2", second)).status, 0);
+    EXPECT_TRUE(read_file(t / "images/jacksboro/m_2_tolmar.raw") == read_file(c / "images/jacksboro/m_2_tolmar.raw"));
+    EXPECT_EQ(read_file(t / "images/jacksboro/m_2_tolmar.txt"), read_file(c / "images/jacksboro/m_2_tolmar.txt"));
+    const auto f = features(t / "many_traces.gpkg");
+    ASSERT_EQ(f.size(), 262u);
+    EXPECT_EQ(f[249].at("code"), "250");
+    EXPECT_EQ(f[250].at("code"), "1");
+    EXPECT_EQ(f[250].at("result"), "m_2_tolmar.raw");
+}
+
+TEST(Stations, MapCoordinatesInAnotherSystemAreReprojectedOntoTheDem) {
+    TempDir t;
+    std::filesystem::copy_file(std::string(TOLMAR_EXAMPLES) + "/olinda/olinda_dem_utm25s.tif", t / "olinda.tif");
+    ASSERT_EQ(run_command(t.path, std::string("'") + TOLMAR_IMPORT + "' olinda.tif o olinda").status, 0);
+    // Stations at known cells, given in longitude and latitude (WGS 84),
+    // and the same stations by row and column.
+    Georef g;
+    DemSet d;
+    std::string err;
+    ASSERT_TRUE(geo::open_dem_set(t / "images/o/olinda_m4.raw", d, err)) << err;
+    OGRSpatialReference utm, wgs;
+    utm.importFromWkt(d.georef.wkt.c_str());
+    wgs.SetWellKnownGeogCS("WGS84");
+    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> to_wgs(OGRCreateCoordinateTransformation(&utm, &wgs));
+    std::string geojson = "{\"type\":\"FeatureCollection\",\"crs\":{\"type\":\"name\",\"properties\":{\"name\":\"urn:ogc:def:crs:OGC:1.3:CRS84\"}},\"features\":[";
+    std::string cells = "row,column,dip,dipdir,zone\n";
+    const Station at[] = {{40, 50, 10, 90, 12}, {60, 70, 25, 200, 15}, {55, 30, 5, 330, 10}};
+    for (const Station &s : at) {
+        double x = d.georef.x(s.column), y = d.georef.y(s.row);
+        ASSERT_TRUE(to_wgs->Transform(1, &x, &y));
+        char point[200];
+        snprintf(point, sizeof point, "%s{\"type\":\"Feature\",\"properties\":{\"dip\":%d,\"dipdir\":%d,\"zone\":%d},\"geometry\":{\"type\":\"Point\",\"coordinates\":[%.10f,%.10f]}}",
+                 &s == at ? "" : ",", s.dip, s.direction, s.zone, x, y);
+        geojson += point;
+        cells += std::to_string(s.row) + "," + std::to_string(s.column) + "," + std::to_string(s.dip) + "," + std::to_string(s.direction) + "," +
+                 std::to_string(s.zone) + "\n";
+    }
+    write_file(t / "lonlat.geojson", geojson + "]}");
+    write_file(t / "cells.csv", cells);
+    const RunResult a = run_command(t.path, stations_command("images/o/olinda_m4.raw lonlat.geojson"));
+    ASSERT_EQ(a.status, 0) << a.out;
+    EXPECT_NE(a.out.find("places from the points, reprojected from"), std::string::npos) << a.out;
+    ASSERT_EQ(run_command(t.path, stations_command("images/o/olinda_m4.raw cells.csv")).status, 0);
+    EXPECT_TRUE(read_file(t / "images/o/lonlat_tolmar.raw") == read_file(t / "images/o/cells_tolmar.raw"));
+    EXPECT_EQ(read_file(t / "images/o/lonlat_tolmar.txt"), read_file(t / "images/o/cells_tolmar.txt"));
+    const auto f = features(t / "lonlat_traces.gpkg");
+    ASSERT_EQ(f.size(), 3u);
+    for (size_t k = 0; k < 3; k++) {
+        EXPECT_EQ(f[k].at("row"), std::to_string(at[k].row));
+        EXPECT_EQ(f[k].at("column"), std::to_string(at[k].column));
+    }
+}
+
+TEST(Export, GeoPackageHoldsTheTracesAndTheReferencePointsAndCrsIsNotARelabel) {
+    TempDir t;
+    std::filesystem::copy_file(std::string(TOLMAR_EXAMPLES) + "/olinda/olinda_dem_utm25s.tif", t / "olinda.tif");
+    ASSERT_EQ(run_command(t.path, std::string("'") + TOLMAR_IMPORT + "' olinda.tif o olinda").status, 0);
+    write_file(t / "s.csv", "row,column,dip,dipdir,zone\n40,50,10,90,12\n60,70,25,200,15\n");
+    ASSERT_EQ(run_command(t.path, stations_command("images/o/olinda_m4.raw s.csv")).status, 0);
+    const std::string exp = std::string("'") + TOLMAR_EXPORT + "' images/o/s_tolmar.raw";
+    ASSERT_EQ(run_command(t.path, exp + " --format gpkg -o s.gpkg").status, 0);
+    GDALAllRegister();
+    std::unique_ptr<GDALDataset> d(static_cast<GDALDataset *>(GDALOpenEx((t / "s.gpkg").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr)));
+    ASSERT_TRUE(d);
+    ASSERT_EQ(d->GetLayerCount(), 2);
+    OGRLayer *traces = d->GetLayerByName("traces"), *points = d->GetLayerByName("reference_points");
+    ASSERT_TRUE(traces != nullptr && points != nullptr);
+    EXPECT_EQ(traces->GetFeatureCount(), 2);
+    EXPECT_EQ(points->GetFeatureCount(), 2);
+    ASSERT_NE(traces->GetSpatialRef(), nullptr);
+    // The same traces as the stations' layer, feature for feature.
+    const auto a = features(t / "s_traces.gpkg");
+    std::unique_ptr<OGRFeature> f(traces->GetNextFeature());
+    EXPECT_EQ(std::to_string(f->GetFieldAsInteger("cells")), a[0].at("cells"));
+    std::unique_ptr<OGRFeature> p(points->GetNextFeature());
+    EXPECT_NEAR(p->GetGeometryRef()->toPoint()->getX(), f->GetFieldAsDouble("ref_x"), 1e-9);
+    // --crs on a DEM with its own georeference is refused, in every format.
+    for (const char *format : {"geojson", "csv", "gpkg", "vrt"}) {
+        const RunResult r = run_command(t.path, exp + " --crs EPSG:4326 --format " + format + " -o x.out");
+        EXPECT_EQ(r.status, 2) << format;
+        EXPECT_NE(r.out.find("carries its own georeference"), std::string::npos) << r.out;
+    }
+}

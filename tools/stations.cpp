@@ -1,0 +1,351 @@
+// stations.cpp: a table of field stations traced on a DEM. Each station is
+// one treatment, stamped through the session core in the table's order,
+// exactly as the dialogue stamps the same answers; the stamped ones fill
+// result sets of 250, and every station, traced or not, is a feature of the
+// trace layer with its own columns, its code, its cells and its status.
+#include "stations.h"
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+#include <ogrsf_frmts.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <memory>
+
+#include "files/formats.h"
+#include "files/georef.h"
+#include "layers.h"
+#include "options/options.h"
+#include "session/session.h"
+
+namespace tools {
+
+namespace {
+
+const char TOOL[] = "tolmar-stations";
+
+int failure(const std::string &what) { return opt::failure(TOOL, what); }
+
+std::string lower(std::string s) {
+    for (char &c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The columns a table's stations are read from (-1: none).
+struct Columns {
+    int dip = -1, dip_direction = -1, strike = -1, zone = -1, x = -1, y = -1, row = -1, column = -1;
+};
+
+// The field named `given` (which must exist), or the first whose name is
+// one of `common` whatever its case; -1 for none.
+int field_of(OGRFeatureDefn *d, const std::string &given, std::initializer_list<const char *> common, std::string &err) {
+    if (!given.empty()) {
+        for (int k = 0; k < d->GetFieldCount(); k++)
+            if (d->GetFieldDefn(k)->GetNameRef() == given) return k;
+        err = "the table has no column " + given;
+        return -1;
+    }
+    for (const char *name : common)
+        for (int k = 0; k < d->GetFieldCount(); k++)
+            if (lower(d->GetFieldDefn(k)->GetNameRef()) == name) return k;
+    return -1;
+}
+
+bool find_columns(OGRFeatureDefn *d, const StationsRequest &q, Columns &c, std::string &err) {
+    c.dip = field_of(d, q.dip, {"dip", "dip_angle", "dipangle", "dip_deg", "inclination"}, err);
+    c.dip_direction = field_of(d, q.dip_direction,
+                               {"dip_direction", "dipdirection", "dip_dir", "dipdir", "dip_azimuth", "dipazimuth", "dipaz", "dd", "azimuth"}, err);
+    c.strike = q.dip_direction.empty() ? field_of(d, q.strike, {"strike", "strike_rhr", "strike_deg"}, err) : -1;
+    c.zone = q.zone > 0 ? -1 : field_of(d, q.zone_column, {"zone", "influence_zone", "infl", "zone_cells"}, err);
+    c.x = field_of(d, q.x, {"x", "easting", "east", "lon", "long", "longitude"}, err);
+    c.y = field_of(d, q.y, {"y", "northing", "north", "lat", "latitude"}, err);
+    c.row = field_of(d, q.row, {"row", "line", "i"}, err);
+    c.column = field_of(d, q.column, {"column", "col", "j"}, err);
+    if (!err.empty()) return false;
+    if (c.dip < 0) err = "no dip column (named dip, dip_angle, ...): name it with --dip";
+    else if (c.dip_direction < 0 && c.strike < 0)
+        err = "no dip direction column (dip_direction, dipdir, azimuth, ...) and no strike column: name one with "
+              "--dip-direction or --strike";
+    else if (q.zone == 0 && c.zone < 0) err = "no zone column (zone, influence_zone, ...): give --zone N or --zone-column";
+    return err.empty();
+}
+
+// A station's number in `field`; false when it holds none.
+bool number(OGRFeature &f, int field, double &v) {
+    if (field < 0 || !f.IsFieldSetAndNotNull(field)) return false;
+    if (f.GetFieldDefnRef(field)->GetType() == OFTString) {
+        const char *s = f.GetFieldAsString(field);
+        char *end = nullptr;
+        v = strtod(s, &end);
+        while (end != nullptr && *end == ' ') end++;
+        if (end == s || *end != '\0') return false;
+    } else {
+        v = f.GetFieldAsDouble(field);
+    }
+    return std::isfinite(v);
+}
+
+// Half away from zero, as a whole number of degrees or cells.
+long long whole(double v) { return static_cast<long long>(v < 0 ? std::ceil(v - 0.5) : std::floor(v + 0.5)); }
+
+// The result sets of 250 stamps each: NAME, then NAME_2, NAME_3, ...
+class Sets {
+public:
+    Sets(const std::string &folder, const std::string &name, const DemSet &dem, int pix_size, const StationsRequest &q)
+        : folder_(folder), name_(name), dem_(dem), pix_size_(pix_size), q_(q) {}
+    ~Sets() { session_.discard(); }
+    // The set the next stamp goes into, a new one when the last is full.
+    bool ready(std::string &err) {
+        if (open_ && !session_.full()) return true;
+        if (open_ && !close(err)) return false;
+        const std::string name = current_name(static_cast<int>(names_.size()));
+        std::string repaired;
+        if (!session_.open(folder_ + name + formats::RESULT_RASTER_SUFFIX, folder_ + name + formats::RESULT_LOG_SUFFIX, TOOL,
+                           repaired, err) ||
+            !session_.create(dem_.rows(), dem_.cols(), err, q_.geometry) || !session_.set_pix_size(pix_size_, err) ||
+            !session_.fill(q_.black ? 0 : 255, err))
+            return false;
+        names_.push_back(name);
+        open_ = true;
+        return true;
+    }
+    bool close(std::string &err) {
+        if (!open_) return true;
+        open_ = false;
+        return session_.finish(err);
+    }
+    ResultSession &session() { return session_; }
+    const std::string &name() const { return names_.back(); }
+    const std::vector<std::string> &names() const { return names_; }
+    std::string current_name(int k) const { return k == 0 ? name_ : name_ + "_" + std::to_string(k + 1); }
+
+private:
+    std::string folder_, name_;
+    const DemSet &dem_;
+    int pix_size_;
+    const StationsRequest &q_;
+    ResultSession session_;
+    std::vector<std::string> names_;
+    bool open_ = false;
+};
+
+// The attitude of a station in whole degrees, or why it has none.
+std::string attitude(OGRFeature &f, const Columns &c, Values &v) {
+    double dip, dir;
+    if (!number(f, c.dip, dip)) return "no dip";
+    if (c.dip_direction >= 0) {
+        if (!number(f, c.dip_direction, dir)) return "no dip direction";
+    } else {
+        if (!number(f, c.strike, dir)) return "no strike";
+        if (dir < 0 || dir > 360) return "strike " + formats::printable(f.GetFieldAsString(c.strike)) + " outside 0 to 360";
+        dir += 90;  // the right-hand rule: the dip is to the right of the strike
+        if (dir >= 360) dir -= 360;
+    }
+    if (dip < 0 || dip > 90) return "dip " + formats::printable(f.GetFieldAsString(c.dip)) + " outside 0 to 90";
+    if (dir < 0 || dir > 360) return "dip direction " + formats::printable(f.GetFieldAsString(c.dip_direction)) + " outside 0 to 360";
+    v.dip = static_cast<int>(whole(dip));
+    v.dip_direction = static_cast<int>(whole(dir) % 360);
+    return "";
+}
+
+// A station's reference cell, or why it has none.
+std::string reference_cell(OGRFeature &f, const Columns &c, const DemSet &dem, OGRCoordinateTransformation *to_dem, Values &v) {
+    double x, y;
+    if (c.row >= 0 && c.column >= 0) {
+        if (!number(f, c.row, y) || !number(f, c.column, x)) return "no row and column";
+        if (std::fabs(y) > 2e9 || std::fabs(x) > 2e9) return "outside the DEM";
+        v.row = static_cast<int>(whole(y));
+        v.column = static_cast<int>(whole(x));
+    } else {
+        if (c.x >= 0 && c.y >= 0) {
+            if (!number(f, c.x, x) || !number(f, c.y, y)) return "no coordinates";
+        } else {
+            const OGRGeometry *g = f.GetGeometryRef();
+            if (g == nullptr || wkbFlatten(g->getGeometryType()) != wkbPoint) return "no point";
+            x = g->toPoint()->getX();
+            y = g->toPoint()->getY();
+        }
+        if (to_dem != nullptr && !to_dem->Transform(1, &x, &y)) return "coordinates the DEM's system cannot hold";
+        const double i = dem.georef.row(y), j = dem.georef.col(x);
+        if (!(std::fabs(i) < 2e9 && std::fabs(j) < 2e9)) return "outside the DEM";
+        v.row = static_cast<int>(whole(i));
+        v.column = static_cast<int>(whole(j));
+    }
+    if (v.row < 0 || v.row >= dem.rows() || v.column < 0 || v.column >= dem.cols()) return "outside the DEM";
+    return "";
+}
+
+// The output's own fields, named apart from the station's.
+struct OwnFields {
+    std::string code = "code", cells = "cells", status = "status", result = "result", row = "row", column = "column";
+};
+
+}  // namespace
+
+int run_stations(const StationsRequest &q) {
+    std::string err;
+    DemSet dem;
+    if (!geo::open_dem_set(q.dem, dem, err, true)) return failure(err);
+    int unit = dem.unit;
+    if (!q.unit.empty()) unit = formats::unit_of_name(q.unit);
+    if (unit < 0)
+        return opt::usage_error(TOOL, dem.raster + " has no sidecar telling the unit of its samples: give --unit m, dm, cm or mm");
+    const int pix_size = q.pixel_size > 0 ? q.pixel_size : dem.pix_size;
+    if (pix_size <= 0) return opt::usage_error(TOOL, dem.descriptor + " gives no pixel size: give --pixel-size");
+
+    geo::use_gdal();
+    CPLStringList open_options;
+    if (formats::ends_with(lower(q.table), ".csv")) open_options.AddNameValue("AUTODETECT_TYPE", "YES");
+    std::unique_ptr<GDALDataset> table(static_cast<GDALDataset *>(
+        GDALOpenEx(q.table.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, open_options.List(), nullptr)));
+    if (!table) return failure("cannot read " + q.table + ": " + geo::gdal_error("not a table OGR reads"));
+    OGRLayer *in = q.layer.empty() ? table->GetLayer(0) : table->GetLayerByName(q.layer.c_str());
+    if (in == nullptr) return failure(q.table + ": no layer " + (q.layer.empty() ? std::string("at all") : q.layer));
+    Columns c;
+    if (!find_columns(in->GetLayerDefn(), q, c, err)) return failure(q.table + ": " + err);
+    auto name = [&](int k) { return std::string("\"") + in->GetLayerDefn()->GetFieldDefn(k)->GetNameRef() + "\""; };
+
+    // Where the stations lie: row and column, or map coordinates in the
+    // table's system (its own, --table-crs, or else the DEM's).
+    const bool by_cell = c.row >= 0 && c.column >= 0 && (q.x.empty() || q.y.empty());
+    if (by_cell) c.x = c.y = -1;
+    std::unique_ptr<OGRCoordinateTransformation> to_dem;
+    std::string places;
+    if (by_cell) {
+        places = "places from columns " + name(c.row) + " (row) and " + name(c.column) + " (column)";
+    } else {
+        if (!dem.georef.known)
+            return failure(dem.raster + " has no georeference (import it with tolmar-import): the table needs row and "
+                                        "column columns");
+        // The points of a layer that has them, unless columns are named;
+        // else x and y columns.
+        const bool points = wkbFlatten(in->GetGeomType()) == wkbPoint && (q.x.empty() || q.y.empty());
+        const bool columns = !points && c.x >= 0 && c.y >= 0;
+        if (!columns && !points && in->GetGeomType() != wkbUnknown)
+            return failure(q.table + ": no x and y columns (x, easting, lon, ...) and no point geometry");
+        if (!columns) c.x = c.y = -1;
+        places = columns ? "places from columns " + name(c.x) + " and " + name(c.y) : std::string("places from the points");
+        OGRSpatialReference from, dem_srs;
+        const OGRSpatialReference *own = columns ? nullptr : in->GetSpatialRef();
+        const bool lonlat = columns && (lower(in->GetLayerDefn()->GetFieldDefn(c.x)->GetNameRef()).rfind("lon", 0) == 0);
+        if (!q.table_crs.empty()) {
+            if (from.SetFromUserInput(q.table_crs.c_str()) != OGRERR_NONE)
+                return opt::usage_error(TOOL, "--table-crs " + q.table_crs + " is not a system GDAL knows");
+        } else if (own != nullptr) {
+            from = *own;
+        } else if (lonlat) {
+            // Columns named lon and lat are WGS 84 longitude and latitude.
+            from.SetWellKnownGeogCS("WGS84");
+        }
+        if (!from.IsEmpty() && !dem.georef.wkt.empty()) {
+            dem_srs.importFromWkt(dem.georef.wkt.c_str());
+            from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+            dem_srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+            if (!from.IsSame(&dem_srs)) {
+                to_dem.reset(OGRCreateCoordinateTransformation(&from, &dem_srs));
+                if (!to_dem) return failure("cannot turn the table's coordinates into the DEM's system");
+                const char *a = from.GetAuthorityName(nullptr), *b = from.GetAuthorityCode(nullptr);
+                places += std::string(", reprojected from ") + (a != nullptr && b != nullptr ? std::string(a) + ":" + b : from.GetName()) +
+                          " to the DEM's " + (dem.georef.crs.empty() ? std::string("system") : dem.georef.crs);
+            }
+        }
+    }
+    printf("%s: attitude from %s; %s; %s\n", TOOL,
+           c.dip_direction >= 0 ? ("dip " + name(c.dip) + " and dip direction " + name(c.dip_direction)).c_str()
+                                : ("dip " + name(c.dip) + " and strike " + name(c.strike) +
+                                   " by the right-hand rule (dip direction = strike + 90)").c_str(),
+           q.zone > 0 ? ("zone " + std::to_string(q.zone) + " for every station").c_str() : ("zone from " + name(c.zone)).c_str(),
+           places.c_str());
+
+    // The trace layer: the station's columns, then tolmar's own.
+    std::string table_name = formats::name_of(q.table);
+    if (table_name.find('.') != std::string::npos) table_name.resize(table_name.rfind('.'));
+    const std::string out = q.out.empty() ? table_name + "_traces.gpkg" : q.out;
+    Place place;
+    place.g = dem.georef;
+    place.crs = dem.georef.crs;
+    VectorFile file;
+    if (!file.create(out, err)) return failure(err);
+    OGRLayer *layer = file.layer(table_name, wkbMultiLineString, place, err);
+    if (layer == nullptr) return failure(err);
+    OGRFeatureDefn *src = in->GetLayerDefn();
+    for (int k = 0; k < src->GetFieldCount(); k++) layer->CreateField(src->GetFieldDefn(k));
+    OwnFields own;
+    for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column}) {
+        if (src->GetFieldIndex(f->c_str()) >= 0) *f = "tolmar_" + *f;
+        OGRFieldDefn d(f->c_str(), f == &own.status || f == &own.result ? OFTString : OFTInteger);
+        layer->CreateField(&d);
+    }
+
+    const std::string folder = formats::folder_of(dem.raster);
+    const std::string result = q.result.empty() ? table_name : q.result;
+    if (!formats::single_name(result) || result.find(' ') != std::string::npos)
+        return opt::usage_error(TOOL, "--result " + formats::printable(result) + " is not a name the dialogue can take");
+    Sets sets(folder, result, dem, pix_size, q);
+    const Terrain t = dem.samples.terrain(formats::unit_divisor(unit), pix_size);
+    Work work;
+    const long long count = in->GetFeatureCount(TRUE);
+    const bool progress = isatty(STDERR_FILENO) && count > 100;
+    long long n = 0, traced = 0, refused = 0;
+    file.begin();
+    in->ResetReading();
+    for (std::unique_ptr<OGRFeature> f(in->GetNextFeature()); f; f.reset(in->GetNextFeature())) {
+        n++;
+        Values v;
+        std::string why = reference_cell(*f, c, dem, to_dem.get(), v);
+        if (why.empty()) why = attitude(*f, c, v);
+        if (why.empty()) {
+            double zone = q.zone;
+            if (q.zone == 0 && (!number(*f, c.zone, zone) || zone < 1 || zone > 1e6 || zone != std::floor(zone)))
+                why = "zone " + formats::printable(f->GetFieldAsString(c.zone)) + " is not a whole number of cells from 1";
+            v.zone = static_cast<int>(zone);
+        }
+        OGRFeature o(layer->GetLayerDefn());
+        o.SetFrom(f.get(), TRUE);
+        o.SetGeometryDirectly(nullptr);
+        if (why.empty()) {
+            if (!sets.ready(err)) return failure(err);
+            const Stamp s = sets.session().stamp(t, v, work);
+            if (s.kind == Stamp::failed) return failure(s.message);
+            if (s.kind == Stamp::stamped) {
+                o.SetField(own.code.c_str(), s.code);
+                o.SetField(own.cells.c_str(), static_cast<GIntBig>(s.cells));
+                o.SetField(own.result.c_str(), (sets.name() + formats::RESULT_RASTER_SUFFIX).c_str());
+                if (std::unique_ptr<OGRGeometry> g = trace_lines(s.trace_cells, place)) o.SetGeometry(g.get());
+                o.SetField(own.status.c_str(), s.cells > 0 ? "traced" : "traced: no cell (the plane misses the ground)");
+                traced++;
+            } else {
+                why = s.message + (s.detail.empty() ? "" : ": " + s.detail);
+            }
+        }
+        if (!why.empty()) {
+            o.SetField(own.status.c_str(), ("refused: " + why).c_str());
+            refused++;
+            printf("station %lld: refused: %s\n", n, why.c_str());
+        }
+        if (v.row != 0 || v.column != 0 || why.empty()) {
+            o.SetField(own.row.c_str(), v.row);
+            o.SetField(own.column.c_str(), v.column);
+        }
+        if (layer->CreateFeature(&o) != OGRERR_NONE) return failure("cannot write " + out + ": " + geo::gdal_error("cannot add a feature"));
+        if (progress) GDALTermProgress(static_cast<double>(n) / static_cast<double>(count), nullptr, nullptr);
+        if (q.progress_lines && count > 0 && (n * 100 / count) != ((n - 1) * 100 / count))
+            fprintf(stderr, "progress %lld\n", n * 100 / count);
+    }
+    if (!file.commit(err) || !sets.close(err) || !file.close(err)) return failure(err);
+
+    std::string made;
+    for (size_t k = 0; k < sets.names().size(); k++)
+        made += (k ? ", " : "") + folder + sets.names()[k] + formats::RESULT_RASTER_SUFFIX;
+    printf("%s: %lld station%s: %lld traced%s%s, %lld refused; the trace layer: %s\n", TOOL, n, n == 1 ? "" : "s", traced,
+           made.empty() ? "" : " into ", made.c_str(), refused, out.c_str());
+    if (sets.names().size() > 1)
+        printf("%s: result sets hold 250 treatments each, in the table's order: %s, then %s, and so on\n", TOOL,
+               sets.current_name(0).c_str(), sets.current_name(1).c_str());
+    return 0;
+}
+
+}  // namespace tools
