@@ -96,3 +96,15 @@ TEST(Golden, CompanionsOnTheDemoResultsGiveTheCommittedOutputs) {
     EXPECT_EQ(again.file(RESULT), golden("jacksboro_tolmar.raw"));
     EXPECT_EQ(again.file("images/jacksboro/jacksboro_tolmar.txt"), golden("jacksboro_tolmar.txt"));
 }
+
+// Dips outside 0 to 90 and directions outside 0 to 359 are traced as they
+// always were; the console says in words how, between the questions and
+// the stamp.
+TEST(Golden, AttitudesOutOfRangeAreToldInWordsAndTracedAsBefore) {
+    Jacksboro d;
+    const RunResult r = run_tolmar(d.path, golden("attitudes_answers.txt"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out == golden("attitudes_transcript.txt")) << "the transcript differs from attitudes_transcript.txt";
+    EXPECT_EQ(d.sha256(RESULT), golden("attitudes_tolmar.raw.sha256"));
+    EXPECT_TRUE(d.file("images/jacksboro/jacksboro_tolmar.txt") == golden("attitudes_tolmar.txt"));
+}

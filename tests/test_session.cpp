@@ -4,6 +4,7 @@
 // with them, and the session goes on to give the files an uninterrupted
 // session gives.
 #include <cerrno>
+#include <random>
 
 #include "session/session.h"
 #include "support.h"
@@ -122,4 +123,52 @@ TEST(SessionCore, RefusalsAndTheLimitAreTheCoresOwn) {
     EXPECT_EQ(r.kind, Stamp::full);
     EXPECT_EQ(r.message, "250 calculations reached");
     EXPECT_EQ(count(s.log(), " code "), 250);
+}
+
+// Random stamps and undos on overlapping squares, through journal
+// checkpoints: each undo gives back, byte for byte, both files as they were
+// before the stamp it takes back, and the set left is the one a session
+// stamping only the surviving treatments writes.
+TEST(SessionCore, UndoGivesBackTheFilesAsTheyWereBeforeTheStamp) {
+    Hills h;
+    Work work;
+    std::mt19937 random(24);
+    Set s;
+    std::string err;
+    EXPECT_FALSE(s.session.undo_last(err));
+    EXPECT_EQ(err, "no stamp of this session is left to take back");
+    struct Before {
+        std::string raster, log;
+        Values v;
+    };
+    std::vector<Before> stack;
+    int undos = 0;
+    for (int step = 0; step < 160; step++) {
+        if (!stack.empty() && random() % 3 == 0) {
+            ASSERT_TRUE(s.session.undo_last(err)) << err;
+            undos++;
+            EXPECT_TRUE(s.raster() == stack.back().raster) << "raster after undo at step " << step;
+            EXPECT_TRUE(s.log() == stack.back().log) << "log after undo at step " << step;
+            EXPECT_TRUE(s.memory() == stack.back().raster) << "memory after undo at step " << step;
+            stack.pop_back();
+            EXPECT_EQ(s.session.code(), static_cast<int>(stack.size()));
+            EXPECT_EQ(s.session.undoable(), static_cast<int>(stack.size()));
+            continue;
+        }
+        const Values v{static_cast<int>(14 + random() % 12), static_cast<int>(14 + random() % 22),
+                       static_cast<int>(random() % 70), static_cast<int>(random() % 360), static_cast<int>(3 + random() % 9)};
+        Before b{s.raster(), s.log(), v};
+        const Stamp st = s.session.stamp(h.terrain(), v, work);
+        if (st.kind != Stamp::stamped) continue;
+        stack.push_back(b);
+    }
+    EXPECT_GE(undos, 30);
+    ASSERT_FALSE(stack.empty());
+    ASSERT_TRUE(s.session.finish(err)) << err;
+
+    Set survivors;
+    for (const Before &b : stack) ASSERT_EQ(survivors.session.stamp(h.terrain(), b.v, work).kind, Stamp::stamped);
+    ASSERT_TRUE(survivors.session.finish(err)) << err;
+    EXPECT_TRUE(s.raster() == survivors.raster());
+    EXPECT_TRUE(s.log() == survivors.log());
 }

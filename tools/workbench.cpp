@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -19,6 +20,8 @@
 
 #include "files/formats.h"
 #include "files/georef.h"
+#include "export.h"
+#include "fit.h"
 #include "picture.h"
 
 extern const unsigned char WEB_index_html[], WEB_app_js[], WEB_app_css[], WEB_favicon_svg[];
@@ -136,10 +139,8 @@ bool Workbench::open(const WorkbenchOptions &o, std::string &err) {
             return false;
         }
         // The cells each treatment stamped, traced again: the pictures paint them.
-        for (const formats::Record &r : results_.records()) {
-            const Trace tr = trace(terrain(), r.values, work_, results_.geometry());
-            stamped_.insert(stamped_.end(), tr.cells.begin(), tr.cells.end());
-        }
+        for (const formats::Record &r : results_.records())
+            stamped_.push_back(trace(terrain(), r.values, work_, results_.geometry()).cells);
         return true;
     }
     // A new result set is put in place at its first stamp, so that the page
@@ -177,11 +178,18 @@ int Workbench::set_geometry(const std::string &name, std::string &body) {
 
 std::string Workbench::info_json() const {
     Json records = Json::array();
-    for (const formats::Record &r : results_.records()) records.push_back(record_json(r));
+    for (size_t k = 0; k < results_.records().size(); k++) {
+        Json r = record_json(results_.records()[k]);
+        r["cells"] = k < stamped_.size() ? stamped_[k].size() : 0;
+        records.push_back(r);
+    }
     Json out = {{"name", name_},
                 {"rows", dem_.rows()},
                 {"cols", dem_.cols()},
                 {"pix_size", pix_size_},
+                {"pixel_m", pix_size_ / dem_.k},
+                {"k", dem_.k},
+                {"undoable", results_.undoable()},
                 {"unit", unit_},
                 {"raster", raster_path_},
                 {"log", log_path_},
@@ -199,7 +207,7 @@ std::string Workbench::info_json() const {
 // The picture of rows i0..i1-1 and columns j0..j1-1 at w x h pixels: the
 // hillshade, each pixel's cell shaded with the relief of the cells it
 // stands for, the stamped traces in their colours over it.
-std::string Workbench::picture_png(int i0, int j0, int i1, int j1, int w, int h) const {
+std::string Workbench::picture_png(int i0, int j0, int i1, int j1, int w, int h, const std::vector<bool> &hidden) const {
     const Terrain t = terrain();
     Image img;
     img.width = w;
@@ -227,10 +235,11 @@ std::string Workbench::picture_png(int i0, int j0, int i1, int j1, int w, int h)
     for (std::thread &worker : workers) worker.join();
     // A stamped cell shows however small the picture: it paints its pixel.
     const uint8_t *cells = results_.cells();
-    for (Cell c : stamped_) {
+    for (size_t k = 0; k < stamped_.size(); k++)
+      for (Cell c : stamped_[k]) {
         if (c.i < i0 || c.i >= i1 || c.j < j0 || c.j >= j1 || cells == nullptr) continue;
         const uint8_t code = cells[static_cast<size_t>(c.i) * static_cast<size_t>(t.cols) + static_cast<size_t>(c.j)];
-        if (code < 1 || code > formats::MAX_CODES) continue;
+        if (code < 1 || code > formats::MAX_CODES || (code <= hidden.size() && hidden[code - 1])) continue;
         const int x0 = static_cast<int>((c.j - j0) / dj), y0 = static_cast<int>((c.i - i0) / di);
         const int x1 = std::max(x0 + 1, static_cast<int>((c.j + 1 - j0) / dj));
         const int y1 = std::max(y0 + 1, static_cast<int>((c.i + 1 - i0) / di));
@@ -249,7 +258,7 @@ std::string Workbench::trace_json(const Values &v) {
     Json out = tr.verdict == Verdict::traced
                    ? Json{{"verdict", "traced"}}
                    : refusal_json(tr.verdict, refusal_headline(tr.verdict),
-                                  tr.verdict == Verdict::outside_raster ? refusal_detail(dem_.rows(), dem_.cols(), v) : "");
+                                  tr.verdict == Verdict::outside_raster ? refusal_detail(dem_.rows(), dem_.cols(), v, "rows") : "");
     Json cells = Json::array();
     long long over_filled = 0;
     for (Cell c : tr.cells) {
@@ -260,6 +269,7 @@ std::string Workbench::trace_json(const Values &v) {
     out["cells_over_filled_ground"] = over_filled;
     out["square"] = {cell(tr.square.lb), cell(tr.square.lt), cell(tr.square.rt), cell(tr.square.rb)};
     out["ms"] = ms;
+    out["notes"] = attitude_notes(v, true, true);
     return out.dump();
 }
 
@@ -267,13 +277,127 @@ int Workbench::stamp(const Values &v, std::string &body) {
     const Stamp s = results_.stamp(terrain(), v, work_);
     switch (s.kind) {
     case Stamp::full: body = error_body(s.message); return 409;
-    case Stamp::refused: body = refusal_json(s.verdict, s.message, s.detail).dump(); return 200;
+    case Stamp::refused:
+        body = refusal_json(s.verdict, s.message,
+                            s.verdict == Verdict::outside_raster ? refusal_detail(dem_.rows(), dem_.cols(), v, "rows") : s.detail)
+                   .dump();
+        return 200;
     case Stamp::failed: body = error_body(s.message); return 500;
     case Stamp::stamped: break;
     }
-    stamped_.insert(stamped_.end(), s.trace_cells.begin(), s.trace_cells.end());
-    body = Json({{"verdict", "stamped"}, {"code", s.code}, {"cells", s.cells},
-                 {"record", record_json(results_.records().back())}}).dump();
+    stamped_.push_back(s.trace_cells);
+    Json cells = Json::array();
+    for (Cell c : s.trace_cells) cells.push_back(cell(c));
+    Json record = record_json(results_.records().back());
+    record["cells"] = s.cells;
+    body = Json({{"verdict", "stamped"}, {"code", s.code}, {"cells", s.cells}, {"trace", cells}, {"record", record},
+                 {"undoable", results_.undoable()}}).dump();
+    return 200;
+}
+
+int Workbench::undo(std::string &body) {
+    std::string err;
+    if (!results_.undo_last(err)) {
+        body = error_body(err);
+        return results_.undoable() == 0 ? 409 : 500;
+    }
+    stamped_.pop_back();
+    body = info_json();
+    return 200;
+}
+
+std::string Workbench::point_json(int i, int j) const {
+    if (i < 0 || j < 0 || i >= dem_.rows() || j >= dem_.cols())
+        throw BadRequest{"the cell (" + std::to_string(i) + ", " + std::to_string(j) + ") is not on the DEM"};
+    // Metres, as the treatment reads it; scaled back for a DEM imported with
+    // its lengths multiplied by k.
+    Json out = {{"row", i}, {"column", j}, {"elevation_m", terrain().elevation(i, j) / dem_.k}, {"filled", dem_.is_filled(i, j)}};
+    if (dem_.georef.known) {
+        out["x"] = dem_.georef.x(j);
+        out["y"] = dem_.georef.y(i);
+    }
+    return out.dump();
+}
+
+namespace {
+
+// A contact sent by the page: its lines of points in cells (fractional
+// rows and columns, as the page placed them).
+Contact contact_of(const Json &j) {
+    if (!j.is_object() || !j.contains("lines") || !j["lines"].is_array()) throw BadRequest{"missing member lines"};
+    Contact c;
+    size_t n = 0;
+    for (const Json &line : j["lines"]) {
+        if (!line.is_array()) throw BadRequest{"a line must be a list of [row, column]"};
+        std::vector<Spot> spots;
+        for (const Json &p : line) {
+            if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number())
+                throw BadRequest{"a point must be [row, column]"};
+            const double i = p[0].get<double>(), jj = p[1].get<double>();
+            if (!std::isfinite(i) || !std::isfinite(jj) || std::fabs(i) > 1e9 || std::fabs(jj) > 1e9)
+                throw BadRequest{"a point lies nowhere near the DEM"};
+            spots.push_back({i, jj});
+            if (++n > MAX_SPOTS) throw BadRequest{"more than " + std::to_string(MAX_SPOTS) + " points"};
+        }
+        if (!spots.empty()) c.lines.push_back(std::move(spots));
+    }
+    if (n == 0) throw BadRequest{"the contact has no point"};
+    return c;
+}
+
+}  // namespace
+
+std::string Workbench::misfit_json(const std::string &request) const {
+    const Json j = Json::parse(request);
+    const Contact c = contact_of(j);
+    if (!j.contains("values")) throw BadRequest{"missing member values"};
+    const Closeness k = closeness(terrain(), dem_.k, c, values_of(j["values"]));
+    return Json({{"traced", k.traced}, {"within_one_cell", k.within_one}, {"within_two_cells", k.within_two},
+                 {"beyond_square", k.beyond}, {"mean_distance_m", k.mean_m}}).dump();
+}
+
+std::string Workbench::fit_json(const std::string &request) const {
+    const Json j = Json::parse(request);
+    const Contact c = contact_of(j);
+    const Terrain t = terrain();
+    const Plane plane = fit_plane(t, dem_.k, c);
+    if (!plane.determined) throw BadRequest{"the contact's points lie on a line: no plane goes through them"};
+    const TrueFit f = fit_true(t, dem_.k, c, plane, nullptr);
+    if (!f.found) throw BadRequest{"no attitude fits the contact"};
+    const Treatment tr = treatment_for(t, dem_.k, c, f, nullptr, 0);
+    Json out = {{"dip", f.dip}, {"dip_direction", f.dip_direction}, {"rms_distance_m", f.rms_m}, {"fits", tr.fits},
+                {"values", {{"ip", tr.values.row}, {"jp", tr.values.column}, {"slope", tr.values.dip},
+                            {"dir", tr.values.dip_direction}, {"infl", tr.values.zone}}}};
+    out["dip_range"] = f.dip_bounded ? Json::array({f.dip_lo, f.dip_hi}) : Json();
+    out["dip_direction_range"] = f.dir_bounded ? Json::array({f.dir_lo, f.dir_hi}) : Json();
+    return out.dump();
+}
+
+int Workbench::export_file(const std::string &format, std::string &bytes, std::string &err) {
+    if (format != "gpkg" && format != "geojson") throw BadRequest{"format must be gpkg or geojson"};
+    if (!results_.placed()) {
+        err = "no treatment stamped yet: nothing to export";
+        return 409;
+    }
+    char dir[] = "/tmp/tolmar-export-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+        err = "cannot make a temporary folder";
+        return 500;
+    }
+    ExportRequest q;
+    q.raster = raster_path_;
+    q.format = format;
+    q.dem = dem_.raster;
+    q.out_path = std::string(dir) + "/traces." + format;
+    const int status = run_export(q);
+    std::string why;
+    const bool read = status == 0 && formats::read_file(q.out_path, bytes, why, 1 << 30);
+    unlink(q.out_path.c_str());
+    rmdir(dir);
+    if (!read) {
+        err = "the export failed";
+        return 500;
+    }
     return 200;
 }
 
@@ -333,7 +457,19 @@ Reply Workbench::serve(const Call &c) {
             throw BadRequest{"the rows and columns must lie within the DEM's " + std::to_string(rows) + " x " + std::to_string(cols)};
         if (w < 1 || h < 1 || w > 4096 || h > 4096) throw BadRequest{"w and h run from 1 to 4096"};
         const auto t = std::chrono::steady_clock::now();
-        r.body = picture_png(i0, j0, i1, j1, w, h);
+        std::vector<bool> hidden(formats::MAX_CODES, false);
+        const auto hide = c.params.find("hide");
+        if (hide != c.params.end()) {
+            std::string list = hide->second;
+            for (size_t at = 0; at < list.size();) {
+                const size_t end = std::min(list.find(',', at), list.size());
+                const int code = whole("hide", list.substr(at, end - at));
+                if (code < 1 || code > formats::MAX_CODES) throw BadRequest{"hide lists codes from 1 to 250"};
+                hidden[static_cast<size_t>(code - 1)] = true;
+                at = end + 1;
+            }
+        }
+        r.body = picture_png(i0, j0, i1, j1, w, h, hidden);
         r.type = "image/png";
         r.headers["Cache-Control"] = "no-store";
         r.headers["X-Tolmar-Ms"] = std::to_string(ms_since(t));
@@ -341,6 +477,24 @@ Reply Workbench::serve(const Call &c) {
         r.body = trace_json(values_of(c));
     } else if (c.method == "POST" && c.path == "/api/stamp") {
         r.status = stamp(values_of(Json::parse(c.body)), r.body);
+    } else if (c.method == "POST" && c.path == "/api/undo") {
+        r.status = undo(r.body);
+    } else if (c.method == "GET" && c.path == "/api/point") {
+        r.body = point_json(param(c, "i"), param(c, "j"));
+    } else if (c.method == "POST" && c.path == "/api/misfit") {
+        r.body = misfit_json(c.body);
+    } else if (c.method == "POST" && c.path == "/api/fit") {
+        r.body = fit_json(c.body);
+    } else if (c.method == "GET" && c.path == "/api/export") {
+        const auto f = c.params.find("format");
+        if (f == c.params.end()) throw BadRequest{"missing parameter format"};
+        std::string err;
+        r.status = export_file(f->second, r.body, err);
+        if (r.status != 200) r.body = error_body(err);
+        else {
+            r.type = f->second == "gpkg" ? "application/geopackage+sqlite3" : "application/geo+json";
+            r.headers["Content-Disposition"] = "attachment; filename=\"" + name_ + "_traces." + f->second + "\"";
+        }
     } else if (c.method == "POST" && c.path == "/api/geometry") {
         const Json j = Json::parse(c.body);
         if (!j.is_object() || !j.contains("geometry") || !j["geometry"].is_string()) throw BadRequest{"missing member geometry"};

@@ -59,9 +59,17 @@ public:
 
     // What the handlers do, under the lock.
     std::string info_json() const;
-    std::string picture_png(int i0, int j0, int i1, int j1, int w, int h) const;
+    // `hidden` codes are not painted.
+    std::string picture_png(int i0, int j0, int i1, int j1, int w, int h, const std::vector<bool> &hidden = {}) const;
     std::string trace_json(const Values &v);
     int stamp(const Values &v, std::string &body);  // the HTTP status
+    int undo(std::string &body);
+    std::string point_json(int i, int j) const;
+    // How the trace of `v` follows a contact, and the attitude that fits it.
+    std::string misfit_json(const std::string &request) const;
+    std::string fit_json(const std::string &request) const;
+    // The traces as a GeoPackage or GeoJSON file's bytes.
+    int export_file(const std::string &format, std::string &bytes, std::string &err);
     // Another geometry for a new result set, before its first stamp.
     int set_geometry(const std::string &name, std::string &body);
 
@@ -77,7 +85,7 @@ private:
     int unit_ = 0;
     int pix_size_ = 0;
     ResultSession results_;
-    std::vector<Cell> stamped_;  // every cell a trace was ever stamped on
+    std::vector<std::vector<Cell>> stamped_;  // the cells each treatment stamped, by code less 1
     Work work_;
     std::string name_, raster_path_, log_path_, repaired_;
     uint8_t background_ = 255;  // of a new result set

@@ -169,6 +169,8 @@ void ask_treatment_values(Run &run) {
     case 4: v.zone = con.read_int("\n\n\tinfluence zone ? "); break;
     default: break;
     }
+    for (const std::string &note : attitude_notes(v, menu == 0 || menu == 2, menu == 0 || menu == 3))
+        con.say("\n\t(%s)", note.c_str());
 }
 
 int run_session(Console &con, FileSystem &fs, Geometry geometry) {

@@ -663,6 +663,27 @@ bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &
     return false;
 }
 
+bool ResultFiles::take_back(const std::vector<Change> &changes, size_t record_size, std::string &err) {
+    if (!placed_ || static_cast<long long>(record_size) > log_size_) {
+        err = "nothing to take back";
+        return false;
+    }
+    hold_commit(lock_fd_, F_WRLCK);
+    const long long before = log_size_ - static_cast<long long>(record_size);
+    bool ok = write_cells(changes, false) && fs_->ftruncate(log_fd_, static_cast<off_t>(before)) == 0 && checkpoint();
+    if (ok) {
+        log_size_ = before;
+        ok = start_journal(err) && new_epoch();
+    }
+    if (!ok) {
+        // Whatever was written, the journal still completes the stamp at
+        // the next opening: the set keeps it.
+        err = "Cannot write " + paths_.raster + " and " + paths_.log + ": " + reason();
+    }
+    hold_commit(lock_fd_, F_UNLCK);
+    return ok;
+}
+
 bool ResultFiles::finish(std::string &err) {
     bool ok = wait_fill(err);
     // The files must still be there, and be the ones written.

@@ -107,6 +107,12 @@ public:
         if (filler_.joinable()) filler_.join();
         if (warmer_.joinable()) warmer_.join();
     }
+    // Takes back a commit of this session, the last one not yet taken
+    // back: its cells as they were before it, its record (the last
+    // `record_size` bytes of the log) removed; both files made durable
+    // before the journal begins anew, so that a kill at any instant leaves
+    // the set with the stamp or without it.
+    bool take_back(const std::vector<Change> &changes, size_t record_size, std::string &err);
     // Closes both files at the end of the session, the lock and journal
     // removed; false when the files are no longer there or the system
     // reports a failure.

@@ -14,22 +14,49 @@ std::string refusal_headline(Verdict v) {
     return "";
 }
 
-std::string refusal_detail(int rows, int cols, const Values &v) {
+std::string refusal_detail(int rows, int cols, const Values &v, const char *rows_word) {
     const Fit f = reference_points_that_fit(rows, cols, v.dip_direction, v.zone);
     const std::string zone = std::to_string(v.zone), dir = std::to_string(v.dip_direction);
     if (f.empty()) return "no reference point of this DEM fits a square of zone " + zone + " in direction " + dir;
-    return "zone " + zone + " in direction " + dir + " fits reference points on lines " + std::to_string(f.lo_i) +
+    return "zone " + zone + " in direction " + dir + " fits reference points on " + rows_word + " " + std::to_string(f.lo_i) +
            " to " + std::to_string(f.hi_i) + " and columns " + std::to_string(f.lo_j) + " to " + std::to_string(f.hi_j);
+}
+
+namespace {
+// x in 0..n-1, for any whole x.
+long long wrapped(long long x, long long n) { return ((x % n) + n) % n; }
+}  // namespace
+
+std::vector<std::string> attitude_notes(const Values &v, bool dip, bool direction) {
+    std::vector<std::string> notes;
+    const long long towards = wrapped(v.dip_direction, 360);
+    if (dip && (v.dip < 0 || v.dip > 90)) {
+        // tan repeats every 180 degrees; past 90 it changes sign, and the
+        // plane falls the other way.
+        const long long d = wrapped(v.dip, 180);
+        std::string as;
+        if (d == 90) as = "a vertical plane";
+        else if (d == 0) as = "a level plane";
+        else if (d < 90) as = "a plane dipping " + std::to_string(d) + " towards " + std::to_string(towards);
+        else as = "a plane dipping " + std::to_string(180 - d) + " towards " + std::to_string(wrapped(towards + 180, 360));
+        notes.push_back("a dip of " + std::to_string(v.dip) + " lies outside 0 to 90: it is traced as " + as);
+    }
+    if (direction && (v.dip_direction < 0 || v.dip_direction > 359))
+        notes.push_back("a dip direction of " + std::to_string(v.dip_direction) + " lies outside 0 to 359: it points as " +
+                        std::to_string(towards) + " does");
+    return notes;
 }
 
 bool ResultSession::open(const std::string &raster, const std::string &log, const std::string &who,
                          std::string &repaired, std::string &err) {
     records_.clear();
+    undo_.clear();
     return files_.lock(raster, log, who, err) && files_.recover(repaired, err);
 }
 
 bool ResultSession::create(int rows, int cols, std::string &err, Geometry geometry) {
     records_.clear();
+    undo_.clear();
     rows_ = rows;
     cols_ = cols;
     geometry_ = geometry;
@@ -47,6 +74,7 @@ bool ResultSession::place(bool &replaced, std::string &err) { return files_.plac
 bool ResultSession::carry_on(int rows, int cols, int pix_size, std::string &err) {
     std::string text;
     records_.clear();
+    undo_.clear();
     rows_ = rows;
     cols_ = cols;
     const std::string &log = files_.log_path();
@@ -103,11 +131,24 @@ Stamp ResultSession::stamp(const Terrain &t, const Values &v, Work &work) {
         changes.push_back({k, cells != nullptr ? cells[k] : files_.background(), static_cast<uint8_t>(code)});
     }
     const formats::Record record{code, v};
-    if (!files_.commit(changes, formats::record_text(record), s.message)) return s;
+    const std::string text = formats::record_text(record);
+    if (!files_.commit(changes, text, s.message)) return s;
     records_.push_back(record);
+    undo_.push_back({std::move(changes), text.size()});
     s.kind = Stamp::stamped;
     s.code = code;
     s.cells = static_cast<long long>(tr.cells.size());
     s.trace_cells = std::move(tr.cells);
     return s;
+}
+
+bool ResultSession::undo_last(std::string &err) {
+    if (undo_.empty()) {
+        err = "no stamp of this session is left to take back";
+        return false;
+    }
+    if (!files_.take_back(undo_.back().changes, undo_.back().record_size, err)) return false;
+    undo_.pop_back();
+    records_.pop_back();
+    return true;
 }

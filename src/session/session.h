@@ -42,7 +42,14 @@ extern const char LIMIT_REACHED[];  // "250 calculations reached"
 std::string refusal_headline(Verdict v);
 // For a square outside the raster: the lines and columns a reference point
 // may take for this zone and direction, or that none may.
-std::string refusal_detail(int rows, int cols, const Values &v);
+// The console speaks of lines, the workbench's fields of rows.
+std::string refusal_detail(int rows, int cols, const Values &v, const char *rows_word = "lines");
+
+// What a dip outside 0 to 90 or a dip direction outside 0 to 359 means:
+// the treatment takes any whole number, the tangent and the turn doing the
+// rest; each note says how the plane is traced. Only the values entered
+// are told about (`dip`, `direction`).
+std::vector<std::string> attitude_notes(const Values &v, bool dip, bool direction);
 
 class ResultSession {
 public:
@@ -78,6 +85,13 @@ public:
     // One treatment, from its values to both files.
     Stamp stamp(const Terrain &t, const Values &v, Work &work);
 
+    // Takes back the last stamp of this session not yet taken back: both
+    // files as they were before it, byte for byte. False (nothing changed)
+    // when this session has stamped nothing left to take back.
+    bool undo_last(std::string &err);
+    // How many stamps of this session can be taken back, last first.
+    int undoable() const { return static_cast<int>(undo_.size()); }
+
     // Closes both files at the end of the session; false when the files are
     // gone or the system reports a failure. discard() closes them and
     // removes the temporary ones if they were never put in place.
@@ -104,6 +118,12 @@ public:
 private:
     ResultFiles files_;
     std::vector<formats::Record> records_;
+    // This session's stamps, as committed: what taking one back restores.
+    struct Taken {
+        std::vector<Change> changes;
+        size_t record_size;
+    };
+    std::vector<Taken> undo_;
     int rows_ = 0, cols_ = 0;
     Geometry geometry_ = Geometry::classic;
 };
