@@ -88,7 +88,7 @@ TEST(Serve, TracesAndStampsAreTheConsolesOwn) {
             EXPECT_EQ(t["cells"][k], Json({expected.cells[k].i, expected.cells[k].j})) << k;
         // Refusals are said as the console says them, and stamp nothing.
         EXPECT_EQ(b.get("/api/trace?ip=10&jp=10&slope=5&dir=315&infl=30")["message"],
-                  "out of the image borders: zone 30 in direction 315 fits reference points on lines 42 to 301 and columns 42 to 360");
+                  "out of the image borders: zone 30 in direction 315 fits reference points on rows 42 to 301 and columns 42 to 360");
         EXPECT_EQ(b.stamp(values(10, 10, 5, 315, 30))["verdict"], "outside_raster");
         EXPECT_EQ(b.stamp(values(100, 100, 5, 315, 0))["message"], "influence zone must be at least 1");
         // Three stamps; after each, the files hold what the console's would.
@@ -142,6 +142,9 @@ TEST(Serve, RefusesWhatIsNotItsOwnAndKeepsServing) {
     }
     // Bounded requests; nothing but its own page is served.
     r = b.client->Post("/api/stamp", std::string(1 << 20, ' '), "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400);
+    r = b.client->Post("/api/contact", std::string(5 << 20, ' '), "text/plain");
     EXPECT_TRUE(!r || r->status == 413);
     for (const char *path : {"/images/jacksboro/jacksboro_m2.txt", "/../images/jacksboro/jacksboro_m2.txt",
                              "/%2e%2e/%2e%2e/etc/passwd", "/app.js/../../images"}) {

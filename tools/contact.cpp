@@ -157,12 +157,16 @@ std::string count(size_t n, const char *one, const char *many) { return std::to_
 }  // namespace
 
 bool read_contact(const std::string &path, const Georef &g, int rows, int cols, Contact &c, std::string &err) {
-    // A contact of the most vertices fits in a few megabytes of text.
     std::string text, why;
-    if (!formats::read_file(path, text, why, 16 << 20)) {
+    if (!formats::read_file(path, text, why, MAX_CONTACT_BYTES)) {
         err = "cannot read " + path + ": " + why;
         return false;
     }
+    return read_contact_text(text, path, g, rows, cols, c, err);
+}
+
+bool read_contact_text(const std::string &text, const std::string &path, const Georef &g, int rows, int cols, Contact &c,
+                       std::string &err) {
     c.lines.clear();
     const size_t first = text.find_first_not_of(" \t\r\n");
     const bool json = first != std::string::npos && text[first] == '{';

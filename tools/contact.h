@@ -39,6 +39,11 @@ constexpr size_t MAX_SPOTS = 100000;
 // out (and said); a contact of none, of numbers that are not finite map
 // coordinates, or of more than MAX_SPOTS vertices is refused.
 bool read_contact(const std::string &path, const Georef &g, int rows, int cols, Contact &c, std::string &err);
+// The same from the file's text (`path` names it in the messages).
+bool read_contact_text(const std::string &text, const std::string &path, const Georef &g, int rows, int cols, Contact &c,
+                       std::string &err);
+// A contact of the most vertices fits in a few megabytes of text.
+constexpr size_t MAX_CONTACT_BYTES = 16 << 20;
 
 // The DEM's elevation at a fractional cell, bilinear between cell centres
 // (cells beyond the edge repeat it), and its slope there: metres of rise a

@@ -95,7 +95,7 @@ int main(int argc, char **argv) {
     const double load_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 
     httplib::Server svr;
-    svr.set_payload_max_length(16 * 1024);
+    svr.set_payload_max_length(tools::CONTACT_BODY);
     // A slow client holds its own thread for a second at most a read, and
     // there are threads enough that a few of them hold no one else up.
     svr.new_task_queue = [] { return new httplib::ThreadPool(64); };

@@ -319,52 +319,39 @@ std::string Workbench::point_json(int i, int j) const {
     return out.dump();
 }
 
-namespace {
-
-// A contact sent by the page: its lines of points in cells (fractional
-// rows and columns, as the page placed them).
-Contact contact_of(const Json &j) {
-    if (!j.is_object() || !j.contains("lines") || !j["lines"].is_array()) throw BadRequest{"missing member lines"};
+int Workbench::set_contact(const std::string &text, std::string &body) {
     Contact c;
-    size_t n = 0;
-    for (const Json &line : j["lines"]) {
-        if (!line.is_array()) throw BadRequest{"a line must be a list of [row, column]"};
-        std::vector<Spot> spots;
-        for (const Json &p : line) {
-            if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number())
-                throw BadRequest{"a point must be [row, column]"};
-            const double i = p[0].get<double>(), jj = p[1].get<double>();
-            if (!std::isfinite(i) || !std::isfinite(jj) || std::fabs(i) > 1e9 || std::fabs(jj) > 1e9)
-                throw BadRequest{"a point lies nowhere near the DEM"};
-            spots.push_back({i, jj});
-            if (++n > MAX_SPOTS) throw BadRequest{"more than " + std::to_string(MAX_SPOTS) + " points"};
-        }
-        if (!spots.empty()) c.lines.push_back(std::move(spots));
+    std::string err;
+    if (!read_contact_text(text, "the contact", dem_.georef, dem_.rows(), dem_.cols(), c, err)) {
+        body = error_body(err);
+        return 400;
     }
-    if (n == 0) throw BadRequest{"the contact has no point"};
-    return c;
+    contact_ = std::move(c);
+    Json lines = Json::array();
+    for (const std::vector<Spot> &l : contact_.lines) {
+        Json line = Json::array();
+        for (const Spot &p : l) line.push_back({p.i, p.j});
+        lines.push_back(line);
+    }
+    body = Json({{"how", contact_.how}, {"lines", lines}}).dump();
+    return 200;
 }
 
-}  // namespace
-
-std::string Workbench::misfit_json(const std::string &request) const {
-    const Json j = Json::parse(request);
-    const Contact c = contact_of(j);
-    if (!j.contains("values")) throw BadRequest{"missing member values"};
-    const Closeness k = closeness(terrain(), dem_.k, c, values_of(j["values"]));
+std::string Workbench::misfit_json(const Values &v) const {
+    if (contact_.lines.empty()) throw BadRequest{"no contact is loaded"};
+    const Closeness k = closeness(terrain(), dem_.k, contact_, v);
     return Json({{"traced", k.traced}, {"within_one_cell", k.within_one}, {"within_two_cells", k.within_two},
                  {"beyond_square", k.beyond}, {"mean_distance_m", k.mean_m}}).dump();
 }
 
-std::string Workbench::fit_json(const std::string &request) const {
-    const Json j = Json::parse(request);
-    const Contact c = contact_of(j);
+std::string Workbench::fit_json() const {
+    if (contact_.lines.empty()) throw BadRequest{"no contact is loaded"};
     const Terrain t = terrain();
-    const Plane plane = fit_plane(t, dem_.k, c);
+    const Plane plane = fit_plane(t, dem_.k, contact_);
     if (!plane.determined) throw BadRequest{"the contact's points lie on a line: no plane goes through them"};
-    const TrueFit f = fit_true(t, dem_.k, c, plane, nullptr);
+    const TrueFit f = fit_true(t, dem_.k, contact_, plane, nullptr);
     if (!f.found) throw BadRequest{"no attitude fits the contact"};
-    const Treatment tr = treatment_for(t, dem_.k, c, f, nullptr, 0);
+    const Treatment tr = treatment_for(t, dem_.k, contact_, f, nullptr, 0);
     Json out = {{"dip", f.dip}, {"dip_direction", f.dip_direction}, {"rms_distance_m", f.rms_m}, {"fits", tr.fits},
                 {"values", {{"ip", tr.values.row}, {"jp", tr.values.column}, {"slope", tr.values.dip},
                             {"dir", tr.values.dip_direction}, {"infl", tr.values.zone}}}};
@@ -439,6 +426,10 @@ bool Workbench::dem_unchanged() const {
 
 Reply Workbench::serve(const Call &c) {
     Reply r;
+    // Only a contact's file is long; every other request fits in a few lines.
+    if (c.body.size() > SMALL_BODY && c.path != "/api/contact")
+        throw BadRequest{"a request body of " + std::to_string(c.body.size()) + " bytes, more than the " +
+                         std::to_string(SMALL_BODY) + " this route takes"};
     auto asset = [&](const unsigned char *data, size_t size, const char *type) {
         r.body.assign(reinterpret_cast<const char *>(data), size);
         r.type = type;
@@ -481,10 +472,12 @@ Reply Workbench::serve(const Call &c) {
         r.status = undo(r.body);
     } else if (c.method == "GET" && c.path == "/api/point") {
         r.body = point_json(param(c, "i"), param(c, "j"));
-    } else if (c.method == "POST" && c.path == "/api/misfit") {
-        r.body = misfit_json(c.body);
+    } else if (c.method == "POST" && c.path == "/api/contact") {
+        r.status = set_contact(c.body, r.body);
+    } else if (c.method == "GET" && c.path == "/api/misfit") {
+        r.body = misfit_json(values_of(c));
     } else if (c.method == "POST" && c.path == "/api/fit") {
-        r.body = fit_json(c.body);
+        r.body = fit_json();
     } else if (c.method == "GET" && c.path == "/api/export") {
         const auto f = c.params.find("format");
         if (f == c.params.end()) throw BadRequest{"missing parameter format"};

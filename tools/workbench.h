@@ -14,6 +14,7 @@
 
 #include "compute/treatment.h"
 #include "files/demset.h"
+#include "contact.h"
 #include "session/session.h"
 
 namespace httplib {
@@ -32,6 +33,10 @@ struct Reply {
     std::string body, type = "application/json";
     std::map<std::string, std::string> headers;
 };
+
+// The bodies the server takes: a contact's file (at most a few megabytes),
+// and every other request's few lines.
+constexpr size_t CONTACT_BODY = 4 << 20, SMALL_BODY = 16 << 10;
 
 struct WorkbenchOptions {
     std::string dem;                  // DEM.raw
@@ -65,9 +70,12 @@ public:
     int stamp(const Values &v, std::string &body);  // the HTTP status
     int undo(std::string &body);
     std::string point_json(int i, int j) const;
-    // How the trace of `v` follows a contact, and the attitude that fits it.
-    std::string misfit_json(const std::string &request) const;
-    std::string fit_json(const std::string &request) const;
+    // A mapped contact, the text of its GeoJSON or CSV file read as
+    // tolmar-fit reads one; then how the trace of `v` follows it, and the
+    // attitude that fits it.
+    int set_contact(const std::string &text, std::string &body);
+    std::string misfit_json(const Values &v) const;
+    std::string fit_json() const;
     // The traces as a GeoPackage or GeoJSON file's bytes.
     int export_file(const std::string &format, std::string &bytes, std::string &err);
     // Another geometry for a new result set, before its first stamp.
@@ -87,6 +95,7 @@ private:
     ResultSession results_;
     std::vector<std::vector<Cell>> stamped_;  // the cells each treatment stamped, by code less 1
     Work work_;
+    Contact contact_;  // the page's, empty until one is sent
     std::string name_, raster_path_, log_path_, repaired_;
     uint8_t background_ = 255;  // of a new result set
     bool carried_on_ = false;

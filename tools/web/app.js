@@ -1,29 +1,37 @@
 // app.js: the workbench's page. The map shows the server's picture of the
 // DEM (the whole of it first, then the part in view at full resolution); the
 // trace of the values in the form is asked for as they change and drawn over
-// it; "Stamp" adds it as the next treatment. Cells are (row, column); the
-// view maps a cell to the screen by a scale and the cell at the top left.
+// it; "Stamp" adds it as the next treatment, "Undo last stamp" takes the
+// last one back. Cells are (row, column); the view maps a cell to the
+// screen by a scale and the cell at the top left. The values being worked
+// on are kept in the browser's storage, per result set.
 'use strict';
 
-const map = document.getElementById('map');
+const $ = (id) => document.getElementById(id);
+const map = $('map');
 const ctx = map.getContext('2d');
-const fields = {
-  ip: document.getElementById('row'), jp: document.getElementById('column'),
-  slope: document.getElementById('dip'), dir: document.getElementById('dir'), infl: document.getElementById('zone'),
-};
-const stampButton = document.getElementById('stamp');
-const statusLine = document.getElementById('status');
+const fields = { ip: $('row'), jp: $('column'), slope: $('dip'), dir: $('dir'), infl: $('zone') };
+const NAMES = { ip: 'Row', jp: 'Column', slope: 'Dip', dir: 'Dip direction', infl: 'Zone' };
+const stampButton = $('stamp'), undoButton = $('undo'), statusLine = $('status');
 
 // What the page holds; window.workbench lets a test read it.
 const state = {
   info: null,
-  view: { s: 1, oi: 0, oj: 0 },   // pixels a cell, the cell at the top left
+  view: { s: 1, oi: 0, oj: 0 },   // canvas pixels a cell, the cell at the top left
   moved: false,                   // the user has panned or zoomed
   overview: null,                 // { img, i0, j0, i1, j1 }
   detail: null,
-  trace: null,                    // the last answer of /api/trace
+  rev: 0,                         // pictures asked for since the results last changed
+  trace: null,                    // the last answer of /api/trace, with its values
   asked: 0,                       // the number of the last trace asked for
   busy: false,
+  hidden: new Set(),              // codes not shown
+  fresh: null,                    // the trace stamped last: { code, cells, colour }
+  contact: null,                  // { name, how, lines } in fractional cells
+  misfit: null,
+  pointer: null,                  // the last answer of /api/point under the pointer
+  pointZ: null,                   // and at the reference point
+  lastDownload: null,
 };
 window.workbench = state;
 
@@ -39,6 +47,10 @@ async function json(url, options) {
   return body;
 }
 
+function post(url, body, type = 'application/json') {
+  return json(url, { method: 'POST', headers: { 'Content-Type': type }, body });
+}
+
 function loadImage(url) {
   return new Promise((resolve, reject) => {
     const img = new Image();
@@ -48,10 +60,70 @@ function loadImage(url) {
   });
 }
 
+// ---- the values -----------------------------------------------------------
+
+const storageKey = () => 'tolmar:' + state.info.raster;
+
+function save() {
+  if (!state.info) return;
+  const kept = { hidden: [...state.hidden] };
+  for (const [k, f] of Object.entries(fields)) kept[k] = f.value;
+  try { localStorage.setItem(storageKey(), JSON.stringify(kept)); } catch { /* storage full or off: nothing kept */ }
+}
+
+function restore() {
+  let kept = null;
+  try { kept = JSON.parse(localStorage.getItem(storageKey()) || 'null'); } catch { kept = null; }
+  if (!kept || typeof kept !== 'object') return;
+  for (const [k, f] of Object.entries(fields)) if (typeof kept[k] === 'string') f.value = kept[k];
+  if (Array.isArray(kept.hidden)) for (const c of kept.hidden) if (Number.isInteger(c)) state.hidden.add(c);
+}
+
+// The values as whole numbers, or the first field at fault and why.
+function check() {
+  const v = {};
+  let fault = null;
+  for (const [k, f] of Object.entries(fields)) {
+    const text = f.value.trim();
+    const whole = /^[-+]?\d{1,10}$/.test(text);
+    f.setAttribute('aria-invalid', String(text !== '' && !whole));
+    if (whole) v[k] = Number(text);
+    else if (!fault) fault = text === '' ? { k, why: `${NAMES[k]} is empty` } : { k, why: `${NAMES[k]} must be a whole number, not “${text}”` };
+  }
+  fields.slope.classList.toggle('odd', 'slope' in v && (v.slope < 0 || v.slope > 90));
+  fields.dir.classList.toggle('odd', 'dir' in v && (v.dir < 0 || v.dir > 359));
+  return fault ? { fault } : { v };
+}
+
+const same = (a, b) => a && b && a.ip === b.ip && a.jp === b.jp && a.slope === b.slope && a.dir === b.dir && a.infl === b.infl;
+const recordValues = (r) => ({ ip: r.line, jp: r.column, slope: r.dip, dir: r.dir, infl: r.zone });
+const lastRecord = () => state.info.treatments[state.info.treatments.length - 1];
+
+// Stamp only what was traced, as it stands in the fields.
+function updateButtons() {
+  const { v } = check();
+  const t = state.trace;
+  stampButton.disabled = state.busy || !v || !t || !same(t.values, v) || t.verdict !== 'traced';
+  undoButton.disabled = state.busy || !state.info || state.info.undoable < 1;
+  $('fit').disabled = state.busy || !state.contact;
+  $('clear-contact').disabled = !state.contact;
+  const g = $('geometry');
+  g.value = state.info ? state.info.geometry : 'classic';
+  g.disabled = state.busy || !state.info || state.info.geometry_fixed;
+  g.title = g.disabled ? 'the geometry of a set is chosen before its first stamp' : '';
+}
+
+function showNotes(notes) {
+  const ul = $('notes');
+  ul.replaceChildren(...notes.map((n) => Object.assign(document.createElement('li'), { textContent: n })));
+}
+
+// ---- the map --------------------------------------------------------------
+
 // A picture of rows i0..i1 and columns j0..j1, w x h pixels.
 async function picture(i0, j0, i1, j1, w, h) {
-  // The code stamped last is part of the address: a new stamp, a new picture.
-  const img = await loadImage(`/api/picture?i0=${i0}&j0=${j0}&i1=${i1}&j1=${j1}&w=${w}&h=${h}&code=${state.info.code}`);
+  const hide = state.hidden.size ? '&hide=' + [...state.hidden].sort((a, b) => a - b).join(',') : '';
+  const img = await loadImage(`/api/picture?i0=${i0}&j0=${j0}&i1=${i1}&j1=${j1}&w=${w}&h=${h}&rev=${state.rev}${hide}`);
   return { img, i0, j0, i1, j1 };
 }
 
@@ -73,13 +145,21 @@ function askDetail() {
     if (i1 <= i0 || j1 <= j0) return;
     const w = Math.min(4096, Math.max(1, Math.round((j1 - j0) * Math.min(v.s, 4))));
     const h = Math.min(4096, Math.max(1, Math.round((i1 - i0) * Math.min(v.s, 4))));
-    const want = JSON.stringify(v);
+    const want = JSON.stringify(v) + state.rev;
     const d = await picture(i0, j0, i1, j1, w, h).catch(() => null);
-    if (d && JSON.stringify(state.view) === want) {
+    if (d && JSON.stringify(state.view) + state.rev === want) {
       state.detail = d;
       draw();
     }
   }, 200);
+}
+
+// The results changed (a stamp, an undo, a treatment shown or hidden): new pictures.
+async function repaint() {
+  state.rev++;
+  state.detail = null;
+  await loadOverview();
+  askDetail();
 }
 
 function toScreen(i, j) {
@@ -92,28 +172,114 @@ function toCell(x, y) {
   return [Math.floor(v.oi + y / v.s), Math.floor(v.oj + x / v.s)];
 }
 
+const dpr = () => window.devicePixelRatio || 1;
+
 function drawPicture(p) {
   if (!p) return;
   const [x0, y0] = toScreen(p.i0, p.j0), [x1, y1] = toScreen(p.i1, p.j1);
   ctx.drawImage(p.img, x0, y0, x1 - x0, y1 - y0);
 }
 
+function drawCells(cells, colour) {
+  const size = Math.max(2, state.view.s);
+  ctx.fillStyle = colour;
+  for (const [i, j] of cells) {
+    const [x, y] = toScreen(i + 0.5, j + 0.5);
+    ctx.fillRect(x - size / 2, y - size / 2, size, size);
+  }
+}
+
+function ring(i, j, radius, colour, width) {
+  const [x, y] = toScreen(i + 0.5, j + 0.5);
+  ctx.beginPath();
+  ctx.arc(x, y, radius, 0, 2 * Math.PI);
+  ctx.lineWidth = width + 2;
+  ctx.strokeStyle = 'rgba(0,0,0,0.8)';
+  ctx.stroke();
+  ctx.lineWidth = width;
+  ctx.strokeStyle = colour;
+  ctx.stroke();
+}
+
+// A bar of a round length near 120 screen pixels, in metres or kilometres.
+function drawScaleBar() {
+  const metresPerPixel = state.info.pixel_m / state.view.s;
+  const want = metresPerPixel * 120 * dpr();
+  const p = 10 ** Math.floor(Math.log10(want));
+  const length = [5, 2, 1].map((m) => m * p).find((l) => l <= want) || p;
+  const px = length / metresPerPixel, x = 12 * dpr(), y = map.height - 14 * dpr();
+  ctx.fillStyle = 'rgba(255,255,255,0.85)';
+  ctx.fillRect(x - 6 * dpr(), y - 20 * dpr(), px + 12 * dpr(), 28 * dpr());
+  ctx.fillStyle = '#000';
+  ctx.fillRect(x, y - 3 * dpr(), px, 4 * dpr());
+  ctx.fillRect(x, y - 8 * dpr(), 1.5 * dpr(), 9 * dpr());
+  ctx.fillRect(x + px - 1.5 * dpr(), y - 8 * dpr(), 1.5 * dpr(), 9 * dpr());
+  ctx.font = `${11 * dpr()}px system-ui, sans-serif`;
+  ctx.textBaseline = 'bottom';
+  ctx.fillText(length >= 1000 ? `${length / 1000} km` : `${length} m`, x, y - 5 * dpr());
+  state.scaleBar = { metres: length, pixels: px };
+}
+
+// Row 0 is the DEM's north edge: north is up.
+function drawNorthArrow() {
+  const d = dpr(), x = map.width - 24 * d, y = 16 * d;
+  ctx.fillStyle = 'rgba(255,255,255,0.85)';
+  ctx.fillRect(x - 13 * d, y - 6 * d, 26 * d, 44 * d);
+  ctx.fillStyle = '#000';
+  ctx.beginPath();
+  ctx.moveTo(x, y);
+  ctx.lineTo(x + 7 * d, y + 18 * d);
+  ctx.lineTo(x, y + 13 * d);
+  ctx.lineTo(x - 7 * d, y + 18 * d);
+  ctx.closePath();
+  ctx.fill();
+  ctx.font = `bold ${12 * d}px system-ui, sans-serif`;
+  ctx.textAlign = 'center';
+  ctx.textBaseline = 'top';
+  ctx.fillText('N', x, y + 21 * d);
+  ctx.textAlign = 'start';
+}
+
 // The trace being chosen, before it is stamped: a colour no code takes.
 const TRACE_COLOUR = '#ff2bd6';
+const CONTACT_COLOUR = '#00e5ff';
 
 function draw() {
-  const dpr = window.devicePixelRatio || 1;
-  if (map.width !== Math.round(map.clientWidth * dpr) || map.height !== Math.round(map.clientHeight * dpr)) {
-    map.width = Math.round(map.clientWidth * dpr);
-    map.height = Math.round(map.clientHeight * dpr);
+  if (map.width !== Math.round(map.clientWidth * dpr()) || map.height !== Math.round(map.clientHeight * dpr())) {
+    map.width = Math.round(map.clientWidth * dpr());
+    map.height = Math.round(map.clientHeight * dpr());
   }
   ctx.fillStyle = '#444';
   ctx.fillRect(0, 0, map.width, map.height);
-  ctx.imageSmoothingEnabled = state.view.s < 2;
+  if (!state.info) return;
+  const s = state.view.s, t = state.trace;
+  ctx.imageSmoothingEnabled = s < 2;
   drawPicture(state.overview);
   drawPicture(state.detail);
-  const s = state.view.s, t = state.trace;
-  if (t && t.square) {
+  // The trace stamped last in its colour at once, before the new picture.
+  const f = state.fresh;
+  if (f && !state.hidden.has(f.code)) drawCells(f.cells, f.colour);
+  if (state.contact) {
+    ctx.strokeStyle = CONTACT_COLOUR;
+    ctx.fillStyle = CONTACT_COLOUR;
+    ctx.lineWidth = 2 * dpr();
+    for (const line of state.contact.lines) {
+      if (line.length === 1) {
+        const [x, y] = toScreen(line[0][0] + 0.5, line[0][1] + 0.5);
+        ctx.fillRect(x - 3 * dpr(), y - 3 * dpr(), 6 * dpr(), 6 * dpr());
+        continue;
+      }
+      ctx.beginPath();
+      line.forEach(([i, j], k) => {
+        const [x, y] = toScreen(i + 0.5, j + 0.5);
+        if (k === 0) ctx.moveTo(x, y); else ctx.lineTo(x, y);
+      });
+      ctx.stroke();
+    }
+  }
+  const { v } = check();
+  const showing = t && v && same(t.values, v);
+  if (showing && t.square) {
     ctx.strokeStyle = t.verdict === 'traced' ? 'rgba(255,255,255,0.8)' : 'rgba(220,0,0,0.9)';
     ctx.lineWidth = 1.5;
     ctx.setLineDash([6, 4]);
@@ -126,58 +292,113 @@ function draw() {
     ctx.stroke();
     ctx.setLineDash([]);
   }
-  if (t && t.cells) {
-    ctx.fillStyle = TRACE_COLOUR;
-    const size = Math.max(2, s);
-    for (const [i, j] of t.cells) {
-      const [x, y] = toScreen(i + 0.5, j + 0.5);
-      ctx.fillRect(x - size / 2, y - size / 2, size, size);
-    }
-  }
-  const ip = Number(fields.ip.value), jp = Number(fields.jp.value);
-  if (fields.ip.value !== '' && fields.jp.value !== '') {
-    const [x, y] = toScreen(ip + 0.5, jp + 0.5);
-    ctx.strokeStyle = '#000';
-    ctx.lineWidth = 2;
-    ctx.beginPath();
-    ctx.arc(x, y, Math.max(5, s), 0, 2 * Math.PI);
-    ctx.stroke();
-  }
+  // The live trace, unless it is the one just stamped, shown in its colour.
+  const last = lastRecord();
+  const stampedAlready = last && f && f.code === last.code && showing && same(t.values, recordValues(last));
+  if (showing && t.cells && !stampedAlready) drawCells(t.cells, TRACE_COLOUR);
+  for (const r of state.info.treatments)
+    if (!state.hidden.has(r.code)) ring(r.line, r.column, Math.max(4 * dpr(), 0.7 * s), r.colour, 2 * dpr());
+  if (v && 'ip' in v && 'jp' in v) ring(v.ip, v.jp, Math.max(6 * dpr(), s), '#fff', 2 * dpr());
+  drawScaleBar();
+  drawNorthArrow();
 }
 
-function fitView() {
+function fitScale() {
+  const { rows, cols } = state.info;
+  return Math.min(map.width / cols, map.height / rows);
+}
+
+// The view's centre stays on the DEM, and the DEM never shrinks below a
+// quarter of the window.
+function bounded(v) {
+  const { rows, cols } = state.info;
+  const s = Math.min(64, Math.max(fitScale() / 4, v.s));
+  const h = map.height / s, w = map.width / s;
+  const ci = Math.min(rows, Math.max(0, v.oi + h / 2)), cj = Math.min(cols, Math.max(0, v.oj + w / 2));
+  return { s, oi: ci - h / 2, oj: cj - w / 2 };
+}
+
+function wholeDem() {
   const { rows, cols } = state.info;
   draw();
-  const s = Math.min(map.width / cols, map.height / rows);
+  const s = fitScale();
   state.view = { s, oi: rows / 2 - map.height / (2 * s), oj: cols / 2 - map.width / (2 * s) };
+  state.moved = false;
+  state.detail = null;
+  draw();
+  askDetail();
 }
 
-function values() {
-  const v = {};
-  for (const [k, f] of Object.entries(fields)) {
-    if (!/^[-+]?\d+$/.test(f.value.trim())) return null;
-    v[k] = Number(f.value.trim());
+// ---- readouts ---------------------------------------------------------------
+
+const metres = (m) => `${m.toFixed(1)} m`;
+
+function pointText(p) {
+  const g = state.info.georef;
+  return `row ${p.row}, column ${p.column}` + (g ? ` · x ${p.x.toFixed(1)}, y ${p.y.toFixed(1)}` : '') +
+    ` · ${metres(p.elevation_m)}` + (p.filled ? ' (filled ground)' : '');
+}
+
+// The cell under the pointer, the last asked for winning.
+let pointerAsked = 0, pointerTimer = 0;
+function askPointer(i, j) {
+  clearTimeout(pointerTimer);
+  const { rows, cols } = state.info;
+  if (i < 0 || j < 0 || i >= rows || j >= cols) {
+    state.pointer = null;
+    $('readout').textContent = `row ${i}, column ${j} · outside the DEM`;
+    return;
   }
-  return v;
+  pointerTimer = setTimeout(async () => {
+    const n = ++pointerAsked;
+    const p = await json(`/api/point?i=${i}&j=${j}`).catch(() => null);
+    if (n !== pointerAsked || !p) return;
+    state.pointer = p;
+    $('readout').textContent = pointText(p);
+  }, 40);
 }
 
-function showMap() {
-  const g = state.info && state.info.georef;
-  const v = values();
-  document.getElementById('map-x').textContent = g && v ? 'x ' + (g.gt[0] + (v.jp + 0.5) * g.gt[1]).toFixed(1) : '';
-  document.getElementById('map-y').textContent = g && v ? 'y ' + (g.gt[3] + (v.ip + 0.5) * g.gt[5]).toFixed(1) : '';
+let pointAsked = 0;
+async function askPointZ(v) {
+  const n = ++pointAsked, { rows, cols } = state.info, z = $('point-z');
+  if (!v || !('ip' in v) || !('jp' in v) || v.ip < 0 || v.jp < 0 || v.ip >= rows || v.jp >= cols) {
+    state.pointZ = null;
+    z.textContent = v && 'ip' in v && 'jp' in v ? 'the point is outside the DEM' : '';
+    return;
+  }
+  const p = await json(`/api/point?i=${v.ip}&j=${v.jp}`).catch(() => null);
+  if (n !== pointAsked || !p) return;
+  state.pointZ = p;
+  z.textContent = `elevation ${metres(p.elevation_m)}` + (p.filled ? ' (filled ground)' : '');
 }
 
-// The trace of the values as they stand, the last asked for winning.
+function showMap(v) {
+  const g = state.info.georef;
+  $('map-x').textContent = g && v && 'jp' in v ? 'x ' + (g.gt[0] + (v.jp + 0.5) * g.gt[1]).toFixed(1) : '';
+  $('map-y').textContent = g && v && 'ip' in v ? 'y ' + (g.gt[3] + (v.ip + 0.5) * g.gt[5]).toFixed(1) : '';
+}
+
+// ---- the trace of the values ------------------------------------------------
+
+// Asked for as the values change, the last asked for winning.
 let traceTimer = 0;
 function askTrace() {
   clearTimeout(traceTimer);
-  showMap();
-  const v = values();
-  stampButton.disabled = !v || state.busy;
+  save();
+  const { v, fault } = check();
+  const partial = {};
+  for (const k of Object.keys(fields)) if (fields[k].getAttribute('aria-invalid') === 'false' && fields[k].value.trim() !== '')
+    partial[k] = Number(fields[k].value.trim());
+  showMap(partial);
+  askPointZ(partial);
+  updateButtons();
+  draw();
   if (!v) {
-    state.trace = null;
-    draw();
+    showNotes([]);
+    if (fault.k === 'ip' || fault.k === 'jp') {
+      if (fields[fault.k].value.trim() === '') say('Click the map to set the reference point.');
+      else say(fault.why, true);
+    } else say(fault.why, true);
     return;
   }
   traceTimer = setTimeout(async () => {
@@ -187,52 +408,91 @@ function askTrace() {
       if (n !== state.asked) return;
       t.values = v;
       state.trace = t;
+      showNotes(t.notes || []);
       if (t.verdict === 'traced') {
         const filled = t.cells_over_filled_ground ? `, ${t.cells_over_filled_ground} over filled ground` : '';
         say(`${t.cells.length} cells would be stamped${filled} (${t.ms.toFixed(1)} ms)`);
       } else {
         say(t.message, true);
       }
-      draw();
+      askMisfit(v);
     } catch (e) {
-      if (n === state.asked) say(e.message, true);
+      if (n !== state.asked) return;
+      state.trace = null;
+      say(e.message, true);
     }
+    updateButtons();
+    draw();
   }, 60);
 }
 
+// ---- the list ---------------------------------------------------------------
+
 function describe() {
   const i = state.info;
-  document.getElementById('dem-info').textContent =
-    `${i.rows} x ${i.cols} cells of ${i.pix_size}, ${i.code} treatment${i.code === 1 ? '' : 's'} so far` +
-    (i.georef && i.georef.crs ? `, ${i.georef.crs}` : '');
+  const metre = i.pixel_m >= 10 ? Math.round(i.pixel_m) : Number(i.pixel_m.toPrecision(3));
+  $('dem-info').textContent =
+    `${i.rows} x ${i.cols} cells of ${metre} m, ${i.code} treatment${i.code === 1 ? '' : 's'} so far, ` +
+    `${i.geometry} geometry` + (i.georef && i.georef.crs ? `, ${i.georef.crs}` : '');
 }
 
-function listTreatment(r) {
-  const li = document.createElement('li');
-  const sw = document.createElement('span');
-  sw.className = 'swatch';
-  sw.style.background = r.colour;
-  li.append(sw, `${r.code}: (${r.line}, ${r.column}) dip ${r.dip} dir ${r.dir} zone ${r.zone}`);
-  document.getElementById('treatments').append(li);
+function listTreatments() {
+  const items = state.info.treatments.map((r) => {
+    const li = document.createElement('li');
+    li.dataset.code = r.code;
+    const shown = document.createElement('input');
+    shown.type = 'checkbox';
+    shown.checked = !state.hidden.has(r.code);
+    shown.title = 'show or hide this treatment';
+    shown.addEventListener('change', () => {
+      if (shown.checked) state.hidden.delete(r.code); else state.hidden.add(r.code);
+      li.classList.toggle('hidden', !shown.checked);
+      save();
+      repaint();
+    });
+    const sw = document.createElement('span');
+    sw.className = 'swatch';
+    sw.style.background = r.colour;
+    li.classList.toggle('hidden', state.hidden.has(r.code));
+    li.append(shown, sw, `${r.code}: (${r.line}, ${r.column}) dip ${r.dip} dir ${r.dir} zone ${r.zone}, ${r.cells} cells`);
+    return li;
+  });
+  $('treatments').replaceChildren(...items);
 }
+
+function showInfo() {
+  describe();
+  listTreatments();
+  updateButtons();
+}
+
+// ---- stamp and undo ---------------------------------------------------------
 
 async function stamp(event) {
-  event.preventDefault();
-  const v = values();
-  if (!v || state.busy) return;
+  if (event) event.preventDefault();
+  const { v } = check();
+  if (!v || state.busy || stampButton.disabled) return;
+  const last = lastRecord();
+  if (last && same(v, recordValues(last)) &&
+      !window.confirm(`These are the values of treatment ${last.code}, the last stamped. Stamp them again as treatment ${state.info.code + 1}?`)) {
+    say(`Not stamped: the values are those of treatment ${last.code}.`);
+    return;
+  }
   state.busy = true;
-  stampButton.disabled = true;
+  updateButtons();
   try {
-    const r = await json('/api/stamp', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(v) });
+    const r = await post('/api/stamp', JSON.stringify(v));
     if (r.verdict === 'stamped') {
       state.info.code = r.code;
+      state.info.undoable = r.undoable;
+      state.info.geometry_fixed = true;
       state.info.treatments.push(r.record);
-      listTreatment(r.record);
-      describe();
+      state.hidden.delete(r.code);
+      state.fresh = { code: r.code, cells: r.trace, colour: r.record.colour };
+      showInfo();
       say(`code ${r.code} stamped on ${r.cells} cells`);
-      state.detail = null;
-      await loadOverview();
-      askDetail();
+      draw();
+      await repaint();
     } else {
       say(r.message, true);
     }
@@ -240,20 +500,147 @@ async function stamp(event) {
     say(e.message, true);
   } finally {
     state.busy = false;
-    stampButton.disabled = !values();
+    updateButtons();
   }
 }
 
+async function undo() {
+  if (state.busy) return;
+  state.busy = true;
+  updateButtons();
+  const code = state.info.code;
+  try {
+    state.info = await post('/api/undo', '');
+    state.fresh = null;
+    showInfo();
+    say(`Treatment ${code} taken back: both result files are as they were before it.`);
+    draw();
+    await repaint();
+  } catch (e) {
+    say(e.message, true);
+  } finally {
+    state.busy = false;
+    updateButtons();
+  }
+}
+
+// ---- a mapped contact -------------------------------------------------------
+
+let misfitAsked = 0;
+async function askMisfit(v) {
+  if (!state.contact) return;
+  const n = ++misfitAsked;
+  const m = await json(`/api/misfit?ip=${v.ip}&jp=${v.jp}&slope=${v.slope}&dir=${v.dir}&infl=${v.infl}`).catch((e) => ({ error: e.message }));
+  if (n !== misfitAsked) return;
+  m.values = v;
+  state.misfit = m;
+  const pct = (x) => `${Math.round(100 * x)} %`;
+  $('contact-info').textContent = `${state.contact.name}: ${state.contact.how}. ` + (m.error ? m.error
+    : !m.traced ? 'The square of these values leaves the DEM.'
+      : `Where these values' plane meets the ground: ${pct(m.within_one_cell)} of the contact within a cell of it, ` +
+        `${pct(m.within_two_cells)} within two, ${pct(m.beyond_square)} beyond the square; ` +
+        `mean distance ${metres(m.mean_distance_m)}.`);
+}
+
+async function loadContact(file) {
+  if (!file) return;
+  if (file.size > 4 * 1024 * 1024) {
+    say(`${file.name} is ${file.size} bytes: a contact sent to the workbench may hold 4 MB`, true);
+    return;
+  }
+  try {
+    const text = await file.text();
+    const c = await post('/api/contact', text, 'text/plain');
+    state.contact = { name: file.name, how: c.how, lines: c.lines };
+    $('contact-info').textContent = `${file.name}: ${c.how}.`;
+    say(`Contact ${file.name} drawn over the terrain`);
+    const { v } = check();
+    if (v) askMisfit(v);
+  } catch (e) {
+    say(`${file.name}: ${e.message}`, true);
+  }
+  updateButtons();
+  draw();
+}
+
+function range(r) {
+  return r ? ` (${Math.round(r[0])} to ${Math.round(r[1])})` : ' (not bounded by the contact)';
+}
+
+async function fit() {
+  if (!state.contact || state.busy) return;
+  state.busy = true;
+  updateButtons();
+  say('Fitting the contact…');
+  try {
+    const f = await post('/api/fit', '');
+    for (const k of Object.keys(fields)) fields[k].value = String(f.values[k]);
+    say(`Fit: dip ${f.dip.toFixed(1)}${range(f.dip_range)}, dip direction ${f.dip_direction.toFixed(1)}` +
+        `${range(f.dip_direction_range)}, ${metres(f.rms_distance_m)} RMS from the contact` +
+        (f.fits ? '' : '; no square around the point fits the DEM') +
+        (state.info.geometry === 'classic' ? '. The fit is of the true geometry: classic traces of oblique planes sit off it.' : '.'));
+    state.busy = false;
+    askTrace();
+  } catch (e) {
+    say(e.message, true);
+  } finally {
+    state.busy = false;
+    updateButtons();
+  }
+}
+
+// ---- export -----------------------------------------------------------------
+
+function download(blob, name) {
+  const a = document.createElement('a');
+  a.href = URL.createObjectURL(blob);
+  a.download = name;
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(a.href), 10000);
+  state.lastDownload = { name, size: blob.size };
+}
+
+async function exportTraces(format) {
+  try {
+    const r = await fetch(`/api/export?format=${format}`);
+    if (!r.ok) throw new Error((await r.json().catch(() => ({}))).error || r.statusText);
+    download(await r.blob(), `${state.info.name}_traces.${format}`);
+    say(`The traces exported as ${format === 'gpkg' ? 'GeoPackage' : 'GeoJSON'}`);
+  } catch (e) {
+    say(e.message, true);
+  }
+}
+
+function exportView() {
+  draw();
+  map.toBlob((blob) => {
+    download(blob, `${state.info.name}_view.png`);
+    say('The view exported as PNG');
+  }, 'image/png');
+}
+
+// ---- the pointer, the wheel and the keys --------------------------------------
+
 // Drag to pan, wheel to zoom about the pointer, a click without a drag sets the point.
 let drag = null;
-map.addEventListener('mousedown', (e) => { drag = { x: e.offsetX, y: e.offsetY, moved: false, view: { ...state.view } }; });
+map.addEventListener('mousedown', (e) => {
+  map.focus();
+  drag = { x: e.offsetX, y: e.offsetY, moved: false, view: { ...state.view } };
+});
+map.addEventListener('mousemove', (e) => {
+  if (!state.info || drag) return;
+  const [i, j] = toCell(e.offsetX * dpr(), e.offsetY * dpr());
+  askPointer(i, j);
+});
+map.addEventListener('mouseleave', () => { clearTimeout(pointerTimer); pointerAsked++; $('readout').textContent = ''; });
 window.addEventListener('mousemove', (e) => {
   if (!drag) return;
-  const dpr = window.devicePixelRatio || 1;
-  const dx = (e.offsetX - drag.x) * dpr, dy = (e.offsetY - drag.y) * dpr;
+  const dx = (e.offsetX - drag.x) * dpr(), dy = (e.offsetY - drag.y) * dpr();
   if (Math.abs(dx) + Math.abs(dy) > 3) drag.moved = true;
   if (!drag.moved) return;
-  state.view = { s: drag.view.s, oi: drag.view.oi - dy / drag.view.s, oj: drag.view.oj - dx / drag.view.s };
+  state.view = bounded({ s: drag.view.s, oi: drag.view.oi - dy / drag.view.s, oj: drag.view.oj - dx / drag.view.s });
   state.moved = true;
   draw();
 });
@@ -266,42 +653,97 @@ window.addEventListener('mouseup', (e) => {
     return;
   }
   if (e.target !== map) return;
-  const dpr = window.devicePixelRatio || 1;
-  const [i, j] = toCell(e.offsetX * dpr, e.offsetY * dpr);
+  const [i, j] = toCell(e.offsetX * dpr(), e.offsetY * dpr());
   fields.ip.value = i;
   fields.jp.value = j;
   askTrace();
 });
 map.addEventListener('wheel', (e) => {
   e.preventDefault();
-  const dpr = window.devicePixelRatio || 1;
-  const x = e.offsetX * dpr, y = e.offsetY * dpr, v = state.view;
-  const s = Math.min(64, Math.max(1e-3, v.s * (e.deltaY < 0 ? 1.25 : 0.8)));
-  state.view = { s, oi: v.oi + y / v.s - y / s, oj: v.oj + x / v.s - x / s };
+  const x = e.offsetX * dpr(), y = e.offsetY * dpr(), v = state.view;
+  const s = v.s * (e.deltaY < 0 ? 1.25 : 0.8);
+  state.view = bounded({ s, oi: v.oi + y / v.s - y / s, oj: v.oj + x / v.s - x / s });
   state.moved = true;
   draw();
   askDetail();
 }, { passive: false });
+
+// Arrow keys move the point a cell (not while a field or list has the
+// keys); Enter stamps from anywhere, as the form does from its fields.
+const ARROWS = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1] };
+document.addEventListener('keydown', (e) => {
+  const inField = e.target instanceof HTMLInputElement || e.target instanceof HTMLSelectElement || e.target instanceof HTMLButtonElement;
+  if (ARROWS[e.key] && !inField && state.info) {
+    const { v } = check();
+    if (!v && (fields.ip.value.trim() === '' || fields.jp.value.trim() === '')) return;
+    const [di, dj] = ARROWS[e.key];
+    fields.ip.value = Number(fields.ip.value) + di;
+    fields.jp.value = Number(fields.jp.value) + dj;
+    e.preventDefault();
+    askTrace();
+  } else if (e.key === 'Enter' && !inField) {
+    e.preventDefault();
+    stamp();
+  }
+});
+
 // Until the user moves the view, it keeps the whole DEM in the window.
 window.addEventListener('resize', () => {
-  if (state.info && !state.moved) fitView();
-  draw();
-  askDetail();
+  if (!state.info) return;
+  if (!state.moved) wholeDem();
+  else {
+    draw();
+    askDetail();
+  }
 });
+
 for (const f of Object.values(fields)) f.addEventListener('input', askTrace);
-document.getElementById('values').addEventListener('submit', stamp);
+$('values').addEventListener('submit', stamp);
+undoButton.addEventListener('click', undo);
+$('whole').addEventListener('click', wholeDem);
+$('fit').addEventListener('click', fit);
+$('clear-contact').addEventListener('click', () => {
+  state.contact = null;
+  state.misfit = null;
+  $('contact-info').textContent = 'None: open a mapped contact, or drop it on the map.';
+  updateButtons();
+  draw();
+});
+$('contact-file').addEventListener('change', (e) => { loadContact(e.target.files[0]); e.target.value = ''; });
+$('export-gpkg').addEventListener('click', () => exportTraces('gpkg'));
+$('export-geojson').addEventListener('click', () => exportTraces('geojson'));
+$('export-png').addEventListener('click', exportView);
+$('geometry').addEventListener('change', async (e) => {
+  try {
+    state.info = await post('/api/geometry', JSON.stringify({ geometry: e.target.value }));
+    showInfo();
+    state.trace = null;
+    askTrace();
+  } catch (err) {
+    say(err.message, true);
+    updateButtons();
+  }
+});
+const stage = $('stage');
+stage.addEventListener('dragover', (e) => { e.preventDefault(); stage.classList.add('dropping'); });
+stage.addEventListener('dragleave', () => stage.classList.remove('dropping'));
+stage.addEventListener('drop', (e) => {
+  e.preventDefault();
+  stage.classList.remove('dropping');
+  loadContact(e.dataTransfer.files[0]);
+});
 
 (async () => {
   try {
     state.info = await json('/api/info');
     const i = state.info;
-    document.getElementById('dem-name').textContent = i.name;
-    describe();
-    document.getElementById('files').textContent = `${i.raster} and ${i.log}`;
-    i.treatments.forEach(listTreatment);
-    fitView();
+    $('dem-name').textContent = i.name;
+    $('files').textContent = `${i.raster} and ${i.log}`;
+    restore();
+    showInfo();
+    wholeDem();
     await loadOverview();
-    askDetail();
+    askTrace();
     state.ready = true;
   } catch (e) {
     say('The workbench cannot start: ' + e.message, true);
