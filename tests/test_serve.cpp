@@ -14,6 +14,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <gdal_priv.h>
+
+#include "files/georef.h"
 #include "support.h"
 
 namespace {
@@ -155,7 +158,7 @@ TEST(Serve, RefusesWhatIsNotItsOwnAndKeepsServing) {
     EXPECT_EQ(b.get("/api/info")["code"], 0);
     r = b.client->Get("/");
     ASSERT_TRUE(r);
-    EXPECT_NE(r->body.find("<label>Dip direction"), std::string::npos);
+    EXPECT_NE(r->body.find("<label for=\"dir\">Dip direction</label>"), std::string::npos);
     // Still serving, and nothing was stamped.
     EXPECT_EQ(b.stamp(values(110, 300, 20, 150, 40))["code"], 1);
 }
@@ -218,4 +221,75 @@ TEST(Serve, ACarriedOnLogMustBeARunLogOfCodesOneByOne) {
     const RunResult r = run_command(t.path, std::string("'") + TOLMAR_SERVE + "' --port 0 images/jacksboro/jacksboro_m2.raw");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("record 1 has code -5; the codes of a run log are 1, 2, 3, ..."), std::string::npos) << r.out;
+}
+
+// On a GeoTIFF imported with its lengths multiplied (Olinda: cells of
+// 89.99 m stored 167 times larger), the page's readouts speak metres and
+// map coordinates as GDAL reads them from the GeoTIFF itself; a contact's
+// misfit and fit and an undo go through the same server.
+TEST(Serve, ReadoutsInMetresAndMapCoordinatesAndUndoOverHttp) {
+    TempDir t;
+    const std::string tif = std::string(TOLMAR_EXAMPLES) + "/olinda/olinda_dem_utm25s.tif";
+    ASSERT_EQ(run_command(t.path, std::string("'") + TOLMAR_IMPORT + "' '" + tif + "' olinda olinda").status, 0);
+    Live server(t.path, false, TOLMAR_SERVE, {"--port", "0", "images/olinda/olinda_m4.raw"});
+    ASSERT_TRUE(server.wait_for("\n"));
+    const std::string url = server.printed().substr(0, server.printed().find('\n'));
+    httplib::Client client("127.0.0.1", std::stoi(url.substr(url.rfind(':') + 1)));
+    auto get = [&](const std::string &path, int status) {
+        auto r = client.Get(path.c_str());
+        EXPECT_TRUE(r && r->status == status) << path << ": " << (r ? r->body : "no answer");
+        return r ? Json::parse(r->body, nullptr, false) : Json();
+    };
+    geo::use_gdal();
+    GDALDataset *src = static_cast<GDALDataset *>(GDALOpen(tif.c_str(), GA_ReadOnly));
+    ASSERT_TRUE(src);
+    double gt[6];
+    src->GetGeoTransform(gt);
+    const Json info = get("/api/info", 200);
+    EXPECT_NEAR(info["pixel_m"].get<double>(), gt[1], 0.01);
+    for (const auto &c : {std::make_pair(0, 0), std::make_pair(55, 45), std::make_pair(100, 110)}) {
+        float z = 0;
+        ASSERT_EQ(src->GetRasterBand(1)->RasterIO(GF_Read, c.second, c.first, 1, 1, &z, 1, 1, GDT_Float32, 0, 0), CE_None);
+        const Json p = get("/api/point?i=" + std::to_string(c.first) + "&j=" + std::to_string(c.second), 200);
+        EXPECT_NEAR(p["elevation_m"].get<double>(), z, 0.001) << c.first << "," << c.second;
+        EXPECT_NEAR(p["x"].get<double>(), gt[0] + (c.second + 0.5) * gt[1], 1e-6);
+        EXPECT_NEAR(p["y"].get<double>(), gt[3] + (c.first + 0.5) * gt[5], 1e-6);
+    }
+    get("/api/point?i=-1&j=0", 400);
+    get("/api/misfit?ip=100&jp=100&slope=10&dir=90&infl=20", 400);  // no contact yet
+
+    // A contact of three map points on a plane's trace: read, measured, fitted.
+    auto r = client.Post("/api/contact", "x,y\n1,2\n", "text/csv");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400);  // not on the DEM
+    std::string csv = "x,y\n";
+    for (const auto &c : {std::make_pair(40, 30), std::make_pair(50, 60), std::make_pair(35, 90)})
+        csv += std::to_string(gt[0] + (c.second + 0.5) * gt[1]) + "," + std::to_string(gt[3] + (c.first + 0.5) * gt[5]) + "\n";
+    r = client.Post("/api/contact", csv, "text/csv");
+    ASSERT_TRUE(r && r->status == 200) << (r ? r->body : "");
+    const Json contact = Json::parse(r->body);
+    EXPECT_EQ(contact["lines"].size(), 3u);
+    EXPECT_NEAR(contact["lines"][1][0][0].get<double>(), 50, 1e-6);
+    EXPECT_NEAR(contact["lines"][1][0][1].get<double>(), 60, 1e-6);
+    EXPECT_EQ(get("/api/misfit?ip=50&jp=60&slope=10&dir=90&infl=30", 200)["traced"], true);
+    r = client.Post("/api/fit", "", "text/plain");
+    ASSERT_TRUE(r && r->status == 200) << (r ? r->body : "");
+    EXPECT_TRUE(Json::parse(r->body)["values"].contains("slope"));
+
+    // Undo: nothing of this session to take back, then a stamp taken back
+    // byte for byte.
+    EXPECT_EQ(client.Post("/api/undo", "", "text/plain")->status, 409);
+    const Json first = Json::parse(client.Post("/api/stamp", values(55, 55, 10, 90, 30).dump(), "application/json")->body);
+    ASSERT_EQ(first["code"], 1);
+    const std::string raster = t / "images/olinda/olinda_tolmar.raw", log = t / "images/olinda/olinda_tolmar.txt";
+    const std::string raster1 = read_file(raster), log1 = read_file(log);
+    const Json second = Json::parse(client.Post("/api/stamp", values(60, 50, 25, 200, 25).dump(), "application/json")->body);
+    ASSERT_EQ(second["code"], 2);
+    EXPECT_EQ(second["undoable"], 2);
+    r = client.Post("/api/undo", "", "text/plain");
+    ASSERT_TRUE(r && r->status == 200);
+    EXPECT_EQ(Json::parse(r->body)["code"], 1);
+    EXPECT_TRUE(read_file(raster) == raster1);
+    EXPECT_TRUE(read_file(log) == log1);
+    GDALClose(src);
 }
