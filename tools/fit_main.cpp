@@ -24,12 +24,15 @@ opt::Command command() {
         "  1. the plane through the contact's points at their DEM elevations (least\n"
         "     squares, exact through three points): dip, dip direction and RMS\n"
         "     residual, with a warning when the points lie nearly on a line;\n"
-        "  2. the misfit of a trace (--values, else the plane of 1): its cells as\n"
-        "     tolmar stamps them, the mean and largest distance in metres from the\n"
-        "     contact's points to the trace and from the trace to the contact;\n"
-        "  3. the dip and direction whose trace has the smallest misfit (the mean\n"
-        "     of the two mean distances), searched from 1 over whole degrees, and\n"
-        "     the dips and directions whose misfit is within 10 % of it.\n"
+        "  2. the true attitude: the dip and dip direction whose plane meets the\n"
+        "     ground (the DEM's bilinear surface) nearest the contact's points, by\n"
+        "     least squares from the plane of 1, with ranges at 99 % from the\n"
+        "     profile of the sum of squares (or a word that the contact does not\n"
+        "     bound them) and the RMS distance in metres;\n"
+        "  3. the treatment that draws it (whole degrees, as tolmar takes them):\n"
+        "     a reference point, a zone whose square reaches the whole contact,\n"
+        "     and a verdict: how much of the contact its true trace runs within\n"
+        "     one and two cells of.\n"
         "\n";
     c.options = {
         {"--unit", "", 1,
@@ -40,7 +43,7 @@ opt::Command command() {
          "  --point ROW COL     the reference point (default: the contact's point\n"
          "                      nearest its centre)\n", "--point needs a row and a column", true},
         {"--zone", "", 1, "  --zone N            the influence zone (default: enough for the contact)\n", ""},
-        {"--values", "", 5, "  --values ROW COL DIP DIR ZONE   the treatment whose misfit 2 gives\n",
+        {"--values", "", 5, "  --values ROW COL DIP DIR ZONE   also the verdict of this treatment\n",
          "--values needs ROW COL DIP DIR ZONE, whole numbers", true},
         {"--score", "", 1, "  --score R_tolmar.txt            the misfit of every treatment of a run log\n", ""},
         {"--answers", "", 1,
