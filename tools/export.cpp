@@ -8,8 +8,10 @@
 #include <ogrsf_frmts.h>
 #include <ogr_spatialref.h>
 #include <cpl_string.h>
+#include <cpl_vsi.h>
 
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -332,13 +334,29 @@ int run_export(ExportRequest q) {
     if (q.format == "gpkg") {
         std::string out = q.out_path;
         if (out.empty()) out = formats::sidecar_path(q.raster).substr(0, formats::sidecar_path(q.raster).size() - 4) + ".gpkg";
-        if (!write_gpkg(out, r, by_code, dem.filled, place, err)) return failure(err);
+        // Asked for its bytes: written in GDAL's memory file system, never on disk.
+        if (q.bytes != nullptr) out = "/vsimem/tolmar-export-" + std::to_string(reinterpret_cast<uintptr_t>(q.bytes)) + ".gpkg";
+        if (!write_gpkg(out, r, by_code, dem.filled, place, err)) {
+            if (q.bytes != nullptr) VSIUnlink(out.c_str());
+            return failure(err);
+        }
+        if (q.bytes != nullptr) {
+            vsi_l_offset size = 0;
+            GByte *data = VSIGetMemFileBuffer(out.c_str(), &size, TRUE);
+            if (data == nullptr) return failure("the GeoPackage was not written");
+            q.bytes->assign(reinterpret_cast<const char *>(data), static_cast<size_t>(size));
+            CPLFree(data);
+        }
         return 0;
     }
     std::string name = formats::name_of(q.raster);
     if (formats::ends_with(name, ".raw")) name.resize(name.size() - 4);
     const std::string text = q.format == "csv" ? csv_of(by_code, dem.filled, r.cols, place)
                                                : geojson_text(geojson_of(r, by_code, dem.filled, place, name));
+    if (q.bytes != nullptr) {
+        *q.bytes = text;
+        return 0;
+    }
     return write_text(q.out_path, text);
 }
 

@@ -366,22 +366,14 @@ int Workbench::export_file(const std::string &format, std::string &bytes, std::s
         err = "no treatment stamped yet: nothing to export";
         return 409;
     }
-    char dir[] = "/tmp/tolmar-export-XXXXXX";
-    if (mkdtemp(dir) == nullptr) {
-        err = "cannot make a temporary folder";
-        return 500;
-    }
+    // What tolmar-export writes, kept in memory: the server writes nothing
+    // but the result set.
     ExportRequest q;
     q.raster = raster_path_;
     q.format = format;
     q.dem = dem_.raster;
-    q.out_path = std::string(dir) + "/traces." + format;
-    const int status = run_export(q);
-    std::string why;
-    const bool read = status == 0 && formats::read_file(q.out_path, bytes, why, 1 << 30);
-    unlink(q.out_path.c_str());
-    rmdir(dir);
-    if (!read) {
+    q.bytes = &bytes;
+    if (run_export(q) != 0) {
         err = "the export failed";
         return 500;
     }
