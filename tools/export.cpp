@@ -44,6 +44,18 @@ nlohmann::json point(const Place &p, const Cell &c) {
     return {x, y};
 }
 
+// A code's cells but those over ground filled in place of nodata, which
+// are counted in `over_filled`.
+std::vector<Cell> on_real_ground(const std::vector<Cell> &cells, const std::vector<uint8_t> &filled, int cols,
+                                 long long &over_filled) {
+    std::vector<Cell> real;
+    for (const Cell &c : cells) {
+        if (!filled.empty() && filled[static_cast<size_t>(c.i) * static_cast<size_t>(cols) + static_cast<size_t>(c.j)]) over_filled++;
+        else real.push_back(c);
+    }
+    return real;
+}
+
 nlohmann::ordered_json geojson_of(const ResultSet &r, const std::vector<std::vector<Cell>> &by_code,
                                const std::vector<uint8_t> &filled, const Place &p, const std::string &name) {
     nlohmann::ordered_json out;
@@ -55,12 +67,8 @@ nlohmann::ordered_json geojson_of(const ResultSet &r, const std::vector<std::vec
     if (r.geometry == Geometry::exact) out["tolmar_geometry"] = geometry_name(r.geometry);
     out["features"] = nlohmann::json::array();
     for (const formats::Record &rec : r.records) {
-        std::vector<Cell> real;
         long long over_filled = 0;
-        for (const Cell &c : by_code[static_cast<size_t>(rec.code)]) {
-            if (!filled.empty() && filled[static_cast<size_t>(c.i) * static_cast<size_t>(r.cols) + static_cast<size_t>(c.j)]) over_filled++;
-            else real.push_back(c);
-        }
+        const std::vector<Cell> real = on_real_ground(by_code[static_cast<size_t>(rec.code)], filled, r.cols, over_filled);
         nlohmann::json lines = nlohmann::json::array();
         for (const Line &line : chain(real)) {
             nlohmann::json coords = nlohmann::json::array();
@@ -181,12 +189,8 @@ bool write_gpkg(const std::string &path, const ResultSet &r, const std::vector<s
     }
     f.begin();
     for (const formats::Record &rec : r.records) {
-        std::vector<Cell> real;
         long long over_filled = 0;
-        for (const Cell &c : by_code[static_cast<size_t>(rec.code)]) {
-            if (!filled.empty() && filled[static_cast<size_t>(c.i) * static_cast<size_t>(r.cols) + static_cast<size_t>(c.j)]) over_filled++;
-            else real.push_back(c);
-        }
+        const std::vector<Cell> real = on_real_ground(by_code[static_cast<size_t>(rec.code)], filled, r.cols, over_filled);
         const Values &v = rec.values;
         double rx, ry;
         p.at({v.row, v.column}, rx, ry);

@@ -532,10 +532,8 @@ double distance(double i, double j, const Segment &s) {
 
 Closeness closeness(const Terrain &t, double k, const Contact &c, const Values &v) {
     Closeness out;
-    const Square q = square_of(v);
-    if (v.zone < 1) return out;
-    for (Cell x : {q.lb, q.lt, q.rt, q.rb})
-        if (!t.inside(x.i, x.j)) return out;
+    Square q;
+    if (square_refusal(t, v, q) != Verdict::traced) return out;
     out.traced = true;
     // The zero line of ground minus the treatment's plane over the square's
     // box (marching squares on the bilinear surface), in buckets of 4 cells.

@@ -82,12 +82,8 @@ int run_classic(const FitRequest &q, const DemSet &dem, const Terrain &t, int un
     snprintf(line, sizeof line, "tolmar-fit: %zu points of the contact %s on %s\n", spots.size(), contact_path.c_str(), dem_path.c_str());
     text += line;
     out["points"] = spots.size();
-    out["plane"] = {{"determined", plane.determined}, {"nearly_collinear", plane.nearly_collinear},
-                    {"spread_along_m", plane.along_m}, {"spread_across_m", plane.across_m}};
+    out["plane"] = plane_json(plane);
     if (plane.determined) {
-        out["plane"]["dip"] = plane.dip;
-        out["plane"]["dip_direction"] = plane.dip_direction;
-        out["plane"]["rms_m"] = plane.rms_m;
         snprintf(line, sizeof line, "1. plane through the points (%s): dip %.1f, dip direction %.1f, RMS residual %.1f m\n",
                  spots.size() == 3 ? "exact through three" : "least squares", plane.dip, plane.dip_direction, plane.rms_m);
         text += line;

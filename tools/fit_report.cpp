@@ -99,4 +99,15 @@ std::string misfit_text(const Misfit &m) {
     return s;
 }
 
+nlohmann::ordered_json plane_json(const Plane &plane) {
+    nlohmann::ordered_json out = {{"determined", plane.determined}, {"nearly_collinear", plane.nearly_collinear},
+                                  {"spread_along_m", plane.along_m}, {"spread_across_m", plane.across_m}};
+    if (plane.determined) {
+        out["dip"] = plane.dip;
+        out["dip_direction"] = plane.dip_direction;
+        out["rms_m"] = plane.rms_m;
+    }
+    return out;
+}
+
 }  // namespace tools

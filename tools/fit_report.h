@@ -24,6 +24,9 @@ bool write_answers(const std::string &path, const DemSet &dem, int unit, int pix
 bool picture(const std::string &path, const Terrain &t, const Contact &c, const std::vector<Cell> &trace, int ip,
              int jp, int infl, std::string &err);
 
+// The plane through the contact's points, as JSON (both fits report it).
+nlohmann::ordered_json plane_json(const Plane &plane);
+
 // The classic misfit, in words and as JSON.
 nlohmann::ordered_json misfit_json(const Misfit &m);
 std::string misfit_text(const Misfit &m);

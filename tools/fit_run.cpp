@@ -96,12 +96,8 @@ bool score_log(const std::string &path, const Terrain &t, double k, const Contac
 // 1. The plane through the points.
 void tell_plane(const Plane &plane, const Contact &contact, Json &out, std::string &text) {
     const size_t n = contact.spots().size();
-    out["plane"] = {{"determined", plane.determined}, {"nearly_collinear", plane.nearly_collinear},
-                    {"spread_along_m", plane.along_m}, {"spread_across_m", plane.across_m}};
+    out["plane"] = plane_json(plane);
     if (plane.determined) {
-        out["plane"]["dip"] = plane.dip;
-        out["plane"]["dip_direction"] = plane.dip_direction;
-        out["plane"]["rms_m"] = plane.rms_m;
         text += format("1. plane through the %zu points at their elevations (%s): dip %.1f, dip direction %.1f, "
                        "RMS residual %.1f m\n",
                        n, n == 3 ? "exact through three" : "least squares", plane.dip, plane.dip_direction, plane.rms_m);

@@ -66,18 +66,24 @@ inline uint64_t word8(const uint8_t *p) {
 // Not zero when one of the eight bytes is zero.
 inline uint64_t has_zero(uint64_t w) { return (w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL; }
 
+// Runs row(first, end) over each row's span of cells within `interior`, the
+// cells that can change, row by row.
+template <typename Row>
+void each_span(Classes &c, const Box &interior, Row row) {
+    const int r0 = std::max(c.box().i0, interior.i0), r1 = std::min(c.box().i1, interior.i1);
+    for (int i = r0; i <= r1; i++) {
+        int lo, hi;
+        c.span(i, interior, lo, hi);
+        if (lo <= hi) row(c.at(i, lo), c.at(i, lo) + (hi - lo + 1));
+    }
+}
+
 // Runs visit(p) over the cells of each row's span within `interior` for
 // which `wanted` holds, in row-major order; `none(word)` tells that none of
 // eight cells can be wanted, so they are passed over together.
 template <typename None, typename Wanted, typename Visit>
 void each_wanted(Classes &c, const Box &interior, None none, Wanted wanted, Visit visit) {
-    const int r0 = std::max(c.box().i0, interior.i0), r1 = std::min(c.box().i1, interior.i1);
-    for (int i = r0; i <= r1; i++) {
-        int lo, hi;
-        c.span(i, interior, lo, hi);
-        if (lo > hi) continue;
-        uint8_t *p = c.at(i, lo);
-        uint8_t *const end = p + (hi - lo + 1);
+    each_span(c, interior, [&](uint8_t *p, uint8_t *const end) {
         while (p < end) {
             if (end - p >= 8 && none(word8(p))) {
                 p += 8;
@@ -86,7 +92,7 @@ void each_wanted(Classes &c, const Box &interior, None none, Wanted wanted, Visi
             if (wanted(*p)) visit(p);
             p++;
         }
-    }
+    });
 }
 
 // Sixteen cells at once, for the phases in which no cell's change alters
@@ -107,13 +113,7 @@ inline Bytes16 equal(Bytes16 a, uint8_t b) { return reinterpret_cast<Bytes16>(a 
 // overlaps a store still in flight waits for it.
 template <typename Chunk, typename One>
 void each_chunk(Classes &c, const Box &interior, Chunk chunk, One cell) {
-    const int r0 = std::max(c.box().i0, interior.i0), r1 = std::min(c.box().i1, interior.i1);
-    for (int i = r0; i <= r1; i++) {
-        int lo, hi;
-        c.span(i, interior, lo, hi);
-        if (lo > hi) continue;
-        uint8_t *p = c.at(i, lo);
-        uint8_t *const end = p + (hi - lo + 1);
+    each_span(c, interior, [&](uint8_t *p, uint8_t *const end) {
         uint8_t *held = nullptr;
         Bytes16 value;
         for (; end - p >= 16; p += 16) {
@@ -124,7 +124,7 @@ void each_chunk(Classes &c, const Box &interior, Chunk chunk, One cell) {
         }
         if (held != nullptr) store16(held, value);
         for (; p < end; p++) cell(p);
-    }
+    });
 }
 
 // Side neighbours (N, E, S, W) of *p equal to v.

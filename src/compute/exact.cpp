@@ -61,17 +61,9 @@ void for_changes(const uint8_t *x, const uint8_t *y, size_t n, At at) {
 
 Trace trace_exact(const Terrain &t, const Values &v, Work &w) {
     Trace r;
-    r.square = square_of(v);
-    if (v.zone < 1) {
-        r.verdict = Verdict::zone_too_small;
-        return r;
-    }
+    r.verdict = square_refusal(t, v, r.square);
+    if (r.verdict != Verdict::traced) return r;
     const Square &q = r.square;
-    for (Cell c : {q.lt, q.rt, q.lb, q.rb})
-        if (!t.inside(c.i, c.j)) {
-            r.verdict = Verdict::outside_raster;
-            return r;
-        }
     try {
         // The square's box with a margin of a cell for the neighbours,
         // clipped to the raster.

@@ -62,7 +62,6 @@ Box work_box(const Terrain &t, const Work &w) {
     return {std::max(b.i0, 0), std::min(b.i1, t.rows - 1), std::max(b.j0, 0), std::min(b.j1, t.cols - 1)};
 }
 
-bool inside(const Terrain &t, Cell c) { return t.inside(c.i, c.j); }
 
 // Makes every row's span cover the cells the rays can write. A ray's cells
 // lie within half a cell of the segment between its two entries, and an
@@ -90,18 +89,19 @@ void cover_square(const Square &q, Classes &c) {
 
 }  // namespace
 
+Verdict square_refusal(const Terrain &t, const Values &v, Square &q) {
+    q = square_of(v);
+    if (v.zone < 1) return Verdict::zone_too_small;
+    for (Cell c : {q.lt, q.rt, q.lb, q.rb})
+        if (!t.inside(c.i, c.j)) return Verdict::outside_raster;
+    return Verdict::traced;
+}
+
 Trace trace(const Terrain &t, const Values &v, Work &w, Extent extent_wanted) {
     Trace r;
-    r.square = square_of(v);
-    if (v.zone < 1) {
-        r.verdict = Verdict::zone_too_small;
-        return r;
-    }
+    r.verdict = square_refusal(t, v, r.square);
+    if (r.verdict != Verdict::traced) return r;
     const Square &q = r.square;
-    if (!inside(t, q.lt) || !inside(t, q.rt) || !inside(t, q.lb) || !inside(t, q.rb)) {
-        r.verdict = Verdict::outside_raster;
-        return r;
-    }
     try {
         side_cells(q.lt, q.rt, w.top);
         side_cells(q.lb, q.rb, w.bottom);

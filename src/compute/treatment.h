@@ -51,6 +51,11 @@ enum class Verdict {
 // every interior cell of the raster (the reference the first is tested against).
 enum class Extent { spans, whole_raster };
 
+// The square of a treatment (into `q`), and why it cannot be traced: a zone
+// below 1, or a corner outside the raster; traced when it can. Both
+// geometries, and the fit's measure of a treatment, refuse by this rule.
+Verdict square_refusal(const Terrain &t, const Values &v, Square &q);
+
 struct Trace {
     Verdict verdict = Verdict::traced;
     Square square;

@@ -214,16 +214,23 @@ std::thread helper_thread(Work work) {
     return t;
 }
 
-// Holds or releases byte 1 of the lock file: a writer over a stamp's
-// commit, readers over their reading, so that no reader sees half a stamp.
-void hold_commit(int fd, short type) {
-    if (fd < 0) return;
+// One byte of the lock file, as fcntl locks it: byte 0 is the writer's
+// (held for the whole session), byte 1 a stamp's commit.
+struct flock lock_byte(short type, off_t at) {
     struct flock fl;
     memset(&fl, 0, sizeof fl);
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
-    fl.l_start = 1;
+    fl.l_start = at;
     fl.l_len = 1;
+    return fl;
+}
+
+// Holds or releases byte 1 of the lock file: a writer over a stamp's
+// commit, readers over their reading, so that no reader sees half a stamp.
+void hold_commit(int fd, short type) {
+    if (fd < 0) return;
+    struct flock fl = lock_byte(type, 1);
     while (fcntl(fd, F_SETLKW, &fl) != 0 && errno == EINTR) {
     }
 }
@@ -244,12 +251,7 @@ bool ResultFiles::lock(const std::string &raster, const std::string &log, const 
             err = "Cannot create " + paths_.raster + ": " + reason();
             return false;
         }
-        struct flock fl;
-        memset(&fl, 0, sizeof fl);
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = 0;
-        fl.l_len = 1;
+        struct flock fl = lock_byte(F_WRLCK, 0);
         if (fcntl(fd, F_SETLK, &fl) != 0) {
             const int e = errno;
             struct flock held = fl;
