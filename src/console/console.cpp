@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -123,10 +124,21 @@ void Console::key_press() {
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
         tcsetattr(fd, TCSANOW, &raw);
-        char c;
         // A signal ends the wait like a key; the terminal is put back first.
-        const ssize_t got = read(fd, &c, 1);
-        (void)got;
+        // The signals are held until ppoll lets them in, so one that came
+        // just before the wait is not missed by a read that then blocks.
+        sigset_t held, open;
+        sigemptyset(&held);
+        for (int sig : CAUGHT) sigaddset(&held, sig);
+        sigprocmask(SIG_BLOCK, &held, &open);
+        struct pollfd key = {fd, POLLIN, 0};
+        const bool pressed = signal_caught == 0 && ppoll(&key, 1, nullptr, &open) > 0;
+        sigprocmask(SIG_SETMASK, &open, nullptr);
+        char c;
+        if (pressed && signal_caught == 0) {
+            const ssize_t got = read(fd, &c, 1);
+            (void)got;
+        }
         tcsetattr(fd, TCSANOW, &saved);
         return;
     }
