@@ -152,3 +152,7 @@ Trace trace_exact(const Terrain &t, const Values &v, Work &w) {
     }
     return r;
 }
+
+Trace trace(const Terrain &t, const Values &v, Work &w, Geometry g) {
+    return g == Geometry::exact ? trace_exact(t, v, w) : trace(t, v, w);
+}

@@ -64,9 +64,8 @@ struct Trace {
 Trace trace(const Terrain &t, const Values &v, Work &w, Extent extent = Extent::spans);
 // The trace in true geometry: where the plane meets the ground (exact.cpp).
 Trace trace_exact(const Terrain &t, const Values &v, Work &w);
-// The trace in either geometry.
-inline Trace trace(const Terrain &t, const Values &v, Work &w, Geometry g) {
-    return g == Geometry::exact ? trace_exact(t, v, w) : trace(t, v, w);
-}
+// The trace in either geometry (exact.cpp, beside the true trace, so that
+// the classic trace depends on nothing of the true one).
+Trace trace(const Terrain &t, const Values &v, Work &w, Geometry g);
 
 #endif
