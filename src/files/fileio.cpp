@@ -1,6 +1,7 @@
 // fileio.cpp: the file system as tolmar uses it.
 #include "files/fileio.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -47,6 +48,47 @@ void FileSystem::warm(const void *base, size_t size) {
 }
 
 void FileSystem::unmap(const void *base, size_t size) { munmap(const_cast<void *>(base), size); }
+
+int FileSystem::lock(int fd, short type, off_t at, bool wait) {
+    struct flock fl;
+    memset(&fl, 0, sizeof fl);
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = at;
+    fl.l_len = 1;
+    int r;
+    while ((r = fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl)) != 0 && wait && errno == EINTR) {
+    }
+    return r;
+}
+
+int FileSystem::lock_holder(int fd, short type, off_t at, pid_t &pid) {
+    struct flock fl;
+    memset(&fl, 0, sizeof fl);
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = at;
+    fl.l_len = 1;
+    if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return -1;
+    if (fl.l_type == F_UNLCK) return 0;
+    // A lock of an open file names no process; a process's own lock does.
+    pid = fl.l_pid > 0 ? fl.l_pid : -1;
+    return 1;
+}
+
+int FileSystem::fstat(int fd, struct stat &st) { return ::fstat(fd, &st); }
+int FileSystem::lstat(const char *path, struct stat &st) { return ::lstat(path, &st); }
+
+bool FileSystem::list(const std::string &folder, std::vector<std::string> &names) {
+    DIR *dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return false;
+    while (dirent *e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return true;
+}
 
 FileSystem &FileSystem::real() {
     static FileSystem system;
@@ -103,6 +145,37 @@ int create_beside(FileSystem &fs, const std::string &path, std::string &tmp) {
     }
     errno = EEXIST;
     return -1;
+}
+
+Opened read_whole(FileSystem &fs, const std::string &path, std::string &bytes, std::string &why, size_t limit) {
+    bytes.clear();
+    const int fd = fs.open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) {
+        if (errno == ENOENT) return Opened::missing;
+        why = errno == ELOOP ? "it is a symbolic link, which tolmar does not follow" : reason();
+        return Opened::failed;
+    }
+    struct stat st;
+    Opened got = Opened::ok;
+    if (fs.fstat(fd, st) != 0) why = reason(), got = Opened::failed;
+    else if (!S_ISREG(st.st_mode)) why = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file", got = Opened::failed;
+    else if (static_cast<unsigned long long>(st.st_size) > limit)
+        why = "it holds " + std::to_string(st.st_size) + " bytes, more than such a file can", got = Opened::failed;
+    else {
+        bytes.resize(static_cast<size_t>(st.st_size));
+        if (!bytes.empty() && !read_all(fs, fd, &bytes[0], bytes.size(), 0)) why = reason(), got = Opened::failed;
+    }
+    fs.close(fd);
+    return got;
+}
+
+std::string unusable_path(FileSystem &fs, const std::string &path) {
+    struct stat st;
+    if (fs.lstat(path.c_str(), st) != 0) return "";
+    if (S_ISLNK(st.st_mode)) return "it is a symbolic link, which tolmar does not follow";
+    if (S_ISDIR(st.st_mode)) return "it is a folder";
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    return "";
 }
 
 Opened open_regular(const std::string &path, int &fd, std::string &why, bool writable) {

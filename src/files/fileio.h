@@ -6,12 +6,16 @@
 #ifndef TOLMAR_FILES_FILEIO_H
 #define TOLMAR_FILES_FILEIO_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 // The system calls the result files are written with. The real one is
 // FileSystem::real(); tests derive from it.
+enum class Opened { ok, missing, failed };
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -34,6 +38,18 @@ public:
     virtual void unmap(const void *base, size_t size);
     // Brings a mapping's pages into memory (a hint: nothing fails).
     virtual void warm(const void *base, size_t size);
+    // An advisory lock on byte `at` of the file open on fd, F_RDLCK, F_WRLCK
+    // or F_UNLCK. It belongs to this opening of the file, not to the
+    // process: closing another descriptor of the same file, as a reader in
+    // the writer's process does, leaves it held. `wait` waits for it.
+    virtual int lock(int fd, short type, off_t at, bool wait);
+    // Whether a lock of `type` on byte `at` would be refused: 1 when it
+    // would (`pid` the holder when the system names it, else -1), 0 when not.
+    virtual int lock_holder(int fd, short type, off_t at, pid_t &pid);
+    virtual int fstat(int fd, struct stat &st);
+    virtual int lstat(const char *path, struct stat &st);
+    // The names in a folder ("" for the working one), "." and ".." left out.
+    virtual bool list(const std::string &folder, std::vector<std::string> &names);
     static FileSystem &real();
 };
 
@@ -50,8 +66,15 @@ int create_beside(FileSystem &fs, const std::string &path, std::string &tmp);
 // Opens an input file for reading: it must be a regular file, reached
 // without a symbolic link. `missing` tells a file that is not there from one
 // that cannot be used, whose reason is in `why`.
-enum class Opened { ok, missing, failed };
 Opened open_regular(const std::string &path, int &fd, std::string &why, bool writable = false);
+
+// A whole file of at most `limit` bytes, read through `fs` as open_regular
+// opens one; `why` says what kept it from being read.
+Opened read_whole(FileSystem &fs, const std::string &path, std::string &bytes, std::string &why, size_t limit);
+
+// Why a file tolmar makes beside a set cannot be at `path` (a link, a
+// folder, anything but a regular file), or "" when it can.
+std::string unusable_path(FileSystem &fs, const std::string &path);
 
 // The system's text for errno.
 std::string reason();

@@ -225,34 +225,61 @@ bool whole_number(const std::string &w, int &out) {
     return true;
 }
 
-// The records of a run log: the text after the six header lines.
-bool parse_records(const std::string &text, std::vector<Record> &records, std::string &err) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
+// The words of `text` from `from`, with where each ends.
+struct Word {
+    std::string w;
+    size_t end;
+};
+std::vector<Word> words_of(const std::string &text, size_t from) {
+    std::vector<Word> out;
+    size_t k = from;
+    for (;;) {
+        while (k < text.size() && blank(text[k])) k++;
+        if (k >= text.size()) break;
+        const size_t start = k;
+        while (k < text.size() && !blank(text[k])) k++;
+        out.push_back({text.substr(start, k - start), k});
+    }
+    return out;
+}
+
+// The records of a run log: the words after the header, from `from`. With
+// `prefix`, the reading stops without a fault at the first record that is
+// not whole or not next in order, and `end` is the offset just past the
+// line of the last whole record's last word.
+bool parse_records(const std::string &text, size_t from, std::vector<Record> &records, std::string &err, bool prefix,
+                   size_t &end) {
+    const std::vector<Word> words = words_of(text, from);
     const size_t n = sizeof RECORD_WORDS / sizeof RECORD_WORDS[0];
     records.clear();
+    end = from;
     for (size_t at = 0; at < words.size(); at += n) {
         int values[6], v = 0;
         for (size_t k = 0; k < n; k++) {
             const std::string expected = RECORD_WORDS[k];
-            const std::string got = at + k < words.size() ? words[at + k] : "the end of the log";
+            const std::string got = at + k < words.size() ? words[at + k].w : "the end of the log";
             const bool ok = expected == "#" ? whole_number(got, values[v++]) : got == expected;
             if (!ok) {
+                if (prefix) return true;
                 err = "record " + std::to_string(records.size() + 1) + ": expected " +
                       (expected == "#" ? std::string("a whole number") : "\"" + expected + "\"") + ", found \"" +
                       got + "\"";
                 return false;
             }
         }
+        if (prefix && (values[0] != static_cast<int>(records.size()) + 1 || records.size() >= static_cast<size_t>(MAX_CODES)))
+            return true;
         records.push_back({values[0], {values[1], values[2], values[3], values[4], values[5]}});
+        end = words[at + n - 1].end;
+        while (end < text.size() && (text[end] == ' ' || text[end] == '\t' || text[end] == '\r')) end++;
+        if (end < text.size() && text[end] == '\n') end++;
+        else end = words[at + n - 1].end;
     }
     return true;
 }
 
-}  // namespace
-
-bool parse_result_log(const std::string &text, ResultLog &log, std::string &err) {
+// The six header numbers and the geometry's line.
+bool parse_header(const std::string &text, ResultLog &log, std::string &err) {
     const Descriptor d = parse_descriptor(text);
     if (d.count < 6 || d.field[0] < 1 || d.field[1] < 1 || d.field[2] != 1) {
         err = "not a result descriptor (six header lines, the third one 1)";
@@ -276,7 +303,15 @@ bool parse_result_log(const std::string &text, ResultLog &log, std::string &err)
         }
         log.header_end = end;
     }
-    if (!parse_records(text.substr(log.header_end), log.records, err)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool parse_result_log(const std::string &text, ResultLog &log, std::string &err) {
+    if (!parse_header(text, log, err)) return false;
+    size_t end;
+    if (!parse_records(text, log.header_end, log.records, err, false, end)) return false;
     for (size_t k = 0; k < log.records.size(); k++)
         if (log.records[k].code != static_cast<int>(k) + 1) {
             err = "record " + std::to_string(k + 1) + " has code " + std::to_string(log.records[k].code) +
@@ -288,6 +323,17 @@ bool parse_result_log(const std::string &text, ResultLog &log, std::string &err)
         return false;
     }
     return true;
+}
+
+size_t result_log_prefix(const std::string &text, ResultLog &log) {
+    std::string err;
+    if (!parse_header(text, log, err)) return std::string::npos;
+    size_t end = log.header_end;
+    while (end < text.size() && (text[end] == ' ' || text[end] == '\t' || text[end] == '\r')) end++;
+    end = end < text.size() && text[end] == '\n' ? end + 1 : log.header_end;
+    size_t records_end;
+    parse_records(text, log.header_end, log.records, err, true, records_end);
+    return log.records.empty() ? end : records_end;
 }
 
 // ---- samples -----------------------------------------------------------------

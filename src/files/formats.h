@@ -137,6 +137,10 @@ struct ResultLog {
     size_t header_end = 0;  // offset just past the sixth number
 };
 bool parse_result_log(const std::string &text, ResultLog &log, std::string &err);
+// The longest beginning of `text` that is a whole result log: its header and
+// the whole records that follow it in order from code 1 (`log` holds them),
+// through the line end after the last one. npos when the header is not whole.
+size_t result_log_prefix(const std::string &text, ResultLog &log);
 
 // ---- samples -----------------------------------------------------------------
 

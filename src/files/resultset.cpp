@@ -49,155 +49,25 @@ SetPaths set_paths(const std::string &raster) {
     return p;
 }
 
-// ---- the journal and the place record -------------------------------------------------
-
-namespace {
-
-const char JOURNAL_MAGIC[] = "TOLMARJ2";
-const char ENTRY_MAGIC[] = "TOLMARE2";
-const char PLACE_MAGIC[] = "TOLMARP1";
-
-void put_u64(std::string &s, unsigned long long v) {
-    for (int b = 0; b < 8; b++) s.push_back(static_cast<char>((v >> (8 * b)) & 0xff));
-}
-unsigned long long get_u64(const std::string &s, size_t at) {
-    unsigned long long v = 0;
-    for (int b = 0; b < 8; b++) v |= static_cast<unsigned long long>(static_cast<unsigned char>(s[at + b])) << (8 * b);
-    return v;
-}
-unsigned long long checksum(const std::string &s, size_t from, size_t n) {
-    unsigned long long h = 1469598103934665603ULL;  // FNV-1a
-    for (size_t k = from; k < from + n; k++) h = (h ^ static_cast<unsigned char>(s[k])) * 1099511628211ULL;
-    return h;
-}
-unsigned long long checksum(const std::string &s, size_t n) { return checksum(s, 0, n); }
-
-// The journal is a write-ahead log of the stamps since the files were last
-// made durable (a checkpoint). Its head, at offset 0, tells the set it
-// belongs to (the raster's size, the log's length at the checkpoint and a
-// checksum of the log up to there); each stamp is an entry after it: its
-// record, where in the log it goes, and each changed cell's offset and
-// bytes before and after, closed by a checksum. A stamp is complete once
-// its entry is durable: the cells and the record are then written in the
-// files without waiting for the disk, and the next opening writes them
-// again from the journal, so that neither a kill nor a power loss can
-// leave the files behind it. The file is written with zeros to its size
-// once, so that an entry written into it needs only its data made durable.
-// When it is full, the files are made durable and the entries begin again.
-constexpr size_t JOURNAL_HEAD = 128;  // the entries begin here
-constexpr size_t ENTRY_FIXED = 8 * 7;  // magic, epoch, number, offset, record size, cells, checksum
-// Room for the entries: twice the raster's size, from 256 bytes to 1 MB
-// (grown when one entry needs more), so that a small set's journal is small
-// and a large set's checkpoints come after many stamps.
-size_t journal_room(size_t raster_size) { return std::min<size_t>(1 << 20, std::max<size_t>(256, 2 * raster_size)); }
-
-std::string head_of(const JournalHead &h) {
-    std::string s(JOURNAL_MAGIC, 8);
-    for (unsigned long long v : {h.epoch, h.raster_size, static_cast<unsigned long long>(h.log_size), h.log_sum}) put_u64(s, v);
-    put_u64(s, checksum(s, s.size()));
-    return s;
-}
-
-// False for a head that is cut short, torn or of no journal.
-bool parse_head(const std::string &s, JournalHead &h) {
-    if (s.size() < 48 || s.compare(0, 8, JOURNAL_MAGIC) != 0 || get_u64(s, 40) != checksum(s, 40)) return false;
-    h.epoch = get_u64(s, 8);
-    h.raster_size = get_u64(s, 16);
-    h.log_size = static_cast<long long>(get_u64(s, 24));
-    h.log_sum = get_u64(s, 32);
-    return h.log_size >= 0;
-}
-
-std::string entry_of(unsigned long long epoch, unsigned long long number, long long log_offset, const std::string &record,
-                     const std::vector<Change> &changes) {
-    std::string s(ENTRY_MAGIC, 8);
-    put_u64(s, epoch);
-    put_u64(s, number);
-    put_u64(s, static_cast<unsigned long long>(log_offset));
-    put_u64(s, record.size());
-    put_u64(s, changes.size());
-    s += record;
-    for (const Change &c : changes) {
-        put_u64(s, c.offset);
-        s.push_back(static_cast<char>(c.before));
-        s.push_back(static_cast<char>(c.after));
-    }
-    put_u64(s, checksum(s, s.size()));
-    return s;
-}
-
-struct Entry {
-    long long log_offset = 0;
-    std::string record;
-    std::vector<Change> changes;
-};
-
-// The whole entries of the journal `s` under head `h`, in order: each of
-// the head's epoch, numbered from 0, its record where the one before ended.
-// The first entry that is not whole ends them (a stamp cut short is none).
-std::vector<Entry> parse_entries(const std::string &s, const JournalHead &h) {
-    std::vector<Entry> out;
-    size_t at = JOURNAL_HEAD;
-    long long log_end = h.log_size;
-    while (at + ENTRY_FIXED <= s.size() && s.compare(at, 8, ENTRY_MAGIC) == 0) {
-        const unsigned long long record = get_u64(s, at + 32), n = get_u64(s, at + 40);
-        if (get_u64(s, at + 8) != h.epoch || get_u64(s, at + 16) != out.size() ||
-            static_cast<long long>(get_u64(s, at + 24)) != log_end || record > (1 << 20) || n > h.raster_size)
-            break;
-        const size_t size = ENTRY_FIXED + static_cast<size_t>(record) + 10 * static_cast<size_t>(n);
-        if (at + size > s.size() || get_u64(s, at + size - 8) != checksum(s, at, size - 8)) break;
-        Entry e;
-        e.log_offset = log_end;
-        e.record = s.substr(at + 48, static_cast<size_t>(record));
-        bool inside = true;
-        for (size_t k = 0; k < n && inside; k++) {
-            const size_t c = at + 48 + static_cast<size_t>(record) + 10 * k;
-            const size_t offset = get_u64(s, c);
-            inside = offset < h.raster_size;
-            e.changes.push_back({offset, static_cast<uint8_t>(s[c + 8]), static_cast<uint8_t>(s[c + 9])});
-        }
-        if (!inside) break;
-        log_end += static_cast<long long>(record);
-        out.push_back(std::move(e));
-        at += size;
-    }
-    return out;
-}
-
-// Whether the journal's head belongs to the set of this raster size whose
-// log begins with `log`: the log as it was made durable at the checkpoint,
-// which only grows after it.
-bool names_set(const JournalHead &h, unsigned long long raster_size, const std::string &log) {
-    return h.raster_size == raster_size && static_cast<long long>(log.size()) >= h.log_size &&
-           checksum(log, static_cast<size_t>(h.log_size)) == h.log_sum;
-}
-
-// The place record: the names of the two temporaries, in the set's folder.
-std::string place_of(const std::string &raster_tmp, const std::string &log_tmp) {
-    std::string s = std::string(PLACE_MAGIC) + "\n" + formats::name_of(raster_tmp) + "\n" + formats::name_of(log_tmp) + "\n";
-    return s + std::to_string(checksum(s, s.size())) + "\n";
-}
-bool parse_place(const std::string &s, std::string &raster_tmp, std::string &log_tmp) {
-    const size_t a = s.find('\n'), b = s.find('\n', a + 1), c = s.find('\n', b + 1);
-    if (a == std::string::npos || b == std::string::npos || c == std::string::npos || s.compare(0, a, PLACE_MAGIC) != 0)
-        return false;
-    if (s.substr(c + 1) != std::to_string(checksum(s, c + 1)) + "\n") return false;
-    raster_tmp = s.substr(a + 1, b - a - 1);
-    log_tmp = s.substr(b + 1, c - b - 1);
-    return formats::single_name(raster_tmp) && formats::single_name(log_tmp);
-}
-
-bool exists(const std::string &path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-// A temporary of a new set: the prefix and six hexadecimal digits.
 bool temporary_of(const std::string &name, const std::string &prefix) {
     if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
     for (size_t k = prefix.size(); k < name.size(); k++)
         if (!isxdigit(static_cast<unsigned char>(name[k]))) return false;
     return true;
+}
+
+namespace {
+
+// Room for the journal's entries: twice the raster's size, from 256 bytes
+// to 1 MB (grown when one entry needs more), so that a small set's journal
+// is small and a large set's checkpoints come after many stamps. The file
+// is written with zeros to its size once, so that an entry written into it
+// needs only its data made durable.
+size_t journal_room(size_t raster_size) { return std::min<size_t>(1 << 20, std::max<size_t>(256, 2 * raster_size)); }
+
+bool exists(FileSystem &fs, const std::string &path) {
+    struct stat st;
+    return fs.lstat(path.c_str(), st) == 0;
 }
 
 // A thread that works beside the run: it takes no signal, so that a signal
@@ -214,25 +84,42 @@ std::thread helper_thread(Work work) {
     return t;
 }
 
-// One byte of the lock file, as fcntl locks it: byte 0 is the writer's
-// (held for the whole session), byte 1 a stamp's commit.
-struct flock lock_byte(short type, off_t at) {
-    struct flock fl;
-    memset(&fl, 0, sizeof fl);
-    fl.l_type = type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = at;
-    fl.l_len = 1;
-    return fl;
+// A file of the set opened to be written: a regular file, not through a link.
+int open_writable(FileSystem &fs, const std::string &path, std::string &why) {
+    const int fd = fs.open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    struct stat st;
+    if (fd < 0) why = errno == ELOOP ? "it is a symbolic link, which tolmar does not follow" : reason();
+    else if (fs.fstat(fd, st) != 0 || !S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+        fs.close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-// Holds or releases byte 1 of the lock file: a writer over a stamp's
-// commit, readers over their reading, so that no reader sees half a stamp.
-void hold_commit(int fd, short type) {
-    if (fd < 0) return;
-    struct flock fl = lock_byte(type, 1);
-    while (fcntl(fd, F_SETLKW, &fl) != 0 && errno == EINTR) {
+// The placing note of the set at `p`, when it is whole and names the set's
+// own temporaries: their paths. `refusal` says why a note that is there
+// cannot be followed; a note cut short announces a renaming that never began.
+enum class Placing { none, follow, torn, refused };
+Placing placing_note(FileSystem &fs, const SetPaths &p, std::string &raster_tmp, std::string &log_tmp, std::string &refusal) {
+    std::string text, why;
+    const Opened got = read_whole(fs, p.place, text, why, 1 << 12);
+    if (got == Opened::missing) return Placing::none;
+    if (got == Opened::failed) {
+        refusal = "Cannot use " + p.place + ": " + why;
+        return Placing::refused;
     }
+    const journal::Note note = journal::parse_place(text, raster_tmp, log_tmp);
+    if (note == journal::Note::torn) return Placing::torn;
+    if (note == journal::Note::foreign || !temporary_of(raster_tmp, formats::name_of(p.raster_tmp)) ||
+        !temporary_of(log_tmp, formats::name_of(p.log_tmp))) {
+        refusal = p.place + " is not a placing note of this set (it names other files, or fails its checksum): it is "
+                  "left as it is, and the set is not written until it is looked at and removed";
+        return Placing::refused;
+    }
+    raster_tmp = p.folder + raster_tmp;
+    log_tmp = p.folder + log_tmp;
+    return Placing::follow;
 }
 
 }  // namespace
@@ -243,141 +130,87 @@ bool ResultFiles::lock(const std::string &raster, const std::string &log, const 
     discard();
     paths_ = set_paths(raster);
     paths_.log = log;
-    for (int attempt = 0; attempt < 5; attempt++) {
-        held_elsewhere_ = false;
-        const int fd = fs_->open(paths_.lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            // A folder where no file can be made: the raster cannot be either.
-            err = "Cannot create " + paths_.raster + ": " + reason();
-            return false;
-        }
-        struct flock fl = lock_byte(F_WRLCK, 0);
-        if (fcntl(fd, F_SETLK, &fl) != 0) {
-            const int e = errno;
-            struct flock held = fl;
-            std::string holder;
-            if ((e == EACCES || e == EAGAIN) && fcntl(fd, F_GETLK, &held) == 0 && held.l_type != F_UNLCK) {
-                char text[200] = {0};
-                const ssize_t n = pread(fd, text, sizeof text - 1, 0);
-                std::string name = n > 0 ? std::string(text, static_cast<size_t>(n)) : "";
-                name = name.substr(0, name.find('\n'));
-                name = name.substr(name.find(' ') == std::string::npos ? name.size() : name.find(' ') + 1);
-                holder = "process " + std::to_string(held.l_pid) + (name.empty() ? "" : " (" + formats::printable(name) + ")");
-                err = "The result set " + paths_.raster + " and " + paths_.log + " is being written by " + holder +
-                      ": one writer at a time";
-                held_elsewhere_ = true;
-            } else {
-                err = "Cannot lock " + paths_.lock + ": " + strerror(e);
-            }
-            fs_->close(fd);
-            return false;
-        }
-        // The last holder may have removed the file between the open and the lock.
-        struct stat a, b;
-        if (fstat(fd, &a) != 0 || stat(paths_.lock.c_str(), &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev) {
-            fs_->close(fd);
-            continue;
-        }
-        const std::string text = std::to_string(getpid()) + " " + who + "\n";
-        if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
-            err = "Cannot lock " + paths_.lock + ": " + reason();
-            fs_->close(fd);
-            return false;
-        }
-        lock_fd_ = fd;
-        return true;
-    }
-    err = "Cannot lock " + paths_.lock + ": it keeps being removed";
-    return false;
+    return lock_.take(paths_.lock, who, paths_.raster, paths_.log, err);
 }
 
-void ResultFiles::unlock() {
-    if (lock_fd_ < 0) return;
-    fs_->unlink(paths_.lock.c_str());
-    fs_->close(lock_fd_);
-    lock_fd_ = -1;
-}
-
-bool ResultFiles::recover(std::string &repaired, std::string &err) {
+bool ResultFiles::recover(std::string &repaired, std::string &err, const recovery::Tracer &tracer) {
     repaired.clear();
+    std::vector<std::string> said;
     // A renaming cut short goes on: both temporaries were complete.
-    std::string text, why, raster_tmp, log_tmp;
-    if (formats::read_file(paths_.place, text, why, 1 << 16)) {
-        if (parse_place(text, raster_tmp, log_tmp)) {
-            for (const auto &p : {std::make_pair(paths_.folder + raster_tmp, paths_.raster),
-                                  std::make_pair(paths_.folder + log_tmp, paths_.log)})
-                if (exists(p.first) && fs_->rename(p.first.c_str(), p.second.c_str()) != 0) {
-                    err = "Cannot put " + p.first + " in place of " + p.second + ": " + reason();
-                    return false;
-                }
-            fs_->sync_folder(paths_.folder);
-            repaired = "a new result set a dead run was putting in place is in place";
-        }
+    std::string raster_tmp, log_tmp;
+    switch (placing_note(*fs_, paths_, raster_tmp, log_tmp, err)) {
+    case Placing::refused: return false;
+    case Placing::follow:
+        for (const auto &p : {std::make_pair(raster_tmp, paths_.raster), std::make_pair(log_tmp, paths_.log)})
+            if (exists(*fs_, p.first) && fs_->rename(p.first.c_str(), p.second.c_str()) != 0) {
+                err = "Cannot put " + p.first + " in place of " + p.second + ": " + reason();
+                return false;
+            }
+        fs_->sync_folder(paths_.folder);
+        said.push_back("a new result set a dead run was putting in place is in place");
         fs_->unlink(paths_.place.c_str());
+        break;
+    case Placing::torn: fs_->unlink(paths_.place.c_str()); break;
+    case Placing::none: break;
     }
-    // The stamps of the journal are written again: those whose cells or
-    // record a kill or a power loss kept from the files are completed.
-    JournalHead head;
+    // The set as its journal and files say it must be, written.
+    recovery::Contents c;
+    c.journal_name = paths_.journal;
+    std::string why;
+    c.journal_present = read_whole(*fs_, paths_.journal, c.journal, why, 1u << 30) == Opened::ok;
     struct stat rs;
-    std::string log_text;
-    if (formats::read_file(paths_.journal, text, why, 1 << 30) && parse_head(text, head) &&
-        stat(paths_.raster.c_str(), &rs) == 0 && formats::read_file(paths_.log, log_text, why, 1 << 20) &&
-        names_set(head, static_cast<unsigned long long>(rs.st_size), log_text)) {
-        const std::vector<Entry> entries = parse_entries(text, head);
-        int fd = -1, log_fd = -1;
-        if (open_regular(paths_.raster, fd, why, true) != Opened::ok || open_regular(paths_.log, log_fd, why, true) != Opened::ok) {
-            if (fd >= 0) ::close(fd);
+    if (c.journal_present && fs_->lstat(paths_.raster.c_str(), rs) == 0 && S_ISREG(rs.st_mode) &&
+        read_whole(*fs_, paths_.log, c.log, why, 1 << 20) == Opened::ok) {
+        const int fd = open_writable(*fs_, paths_.raster, why);
+        const int log_fd = fd < 0 ? -1 : open_writable(*fs_, paths_.log, why);
+        if (log_fd < 0) {
+            if (fd >= 0) fs_->close(fd);
             err = "Cannot repair " + paths_.raster + " and " + paths_.log + ": " + why;
             return false;
         }
-        int completed = 0;
-        bool ok = true;
-        long long end = head.log_size;
-        for (const Entry &e : entries) {
-            bool changed = false;
-            std::string there(e.record.size(), '\0');
-            if (::pread(log_fd, &there[0], there.size(), e.log_offset) != static_cast<ssize_t>(there.size()) || there != e.record) {
-                changed = true;
-                ok = ok && write_all(*fs_, log_fd, e.record.data(), e.record.size(), e.log_offset);
-            }
-            for (const Change &c : e.changes) {
-                uint8_t b = 0;
-                if (::pread(fd, &b, 1, static_cast<off_t>(c.offset)) != 1 || b != c.after) {
-                    changed = true;
-                    ok = ok && write_all(*fs_, fd, &c.after, 1, static_cast<long long>(c.offset));
-                }
-            }
-            completed += changed;
-            end = e.log_offset + static_cast<long long>(e.record.size());
+        c.size = static_cast<size_t>(rs.st_size);
+        c.cells = c.size > 0 ? static_cast<const uint8_t *>(fs_->map(fd, c.size)) : reinterpret_cast<const uint8_t *>("");
+        bool ok = c.cells != nullptr;
+        const recovery::Plan plan = ok ? recovery::plan(c, tracer) : recovery::Plan();
+        if (c.cells != nullptr && c.size > 0) fs_->unmap(c.cells, c.size);
+        // Runs of cells, one write each.
+        for (size_t k = 0; ok && k < plan.cells.size();) {
+            std::string run(1, static_cast<char>(plan.cells[k].second));
+            size_t n = k + 1;
+            for (; n < plan.cells.size() && plan.cells[n].first == plan.cells[k].first + run.size(); n++)
+                run.push_back(static_cast<char>(plan.cells[n].second));
+            ok = write_all(*fs_, fd, run.data(), run.size(), static_cast<long long>(plan.cells[k].first));
+            k = n;
         }
-        // A record beyond the last whole entry is one whose stamp failed.
-        struct stat now;
-        if (ok && fstat(log_fd, &now) == 0 && now.st_size > end) ok = fs_->ftruncate(log_fd, end) == 0;
+        if (ok && plan.log != c.log) {
+            size_t same = 0;
+            while (same < plan.log.size() && same < c.log.size() && plan.log[same] == c.log[same]) same++;
+            ok = write_all(*fs_, log_fd, plan.log.data() + same, plan.log.size() - same, static_cast<long long>(same)) &&
+                 fs_->ftruncate(log_fd, static_cast<off_t>(plan.log.size())) == 0;
+        }
         ok = ok && fs_->fsync(fd) == 0 && fs_->fsync(log_fd) == 0;
-        ::close(fd);
-        ::close(log_fd);
+        fs_->close(fd);
+        fs_->close(log_fd);
         if (!ok) {
             err = "Cannot repair " + paths_.raster + ": " + reason();
             return false;
         }
-        if (completed > 0)
-            repaired += std::string(repaired.empty() ? "" : "; ") + std::to_string(completed) + " treatment" +
-                        (completed == 1 ? "" : "s") + " a dead run stamped completed from its journal";
+        if (plan.completed > 0)
+            said.push_back(std::to_string(plan.completed) + " treatment" + (plan.completed == 1 ? "" : "s") +
+                           " a dead run stamped completed from its journal");
+        if (!plan.found.empty()) said.push_back(plan.found);
     }
-    if (exists(paths_.journal)) fs_->unlink(paths_.journal.c_str());
+    if (exists(*fs_, paths_.journal)) fs_->unlink(paths_.journal.c_str());
     // Temporaries a dead run left.
     int removed = 0;
-    if (DIR *dir = opendir(paths_.folder.empty() ? "." : paths_.folder.c_str())) {
-        const std::string rp = formats::name_of(paths_.raster_tmp), lp = formats::name_of(paths_.log_tmp);
-        while (dirent *e = readdir(dir)) {
-            const std::string name = e->d_name;
-            if (temporary_of(name, rp) || temporary_of(name, lp)) removed += fs_->unlink((paths_.folder + name).c_str()) == 0;
-        }
-        closedir(dir);
-    }
+    std::vector<std::string> names;
+    fs_->list(paths_.folder, names);
+    const std::string rp = formats::name_of(paths_.raster_tmp), lp = formats::name_of(paths_.log_tmp);
+    for (const std::string &name : names)
+        if (temporary_of(name, rp) || temporary_of(name, lp)) removed += fs_->unlink((paths_.folder + name).c_str()) == 0;
     if (removed > 0)
-        repaired += std::string(repaired.empty() ? "" : "; ") + std::to_string(removed) + " temporary file" +
-                    (removed == 1 ? "" : "s") + " a dead run left removed";
+        said.push_back(std::to_string(removed) + " temporary file" + (removed == 1 ? "" : "s") + " a dead run left removed");
+    for (size_t k = 0; k < said.size(); k++) repaired += (k ? "; " : "") + said[k];
     if (!repaired.empty()) fs_->sync_folder(paths_.folder);
     return true;
 }
@@ -426,14 +259,18 @@ bool ResultFiles::fill(uint8_t background, std::string &err) {
     }
     if (background == 0) return open_map(err);
     fill_failed_ = false;
+    filled_ = 0;
     filler_ = helper_thread([this, background] {
         const std::vector<uint8_t> block(std::min<size_t>(size_, 1 << 20), background);
-        for (size_t at = 0; at < size_; at += block.size())
+        for (size_t at = 0; at < size_; at += block.size()) {
             if (!write_all(*fs_, raster_fd_, block.data(), std::min(size_ - at, block.size()), static_cast<long long>(at))) {
                 fill_failed_ = true;
                 fill_error_ = "Cannot write " + paths_.raster + ": " + reason();
                 return;
             }
+            filled_ = at + block.size();
+        }
+        filled_ = SIZE_MAX;
     });
     return open_map(err);
 }
@@ -465,14 +302,14 @@ void ResultFiles::unmap() {
 
 bool ResultFiles::place(bool &replaced, std::string &err) {
     if (!wait_fill(err) || !open_map(err)) return false;
-    const std::string place = place_of(raster_tmp_, log_tmp_);
+    const std::string place = journal::place_bytes(formats::name_of(raster_tmp_), formats::name_of(log_tmp_));
     int fd = -1;
     bool ok = fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0;
     if (!ok) {
         err = "Cannot write " + paths_.raster + ": " + reason();
         return false;
     }
-    replaced = exists(paths_.raster) || exists(paths_.log);
+    replaced = exists(*fs_, paths_.raster) || exists(*fs_, paths_.log);
     // The place record first: once it is whole, a kill cannot leave the
     // renaming half done.
     fd = fs_->open(paths_.place.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -514,12 +351,12 @@ bool ResultFiles::carry_on(int rows, int cols, std::string &log_text, std::strin
     std::string why;
     for (const std::string *p : {&paths_.raster, &paths_.log}) {
         int &fd = p == &paths_.raster ? raster_fd_ : log_fd_;
-        if (open_regular(*p, fd, why, true) != Opened::ok) {
-            err = "Cannot open " + *p + ": " + (why.empty() ? strerror(ENOENT) : why);
+        if ((fd = open_writable(*fs_, *p, why)) < 0) {
+            err = "Cannot open " + *p + ": " + why;
             return false;
         }
         struct stat st;
-        fstat(fd, &st);
+        fs_->fstat(fd, st);
         if (p == &paths_.raster && static_cast<unsigned long long>(st.st_size) != size_) {
             err = paths_.raster + " holds " + std::to_string(st.st_size) + " bytes, " + std::to_string(size_) + " expected";
             return false;
@@ -547,10 +384,10 @@ bool ResultFiles::carry_on(int rows, int cols, std::string &log_text, std::strin
 bool ResultFiles::start_journal(std::string &err) {
     if (journal_fd_ >= 0) return true;
     journal_fd_ = fs_->open(paths_.journal.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    head_ = JournalHead();
+    head_ = journal::Head();
     head_.raster_size = size_;
     journal_size_ = 0;
-    const bool ok = journal_fd_ >= 0 && grow_journal(JOURNAL_HEAD + journal_room(size_)) && new_epoch() &&
+    const bool ok = journal_fd_ >= 0 && grow_journal(journal::HEAD_SIZE + journal_room(size_)) && new_epoch() &&
                     fs_->sync_folder(paths_.folder) == 0;
     if (!ok) {
         err = "Cannot write " + paths_.journal + ": " + reason();
@@ -575,10 +412,10 @@ bool ResultFiles::new_epoch() {
     head_.log_size = log_size_;
     std::string log(static_cast<size_t>(log_size_), '\0');
     if (log_size_ > 0 && !read_all(*fs_, log_fd_, &log[0], log.size(), 0)) return false;
-    head_.log_sum = checksum(log, log.size());
-    const std::string h = head_of(head_);
+    head_.log_sum = journal::crc32c(log.data(), log.size());
+    const std::string h = journal::head_bytes(head_);
     if (!write_all(*fs_, journal_fd_, h.data(), h.size(), 0) || fs_->datasync(journal_fd_) != 0) return false;
-    journal_at_ = JOURNAL_HEAD;
+    journal_at_ = journal::HEAD_SIZE;
     entries_ = 0;
     return true;
 }
@@ -587,16 +424,16 @@ bool ResultFiles::checkpoint() { return fs_->fsync(raster_fd_) == 0 && fs_->fsyn
 
 bool ResultFiles::journal_stamp(const std::vector<Change> &changes, const std::string &record, size_t &size, std::string &err) {
     if (!start_journal(err)) return false;
-    const size_t need = ENTRY_FIXED + record.size() + 10 * changes.size();
+    const size_t need = journal::entry_size(record.size(), changes.size());
     if (journal_at_ + need > journal_size_) {
         // Full: the files made durable, the journal begun anew (grown if
         // one entry needs more room than it has).
-        if (!checkpoint() || !grow_journal(JOURNAL_HEAD + need) || !new_epoch()) {
+        if (!checkpoint() || !grow_journal(journal::HEAD_SIZE + need) || !new_epoch()) {
             err = "Cannot write " + paths_.raster + " and " + paths_.log + ": " + reason();
             return false;
         }
     }
-    const std::string entry = entry_of(head_.epoch, entries_, log_size_, record, changes);
+    const std::string entry = journal::entry_bytes(head_.epoch, entries_, log_size_, record, changes);
     if (!write_all(*fs_, journal_fd_, entry.data(), entry.size(), static_cast<long long>(journal_at_)) ||
         fs_->datasync(journal_fd_) != 0) {
         err = "Cannot write " + paths_.journal + ": " + reason();
@@ -622,7 +459,7 @@ bool ResultFiles::write_cells(const std::vector<Change> &changes, bool after) {
 
 bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &record, std::string &err) {
     if (!wait_fill(err) || !open_map(err)) return false;
-    hold_commit(lock_fd_, F_WRLCK);
+    lock_.hold_commit(true);
     // A set in place: the stamp is complete (and durable) once its journal
     // entry is; then the cells and the record are written.
     size_t entry = 0;
@@ -652,7 +489,7 @@ bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &
         journal_at_ += entry;
         entries_++;
     }
-    hold_commit(lock_fd_, F_UNLCK);
+    lock_.hold_commit(false);
     if (!ok) return false;
     log_size_ += static_cast<long long>(record.size());
     if (placed_) return true;
@@ -670,7 +507,7 @@ bool ResultFiles::take_back(const std::vector<Change> &changes, size_t record_si
         err = "nothing to take back";
         return false;
     }
-    hold_commit(lock_fd_, F_WRLCK);
+    lock_.hold_commit(true);
     const long long before = log_size_ - static_cast<long long>(record_size);
     bool ok = write_cells(changes, false) && fs_->ftruncate(log_fd_, static_cast<off_t>(before)) == 0 && checkpoint();
     if (ok) {
@@ -682,7 +519,7 @@ bool ResultFiles::take_back(const std::vector<Change> &changes, size_t record_si
         // the next opening: the set keeps it.
         err = "Cannot write " + paths_.raster + " and " + paths_.log + ": " + reason();
     }
-    hold_commit(lock_fd_, F_UNLCK);
+    lock_.hold_commit(false);
     return ok;
 }
 
@@ -692,7 +529,8 @@ bool ResultFiles::finish(std::string &err) {
     if (ok && placed_) {
         struct stat a, b;
         for (const std::pair<int, const std::string *> f : {std::make_pair(raster_fd_, &paths_.raster), std::make_pair(log_fd_, &paths_.log)})
-            if (ok && (fstat(f.first, &a) != 0 || stat(f.second->c_str(), &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev)) {
+            if (ok && (fs_->fstat(f.first, a) != 0 || fs_->lstat(f.second->c_str(), b) != 0 || a.st_ino != b.st_ino ||
+                       a.st_dev != b.st_dev)) {
                 err = "The result files " + paths_.raster + " and " + paths_.log + " are gone: " + *f.second +
                       " was removed or replaced while the session ran";
                 ok = false;
@@ -712,20 +550,14 @@ bool ResultFiles::finish(std::string &err) {
     }
     // Everything durable: the journal is over (kept when not, for the next
     // opening to complete what it holds).
-    if (ok && placed_ && exists(paths_.journal)) fs_->unlink(paths_.journal.c_str());
+    if (ok && placed_ && exists(*fs_, paths_.journal)) fs_->unlink(paths_.journal.c_str());
     discard();
     return ok;
 }
 
 void ResultFiles::drop_new() {
     if (placed_) return;
-    const int lock = lock_fd_;
-    lock_fd_ = -1;  // kept through the discarding
-    discard();
-    lock_fd_ = lock;
-}
-
-void ResultFiles::discard() {
+    // The lock stays through the discarding.
     if (filler_.joinable()) filler_.join();
     unmap();
     for (int *fd : {&raster_fd_, &log_fd_, &journal_fd_}) {
@@ -736,10 +568,22 @@ void ResultFiles::discard() {
         if (!tmp->empty()) fs_->unlink(tmp->c_str());
         tmp->clear();
     }
+    journal_size_ = 0;
+    filled_ = SIZE_MAX;
+}
+
+void ResultFiles::discard() {
+    drop_new();
+    if (filler_.joinable()) filler_.join();
+    unmap();
+    for (int *fd : {&raster_fd_, &log_fd_, &journal_fd_}) {
+        if (*fd >= 0) fs_->close(*fd);
+        *fd = -1;
+    }
     // A journal stays: the stamps it holds may not all be durable in the
     // files; the next opening completes them and removes it.
     journal_size_ = 0;
-    unlock();
+    lock_.release();
     placed_ = false;
 }
 
@@ -748,67 +592,58 @@ void ResultFiles::discard() {
 uint8_t ResultSet::background() const { return std::find(cells.begin(), cells.end(), 255) != cells.end() ? 255 : 0; }
 
 bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err) {
+    FileSystem &fs = FileSystem::real();
     const SetPaths p = set_paths(raw_path);
-    // A stamp being committed is waited for; those a dead run left in its
-    // journal are completed here.
-    const int lock_fd = ::open(p.lock.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    hold_commit(lock_fd, F_RDLCK);
-    struct Release {
-        int fd;
-        ~Release() {
-            if (fd >= 0) ::close(fd);
-        }
-    } release{lock_fd};
-    std::string text, why;
-    if (!formats::read_file(p.log, text, why, 1 << 20)) {
-        err = "cannot read " + p.log + ": " + why;
+    // A stamp being committed is waited for.
+    const ReadHold hold(fs, p.lock);
+    // A new set whose placing note is whole is read in its place: each file
+    // from its temporary while that is still there.
+    std::string raster = p.raster, log = p.log, raster_tmp, log_tmp, refusal;
+    r.repaired.clear();
+    if (placing_note(fs, p, raster_tmp, log_tmp, refusal) == Placing::follow) {
+        if (exists(fs, raster_tmp)) raster = raster_tmp;
+        if (exists(fs, log_tmp)) log = log_tmp;
+        r.repaired = "a new result set a dead run was putting in place is read in its place";
+    }
+    recovery::Contents c;
+    std::string why;
+    if (read_whole(fs, log, c.log, why, 1 << 20) != Opened::ok) {
+        err = "cannot read " + p.log + ": " + (why.empty() ? strerror(ENOENT) : why);
         return false;
     }
-    int fd;
-    if (open_regular(p.raster, fd, why) != Opened::ok) {
-        err = "cannot read " + p.raster + ": " + (why.empty() ? strerror(ENOENT) : why);
-        return false;
+    std::string cells;
+    switch (read_whole(fs, raster, cells, why, SIZE_MAX)) {
+    case Opened::ok: break;
+    case Opened::missing: err = "cannot read " + p.raster + ": " + strerror(ENOENT); return false;
+    case Opened::failed: err = "cannot read " + p.raster + ": " + why; return false;
     }
-    struct stat st;
-    fstat(fd, &st);
-    const size_t size = static_cast<size_t>(st.st_size);
-    // The stamps of a journal, as the next writer will complete them.
-    std::string journal;
-    JournalHead head;
-    std::vector<Entry> entries;
-    if (formats::read_file(p.journal, journal, why, 1 << 30) && parse_head(journal, head) &&
-        names_set(head, static_cast<unsigned long long>(st.st_size), text)) {
-        entries = parse_entries(journal, head);
-        text.resize(static_cast<size_t>(head.log_size));
-        for (const Entry &e : entries) text += e.record;
-    }
-    formats::ResultLog log;
-    if (!formats::parse_result_log(text, log, why)) {
-        ::close(fd);
+    // What a dead run left, as the next writer will make it.
+    c.journal_name = p.journal;
+    c.journal_present = read_whole(fs, p.journal, c.journal, why, 1u << 30) == Opened::ok;
+    c.cells = reinterpret_cast<const uint8_t *>(cells.data());
+    c.size = cells.size();
+    const recovery::Plan plan = c.journal_present ? recovery::plan(c) : recovery::Plan{{}, c.log, 0, ""};
+    for (const auto &kv : plan.cells) cells[kv.first] = static_cast<char>(kv.second);
+    if (plan.completed > 0 || !plan.found.empty())
+        r.repaired += std::string(r.repaired.empty() ? "" : "; ") +
+                      (plan.found.empty() ? "a stamp a dead run left in its journal is read completed" : plan.found);
+    formats::ResultLog parsed;
+    if (!formats::parse_result_log(plan.log, parsed, why)) {
         err = p.log + ": " + why;
         return false;
     }
-    r.rows = log.rows;
-    r.cols = log.cols;
-    r.pix_size = log.pix_size;
-    r.geometry = log.geometry;
-    r.records = std::move(log.records);
-    r.log_text = text;
+    r.rows = parsed.rows;
+    r.cols = parsed.cols;
+    r.pix_size = parsed.pix_size;
+    r.geometry = parsed.geometry;
+    r.records = std::move(parsed.records);
+    r.log_text = plan.log;
     const unsigned long long n = static_cast<unsigned long long>(r.rows) * static_cast<unsigned long long>(r.cols);
-    if (size != n) {
-        ::close(fd);
-        err = p.raster + " holds " + std::to_string(size) + " bytes, " + std::to_string(n) + " expected" +
-              (size < n ? " (truncated)" : "");
+    if (cells.size() != n) {
+        err = p.raster + " holds " + std::to_string(cells.size()) + " bytes, " + std::to_string(n) + " expected" +
+              (cells.size() < n ? " (truncated)" : "");
         return false;
     }
-    r.cells.resize(size);
-    const bool ok = size == 0 || read_all(FileSystem::real(), fd, r.cells.data(), size, 0);
-    ::close(fd);
-    if (!ok) {
-        err = "cannot read " + p.raster;
-        return false;
-    }
-    for (const Entry &e : entries)
-        for (const Change &c : e.changes) r.cells[c.offset] = c.after;
+    r.cells.assign(cells.begin(), cells.end());
     return true;
 }

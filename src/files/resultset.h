@@ -24,6 +24,7 @@
 #ifndef TOLMAR_FILES_RESULTSET_H
 #define TOLMAR_FILES_RESULTSET_H
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -32,6 +33,9 @@
 #include "compute/geometry.h"
 #include "files/fileio.h"
 #include "files/formats.h"
+#include "files/journal.h"
+#include "files/recovery.h"
+#include "files/setlock.h"
 
 // Why `path` cannot take a result file, or "" when it can: it must be absent
 // or a regular file (a symbolic link is not followed, and refused), and not
@@ -46,27 +50,15 @@ struct SetPaths {
     std::string raster_tmp, log_tmp;
 };
 SetPaths set_paths(const std::string &raster);
+// Whether `name` (in the set's folder) is one of the set's temporaries:
+// the prefix's name and six hexadecimal digits.
+bool temporary_of(const std::string &name, const std::string &prefix);
 
-// A cell of the raster a stamp changes: its offset, its byte before and after.
-struct Change {
-    size_t offset;
-    uint8_t before, after;
-};
-
-// The head of a set's journal: the log's length when the files were last
-// made durable and a checksum of the log up to there, the raster's size
-// (together they tell the set it belongs to), and the epoch its entries
-// must carry.
-struct JournalHead {
-    unsigned long long epoch = 0;  // a new one at each checkpoint: older entries are over
-    unsigned long long raster_size = 0;
-    long long log_size = 0;
-    unsigned long long log_sum = 0;
-};
+using Change = journal::Change;
 
 class ResultFiles {
 public:
-    explicit ResultFiles(FileSystem &fs = FileSystem::real()) : fs_(&fs) {}
+    explicit ResultFiles(FileSystem &fs = FileSystem::real()) : fs_(&fs), lock_(fs) {}
     ResultFiles(const ResultFiles &) = delete;
     ResultFiles &operator=(const ResultFiles &) = delete;
     ~ResultFiles() { discard(); }
@@ -76,8 +68,9 @@ public:
     bool lock(const std::string &raster, const std::string &log, const std::string &who, std::string &err);
     // With the lock: a set left by a dead run brought back to its last
     // complete stamp, and the dead run's leftovers removed. `repaired`
-    // says what was done, "" when nothing.
-    bool recover(std::string &repaired, std::string &err);
+    // says what was done, "" when nothing. `tracer`, when given, traces
+    // the stamps of the set again, for cells a damaged journal no longer tells.
+    bool recover(std::string &repaired, std::string &err, const recovery::Tracer &tracer = nullptr);
 
     // Creates the two files under temporary names in their folder, the log
     // holding header lines 1 to 5 of a raster of rows x cols.
@@ -94,8 +87,11 @@ public:
     // Opens the set in place (recovered) to carry it on: `log_text` its log.
     bool carry_on(int rows, int cols, std::string &log_text, std::string &err);
 
-    // The raster's cells as on disk (the background as 0 or 255).
+    // The raster's cells as on disk (the background as 0 or 255), where
+    // the background is in place; cell() is any cell as the raster holds it
+    // once its background is in place.
     const uint8_t *cells() const { return cells_; }
+    uint8_t cell(size_t k) const { return k < filled_.load() ? cells_[k] : background_; }
     // Changes cells and appends `record` to the log, both durable before it
     // returns; a new set is put in place at its first commit. When anything
     // fails, both files are put back as they were before, so that they
@@ -124,9 +120,12 @@ public:
     void drop_new();
 
     bool placed() const { return placed_; }
-    bool locked() const { return lock_fd_ >= 0; }
+    bool locked() const { return lock_.held(); }
     // The last lock() was refused because another process writes the set.
-    bool held_elsewhere() const { return held_elsewhere_; }
+    bool held_elsewhere() const { return lock_.held_elsewhere(); }
+    // ... or because the lock's path cannot take the lock file (a link, a
+    // folder): the set cannot be written, though others may be.
+    bool lock_unusable() const { return lock_.unusable(); }
     uint8_t background() const { return background_; }
     const std::string &raster_path() const { return paths_.raster; }
     const std::string &log_path() const { return paths_.log; }
@@ -144,32 +143,36 @@ private:
     bool new_epoch();
     bool checkpoint();
     bool journal_stamp(const std::vector<Change> &changes, const std::string &record, size_t &size, std::string &err);
-    void unlock();
 
     FileSystem *fs_;
+    SetLock lock_;
     SetPaths paths_;
     std::string raster_tmp_, log_tmp_;
-    int raster_fd_ = -1, log_fd_ = -1, lock_fd_ = -1, journal_fd_ = -1;
+    int raster_fd_ = -1, log_fd_ = -1, journal_fd_ = -1;
     const uint8_t *cells_ = nullptr;  // the raster mapped for reading
     size_t size_ = 0;  // rows x cols
     int rows_ = 0, cols_ = 0;
     long long log_size_ = 0;
     // The journal: its head as written, its size, where the next entry
     // goes and its number.
-    JournalHead head_;
+    journal::Head head_;
     size_t journal_size_ = 0, journal_at_ = 0;
     unsigned long long entries_ = 0;
     bool placed_ = false;
     uint8_t background_ = 0;
+    // How far the background is in the raster: the cells below hold it (or
+    // a stamp); those above will (SIZE_MAX once a set is in place).
+    std::atomic<size_t> filled_{SIZE_MAX};
     std::thread filler_, warmer_;
     bool fill_failed_ = false;
-    bool held_elsewhere_ = false;
     std::string fill_error_;
 };
 
 // A result set as the companions read it: RESULT.raw and RESULT.txt, both
 // regular files, the log checked as a result log and the raster against its
-// size; a stamp left incomplete by a dead run is undone in memory.
+// size; what a dead run left is read as the next writer will make it: a
+// new set being put in place read in its place, the journal's stamps
+// completed, a damaged journal's set brought to agree with its log.
 struct ResultSet {
     int rows = 0, cols = 0;
     int pix_size = 0;
@@ -177,6 +180,7 @@ struct ResultSet {
     std::vector<uint8_t> cells;  // rows x cols, row 0 first
     std::vector<formats::Record> records;
     std::string log_text;        // the log as it stands, the incomplete stamp's record left out
+    std::string repaired;        // what the next writer will repair, in words; "" when nothing
     uint8_t background() const;  // 255 when any cell holds it, else 0
 };
 // `raw_path` may name either file of the set.

@@ -48,10 +48,23 @@ std::vector<std::string> attitude_notes(const Values &v, bool dip, bool directio
 }
 
 bool ResultSession::open(const std::string &raster, const std::string &log, const std::string &who,
-                         std::string &repaired, std::string &err) {
+                         std::string &repaired, std::string &err, const Terrain *terrain) {
     records_.clear();
     undo_.clear();
-    return files_.lock(raster, log, who, err) && files_.recover(repaired, err);
+    // With the DEM at hand, the stamps of a set whose journal was damaged
+    // can be traced again, for the cells it no longer tells.
+    recovery::Tracer tracer;
+    if (terrain != nullptr)
+        tracer = [terrain](const formats::Record &r, Geometry g, int pix_size) {
+            Terrain t = *terrain;
+            t.pix_size = pix_size;
+            Work w;
+            std::vector<size_t> at;
+            for (Cell c : trace(t, r.values, w, g).cells)
+                at.push_back(static_cast<size_t>(c.i) * static_cast<size_t>(t.cols) + static_cast<size_t>(c.j));
+            return at;
+        };
+    return files_.lock(raster, log, who, err) && files_.recover(repaired, err, tracer);
 }
 
 bool ResultSession::create(int rows, int cols, std::string &err, Geometry geometry) {
@@ -123,12 +136,13 @@ Stamp ResultSession::stamp(const Terrain &t, const Values &v, Work &work) {
         return s;
     }
     const int code = this->code() + 1;
-    const uint8_t *cells = files_.cells();
+    // Each cell's byte before, as the raster holds it once its background
+    // is in place: what undo and a failed write give back.
     std::vector<Change> changes;
     changes.reserve(tr.cells.size());
     for (Cell c : tr.cells) {
         const size_t k = static_cast<size_t>(c.i) * static_cast<size_t>(cols_) + static_cast<size_t>(c.j);
-        changes.push_back({k, cells != nullptr ? cells[k] : files_.background(), static_cast<uint8_t>(code)});
+        changes.push_back({k, files_.cell(k), static_cast<uint8_t>(code)});
     }
     const formats::Record record{code, v};
     const std::string text = formats::record_text(record);

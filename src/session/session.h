@@ -58,9 +58,11 @@ public:
     // The set whose files are `raster` and `log` taken for this process
     // (`who`: the program's name), or refused, naming the process that
     // writes it; then brought back to its last complete stamp if a dead
-    // run left it otherwise (`repaired` says what was done).
+    // run left it otherwise (`repaired` says what was done). `terrain`, the
+    // DEM in its unit, when the caller has it: then cells a damaged journal
+    // no longer tells are traced again.
     bool open(const std::string &raster, const std::string &log, const std::string &who, std::string &repaired,
-              std::string &err);
+              std::string &err, const Terrain *terrain = nullptr);
     // A new result set of rows x cols under temporary names beside the set's
     // files, its log holding header lines 1 to 5; its treatments are traced
     // in `geometry`.
@@ -99,8 +101,10 @@ public:
     void discard() { files_.discard(); }
     // Removes a new set's temporary files, the lock kept, to create it anew.
     void drop_new() { files_.drop_new(); }
-    // The last open() was refused because another process writes the set.
+    // The last open() was refused because another process writes the set,
+    // or because the set's lock file cannot be at its place (a link, a folder).
     bool held_elsewhere() const { return files_.held_elsewhere(); }
+    bool lock_unusable() const { return files_.lock_unusable(); }
 
     int code() const { return static_cast<int>(records_.size()); }
     Geometry geometry() const { return geometry_; }
