@@ -22,6 +22,8 @@
 
 #include <thread>
 
+#include "files/journal.h"
+#include "files/recovery.h"
 #include "files/resultset.h"
 #include "session/session.h"
 #include "support.h"
@@ -193,10 +195,14 @@ std::string rebuilt(const Terrain &t, const std::vector<formats::Record> &record
 int check_set(const std::string &dir, const Terrain &t, uint8_t background, const std::string &what) {
     const std::string raster = dir + "/r_tolmar.raw", log = dir + "/r_tolmar.txt";
     int records = -1;
+    // A reader first: it reads the set as the writer will leave it.
+    ResultSet seen;
+    std::string why;
+    const bool read = read_result_set(raster, seen, why);
     {
         ResultSession s;
         std::string repaired, err;
-        EXPECT_TRUE(s.open(raster, log, "check", repaired, err)) << what << ": " << err;
+        EXPECT_TRUE(s.open(raster, log, "check", repaired, err, &t)) << what << ": " << err;
         if (file_exists(raster) || file_exists(log)) {
             ResultSet r;
             EXPECT_TRUE(read_result_set(raster, r, err)) << what << ": " << err;
@@ -209,6 +215,10 @@ int check_set(const std::string &dir, const Terrain &t, uint8_t background, cons
                 text += record_text(rec.code, v.row, v.column, v.dip, v.dip_direction, v.zone);
             }
             EXPECT_EQ(read_file(log), text) << what;
+            if (read) {
+                EXPECT_TRUE(std::string(seen.cells.begin(), seen.cells.end()) == read_file(raster)) << what << ": the reader's raster";
+                EXPECT_EQ(seen.log_text, text) << what << ": the reader's log";
+            }
         }
         s.discard();
     }
@@ -276,6 +286,130 @@ TEST(Durability, EveryPrefixOfASessionsWritesIsRecoverableAfterAKillOrAPowerLoss
             states++;
         }
     EXPECT_GT(states, 80);
+}
+
+namespace {
+
+// The log text a set of these records must hold.
+std::string log_of(const std::vector<formats::Record> &records) {
+    std::string text = header_text(40, 50, 30);
+    for (const formats::Record &r : records)
+        text += record_text(r.code, r.values.row, r.values.column, r.values.dip, r.values.dip_direction, r.values.zone);
+    return text;
+}
+
+}  // namespace
+
+// A kill that the files survived, and then the journal damaged: cut short
+// at every length, or any one of its bytes changed. Whatever is left, the
+// set a writer makes of it keeps every record its log held whole (and so
+// every stamp that was told), and its raster is the one its log stamps. A
+// reader, which cannot trace the stamps again, keeps the same records and
+// leaves no cell of a code without its record.
+TEST(Durability, ADamagedJournalNeverCutsWhatTheFilesHold) {
+    Hills h;
+    Work work;
+    const Terrain t = h.terrain();
+    TempDir d;
+    Recording rec;
+    {
+        ResultSession s(rec);
+        std::string repaired, err;
+        ASSERT_TRUE(s.open(d / "r_tolmar.raw", d / "r_tolmar.txt", "test", repaired, err)) << err;
+        ASSERT_TRUE(s.create(40, 50, err) && s.set_pix_size(30, err) && s.fill(255, err)) << err;
+        for (int k = 0; k < 10; k++) {
+            Values v = TREATMENTS[k % 4];
+            v.dip_direction = (v.dip_direction + 40 * k) % 360;
+            ASSERT_EQ(s.stamp(t, v, work).kind, Stamp::stamped);
+            rec.ops.push_back({Op::told});
+        }
+        ASSERT_TRUE(s.finish(err)) << err;
+    }
+    const std::string journal = d / ".r_tolmar.journal", raster = d / "r_tolmar.raw", log = d / "r_tolmar.txt";
+    // The stamps' cells and the rasters of each prefix of them, traced once.
+    std::map<int, std::vector<size_t>> traced;
+    const recovery::Tracer tracer = [&](const formats::Record &r, Geometry g, int) {
+        std::vector<size_t> &at = traced[r.code];
+        if (at.empty()) {
+            Work w;
+            for (Cell c : trace(t, r.values, w, g).cells) at.push_back(static_cast<size_t>(c.i) * 50 + c.j);
+        }
+        return at;
+    };
+    std::map<size_t, std::string> rebuilt_of;
+    auto expected = [&](const formats::ResultLog &l) -> const std::string & {
+        std::string &r = rebuilt_of[l.records.size()];
+        if (r.empty()) r = rebuilt(t, l.records, 255, l.geometry);
+        return r;
+    };
+    int states = 0, cases = 0, orphaned = 0;
+    int since_entry = 0;  // the raster's writes since the last entry was made durable
+    for (size_t k = 1; k <= rec.ops.size(); k++) {
+        // The states inside a stamp: its journal entry durable, between two
+        // of its cells' writes, its record written; and each stamp told.
+        const Op &op = rec.ops[k - 1];
+        if (op.kind == Op::sync && op.path == journal) since_entry = 0;
+        if (op.kind == Op::write && op.path == raster) since_entry++;
+        if (!(op.kind == Op::sync && op.path == journal) && !(op.kind == Op::write && op.path == raster && since_entry == 2) &&
+            !(op.kind == Op::write && op.path == log) && op.kind != Op::told)
+            continue;
+        std::map<std::string, std::string> crash = crash_state({}, rec.ops, k, false);
+        if (!crash.count(journal) || !crash.count(raster) || !crash.count(log)) continue;
+        int told = 0;
+        for (size_t n = 0; n < k; n++) told += rec.ops[n].kind == Op::told;
+        formats::ResultLog whole;
+        formats::result_log_prefix(crash[log], whole);
+        const int held = static_cast<int>(whole.records.size());
+        states++;
+        const std::string &j = crash[journal];
+        const size_t used = std::min(j.size(), j.find_last_not_of('\0') + 1);
+        std::vector<std::string> damaged;
+        for (size_t cut = 0; cut <= used; cut++) damaged.push_back(j.substr(0, cut));
+        for (size_t at = 0; at < used; at++) {
+            std::string f = j;
+            f[at] = static_cast<char>(f[at] ^ (at % 2 ? 0x01 : 0xff));
+            damaged.push_back(f);
+        }
+        for (size_t n = 0; n < damaged.size(); n++) {
+            const std::string what = "kill after write " + std::to_string(k) + ", damage " + std::to_string(n);
+            recovery::Contents c;
+            c.log = crash[log];
+            c.cells = reinterpret_cast<const uint8_t *>(crash[raster].data());
+            c.size = crash[raster].size();
+            c.journal_present = true;
+            c.journal = damaged[n];
+            c.journal_name = ".r_tolmar.journal";
+            for (const bool writer : {true, false}) {
+                const recovery::Plan p = recovery::plan(c, writer ? tracer : recovery::Tracer());
+                std::string cells = crash[raster];
+                for (const auto &kv : p.cells) cells[kv.first] = static_cast<char>(kv.second);
+                formats::ResultLog after;
+                std::string err;
+                ASSERT_TRUE(formats::parse_result_log(p.log, after, err)) << what << ": " << err;
+                const int records = static_cast<int>(after.records.size());
+                ASSERT_GE(records, held) << what;
+                ASSERT_GE(records, told) << what;
+                ASSERT_EQ(p.log, log_of(after.records)) << what;
+                if (writer) {
+                    ASSERT_TRUE(cells == expected(after)) << what << ": " << p.found;
+                } else {
+                    for (char v : cells)
+                        ASSERT_TRUE(static_cast<uint8_t>(v) == 255 || static_cast<uint8_t>(v) <= records) << what;
+                }
+                orphaned += writer && p.found.find("taken back") != std::string::npos;
+                cases++;
+            }
+        }
+        // And through the files, once a state: the writer's words.
+        TempDir crashed;
+        for (const auto &f : crash) write_file(crashed.path + "/" + formats::name_of(f.first), f.second);
+        write_file(crashed / ".r_tolmar.journal", j.substr(0, j.size() / 2));
+        const int records = check_set(crashed.path, t, 255, "kill after write " + std::to_string(k) + ", cut in two");
+        EXPECT_GE(records, held);
+    }
+    EXPECT_GT(states, 20);
+    EXPECT_GT(orphaned, 0);  // some kills fell between a stamp's cells and its record
+    EXPECT_GT(cases, 10000);
 }
 
 // ---- real runs killed at random instants ------------------------------------------------
@@ -436,4 +570,36 @@ TEST(OneWriter, ASecondWriterIsRefusedNamingTheHolderAndReadersMayRead) {
     r = run_command(t.path, std::string("'") + TOLMAR_EXPORT + "' images/d/m_tolmar.raw --format csv");
     EXPECT_EQ(r.status, 0);
     EXPECT_FALSE(file_exists(t / "images/d/.m_tolmar.lock"));
+}
+
+// A placing note is followed only when it is whole and names the set's own
+// temporaries: one made by hand to put the DEM over the set is refused,
+// named, and left as it is; the DEM and the set are untouched, and another
+// result name is asked for. Readers read the set as it is.
+TEST(OneWriter, APlacingNoteOfOtherFilesIsRefusedAndLeftAlone) {
+    TempDir t;
+    hills_set(t);
+    ASSERT_EQ(run_tolmar(t.path, "d\nm\n0\n0\n0\n0\n" + treatments(2) + "5\n").status, 0);
+    const std::string note = t / "images/d/.m_tolmar.place";
+    const std::string forged = journal::place_bytes("m_m2.raw", "m_m2.txt");
+    write_file(note, forged);
+    const std::string dem = read_file(t / "images/d/m_m2.raw"), raster = read_file(t / "images/d/m_tolmar.raw");
+    RunResult r = run_tolmar(t.path, "d\nm\n0\n0\n1\nother\n0\n0\n" + treatments(1) + "5\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("images/d/.m_tolmar.place is not a placing note of this set (it names other files, or fails its "
+                         "checksum): it is left as it is, and the set is not written until it is looked at and removed: choose "
+                         "another result name"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(read_file(t / "images/d/m_m2.raw") == dem);
+    EXPECT_TRUE(read_file(t / "images/d/m_tolmar.raw") == raster);
+    EXPECT_EQ(read_file(note), forged);
+    EXPECT_TRUE(file_exists(t / "images/d/other_tolmar.raw"));
+    r = run_command(t.path, std::string("'") + TOLMAR_SERVE + "' --port 0 --result m images/d/m_m2.raw");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is not a placing note of this set"), std::string::npos) << r.out;
+    r = run_command(t.path, std::string("'") + TOLMAR_EXPORT + "' images/d/m_tolmar.raw --format csv");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\n2,"), std::string::npos);
+    EXPECT_TRUE(read_file(t / "images/d/m_m2.raw") == dem);
 }

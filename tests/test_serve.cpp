@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -148,7 +150,8 @@ TEST(Serve, RefusesWhatIsNotItsOwnAndKeepsServing) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 400);
     r = b.client->Post("/api/contact", std::string(5 << 20, ' '), "text/plain");
-    EXPECT_TRUE(!r || r->status == 413);
+    EXPECT_TRUE(!r || (r->status == 413 && r->body.find("a contact's file takes at most 4 MB") != std::string::npos))
+        << (r ? r->body : "");
     for (const char *path : {"/images/jacksboro/jacksboro_m2.txt", "/../images/jacksboro/jacksboro_m2.txt",
                              "/%2e%2e/%2e%2e/etc/passwd", "/app.js/../../images"}) {
         r = b.client->Get(path);
@@ -292,4 +295,59 @@ TEST(Serve, ReadoutsInMetresAndMapCoordinatesAndUndoOverHttp) {
     EXPECT_TRUE(read_file(raster) == raster1);
     EXPECT_TRUE(read_file(log) == log1);
     GDALClose(src);
+}
+
+// The workbench holds its set alone through every route: exports, pictures
+// and fits read the set inside its process, and a console or a second
+// workbench is refused after each of them. Then SIGTERM ends it as the
+// console ends: what it stamped durable, no lock or journal left, status
+// 128 + 15; and a workbench that stamped nothing leaves nothing.
+TEST(Serve, HoldsItsSetAloneThroughEveryRouteAndEndsOnASignalAsTheConsole) {
+    TempDir t, console;
+    jacksboro(t);
+    jacksboro(console);
+    Bench b(t);
+    ASSERT_EQ(b.stamp(values(110, 300, 20, 150, 40))["code"], 1);
+    const std::string set = "images/jacksboro/jacksboro_tolmar.raw and images/jacksboro/jacksboro_tolmar.txt is being written by process";
+    auto refused = [&](const std::string &after) {
+        RunResult r = run_tolmar(t.path, "jacksboro\njacksboro\n0\n0\n");
+        EXPECT_NE(r.out.find(set), std::string::npos) << after << ": " << r.out;
+        EXPECT_NE(r.out.find("(tolmar-serve): one writer at a time"), std::string::npos) << after;
+        r = run_command(t.path, std::string("'") + TOLMAR_SERVE + "' --port 0 images/jacksboro/jacksboro_m2.raw");
+        EXPECT_EQ(r.status, 1) << after << ": " << r.out;
+        EXPECT_NE(r.out.find(set), std::string::npos) << after << ": " << r.out;
+    };
+    refused("a stamp");
+    for (const char *route : {"/api/export?format=geojson", "/api/export?format=gpkg", "/api/picture?i0=0&j0=0&i1=344&j1=403&w=200&h=170"}) {
+        auto r = b.client->Get(route);
+        ASSERT_TRUE(r && r->status == 200) << route;
+        refused(route);
+    }
+    auto r = b.client->Post("/api/contact", "row,column\n100,290\n110,300\n120,310\n104,320\n", "text/csv");
+    ASSERT_TRUE(r && r->status == 200) << (r ? r->body : "");
+    r = b.client->Post("/api/fit", "", "text/plain");
+    ASSERT_TRUE(r);
+    refused("a fit");
+    ASSERT_EQ(b.stamp(values(250, 100, 2, 135, 50))["code"], 2);
+    b.server.signal(SIGTERM);
+    EXPECT_EQ(b.server.finish(), 128 + SIGTERM);
+    EXPECT_NE(b.server.printed().find("tolmar-serve: signal 15 (Terminated): the workbench ends; images/jacksboro/jacksboro_tolmar.raw "
+                                      "and images/jacksboro/jacksboro_tolmar.txt hold 2 treatments"),
+              std::string::npos)
+        << b.server.printed();
+    ASSERT_EQ(run_tolmar(console.path, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n0\n250 100 2 135 50\n5\n").status, 0);
+    EXPECT_EQ(results(t), results(console));
+    for (const char *hidden : {".jacksboro_tolmar.lock", ".jacksboro_tolmar.journal"})
+        EXPECT_FALSE(file_exists(t / (std::string("images/jacksboro/") + hidden))) << hidden;
+
+    // A workbench on a new set that gets no stamp.
+    Live fresh(t.path, false, TOLMAR_SERVE, {"--port", "0", "--result", "fresh", "images/jacksboro/jacksboro_m2.raw"});
+    ASSERT_TRUE(fresh.wait_for("treatments so far\n")) << fresh.printed();
+    fresh.signal(SIGINT);
+    EXPECT_EQ(fresh.finish(), 128 + SIGINT);
+    EXPECT_NE(fresh.printed().find("signal 2 (Interrupt): the workbench ends; no treatment was stamped: nothing is written"),
+              std::string::npos)
+        << fresh.printed();
+    for (const auto &e : std::filesystem::directory_iterator(t / "images/jacksboro"))
+        EXPECT_EQ(e.path().filename().string().find("fresh"), std::string::npos) << e.path();
 }

@@ -172,3 +172,53 @@ TEST(SessionCore, UndoGivesBackTheFilesAsTheyWereBeforeTheStamp) {
     EXPECT_TRUE(s.raster() == survivors.raster());
     EXPECT_TRUE(s.log() == survivors.log());
 }
+
+// A stamp on a fresh set comes while its background is still being written
+// behind the dialogue (here the fill is slowed down so that it always is):
+// its bytes before are the background all the same, so that undo, and the
+// rollback of a stamp whose write fails, give back exactly the empty set.
+TEST(SessionCore, UndoAndRollbackOnAFreshSetGiveBackItsBackground) {
+    class SlowFill : public FileSystem {
+    public:
+        int fail_after = -1;  // the raster's writes of cells (not the fill's) that go through, then one fails
+        ssize_t pwrite(int fd, const void *data, size_t n, off_t offset) override {
+            if (n >= (1 << 20)) usleep(3000);
+            else if (n < 4096 && fail_after >= 0 && fail_after-- == 0) return errno = ENOSPC, -1;
+            return FileSystem::pwrite(fd, data, n, offset);
+        }
+    };
+    for (int side : {300, 1500, 2500})
+        for (uint8_t background : {uint8_t(255), uint8_t(0)})
+            for (bool fail : {false, true}) {
+                const std::string what = std::to_string(side) + "², background " + std::to_string(background) + (fail ? ", failing" : "");
+                DemSamples dem;
+                ASSERT_TRUE(dem.allocate(side, side, 2));
+                for (int i = 0; i < side; i++)
+                    for (int j = 0; j < side; j++) dem.set(i, j, 300 + (i * 7 + j * 3) % 11 + j / 3);
+                const Terrain t = dem.terrain(1, 30);
+                TempDir dir;
+                SlowFill fs;
+                ResultSession s(fs);
+                std::string err, repaired;
+                ASSERT_TRUE(s.open(dir / "r_tolmar.raw", dir / "r_tolmar.txt", "test", repaired, err)) << err;
+                ASSERT_TRUE(s.create(side, side, err) && s.set_pix_size(30, err) && s.fill(background, err)) << err;
+                Work work;
+                const Values v{side / 2 + 7, side / 2 + 3, 12, 75, side / 4};
+                if (fail) fs.fail_after = 3;
+                const Stamp st = s.stamp(t, v, work);
+                const std::string empty(static_cast<size_t>(side) * side, static_cast<char>(background));
+                if (fail) {
+                    EXPECT_EQ(st.kind, Stamp::failed) << what;
+                    fs.fail_after = -1;
+                    bool replaced;
+                    ASSERT_TRUE(s.place(replaced, err)) << err;
+                } else {
+                    ASSERT_EQ(st.kind, Stamp::stamped) << what;
+                    ASSERT_GT(st.cells, 10) << what;
+                    ASSERT_TRUE(s.undo_last(err)) << what << ": " << err;
+                }
+                ASSERT_TRUE(s.finish(err)) << err;
+                EXPECT_TRUE(read_file(dir / "r_tolmar.raw") == empty) << what;
+                EXPECT_EQ(read_file(dir / "r_tolmar.txt"), header_text(side, side, 30)) << what;
+            }
+}

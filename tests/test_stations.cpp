@@ -7,6 +7,7 @@
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
+#include <csignal>
 #include <filesystem>
 #include <map>
 
@@ -223,4 +224,72 @@ TEST(Export, GeoPackageHoldsTheTracesAndTheReferencePointsAndCrsIsNotARelabel) {
         EXPECT_EQ(r.status, 2) << format;
         EXPECT_NE(r.out.find("carries its own georeference"), std::string::npos) << r.out;
     }
+}
+
+// SIGTERM in the middle of a long table ends it between two stations: the
+// sets hold the stations stamped so far, durable and as the console would
+// write them, the layer the same stations, and the status is 128 + 15. A
+// table ended before its first stamp leaves no set and no layer. A table
+// with two columns of one name is refused by that name.
+TEST(Stations, ASignalEndsATableBetweenStationsAndLeavesNothingHalfMade) {
+    TempDir t;
+    bundled(t, "jacksboro", "jacksboro_m2");
+    std::string table = "id,row,column,dip,dip_direction,zone\n", outside = table;
+    for (int k = 0; k < 4000; k++) {
+        table += std::to_string(k) + "," + std::to_string(100 + k % 150) + "," + std::to_string(100 + (k * 7) % 200) + "," +
+                 std::to_string(k % 80) + "," + std::to_string((k * 37) % 360) + ",20\n";
+        outside += std::to_string(k) + ",-5,-5,10,10,20\n";
+    }
+    for (int k = 0; k < 200000; k++) outside += std::to_string(k) + ",-5,-5,10,10,20\n";
+    write_file(t / "long.csv", table);
+    write_file(t / "outside.csv", outside);
+    {
+        Live run(t.path, false, TOLMAR_STATIONS, {"--unit", "m", "--progress", "images/jacksboro/jacksboro_m2.raw", "long.csv"});
+        ASSERT_TRUE(run.wait_for("progress 5\n", 1, 60)) << run.printed();
+        run.signal(SIGTERM);
+        EXPECT_EQ(run.finish(60), 128 + SIGTERM) << run.printed();
+        const std::string out = run.printed();
+        const std::string said = "tolmar-stations: signal 15 (Terminated) after station ";
+        const size_t at = out.find(said);
+        ASSERT_NE(at, std::string::npos) << out;
+        const int n = atoi(out.c_str() + at + said.size());
+        EXPECT_GT(n, 0);
+        EXPECT_LT(n, 4000);
+        // The layer holds the stations done, the sets their stamps: each set
+        // replays through the console byte for byte.
+        EXPECT_EQ(static_cast<int>(features(t / "long_traces.gpkg").size()), n);
+        int stamped = 0;
+        for (int k = 1; k <= 16; k++) {
+            const std::string name = k == 1 ? "long" : "long_" + std::to_string(k);
+            const std::string log = t / ("images/jacksboro/" + name + "_tolmar.txt");
+            if (!file_exists(log)) break;
+            const std::string raster = read_file(t / ("images/jacksboro/" + name + "_tolmar.raw")), text = read_file(log);
+            stamped += count(text, " code ");
+            const RunResult replay = run_command(t.path, std::string("'") + TOLMAR_REPLAY + "' --unit m --dem jacksboro images/jacksboro/" + name + "_tolmar.txt");
+            ASSERT_EQ(replay.status, 0) << replay.out;
+            TempDir again;
+            bundled(again, "jacksboro", "jacksboro_m2");
+            ASSERT_EQ(run_tolmar(again.path, replay.out).status, 0);
+            EXPECT_TRUE(read_file(again / ("images/jacksboro/" + name + "_tolmar.raw")) == raster) << name;
+            EXPECT_EQ(read_file(again / ("images/jacksboro/" + name + "_tolmar.txt")), text) << name;
+        }
+        EXPECT_GT(stamped, 0);
+        for (const auto &e : std::filesystem::directory_iterator(t / "images/jacksboro"))
+            EXPECT_NE(e.path().filename().string()[0], '.') << e.path() << " left behind";
+    }
+    {
+        Live run(t.path, false, TOLMAR_STATIONS, {"--unit", "m", "--progress", "images/jacksboro/jacksboro_m2.raw", "outside.csv"});
+        ASSERT_TRUE(run.wait_for("progress 10\n", 1, 60)) << run.printed();
+        run.signal(SIGINT);
+        EXPECT_EQ(run.finish(60), 128 + SIGINT);
+        EXPECT_NE(run.printed().find("signal 2 (Interrupt) before any station was stamped: nothing is written"), std::string::npos)
+            << run.printed().substr(run.printed().size() > 400 ? run.printed().size() - 400 : 0);
+        EXPECT_FALSE(file_exists(t / "outside_traces.gpkg"));
+        EXPECT_FALSE(file_exists(t / "outside_traces.gpkg-journal"));
+        EXPECT_FALSE(file_exists(t / "images/jacksboro/outside_tolmar.raw"));
+    }
+    write_file(t / "twice.csv", "row,Row,column,dip,dip_direction,zone\n100,100,100,10,20,30\n");
+    const RunResult r = run_command(t.path, stations_command("--unit m images/jacksboro/jacksboro_m2.raw twice.csv"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("twice.csv: two columns are named row and Row: name them apart"), std::string::npos) << r.out;
 }

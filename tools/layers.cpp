@@ -108,4 +108,16 @@ bool VectorFile::close(std::string &err) {
     return true;
 }
 
+void VectorFile::discard() {
+    if (d_ != nullptr && in_transaction_) d_->RollbackTransaction();
+    in_transaction_ = false;
+    if (d_ != nullptr) GDALClose(GDALDataset::ToHandle(d_));
+    d_ = nullptr;
+    if (!path_.empty()) {
+        unlink(path_.c_str());
+        unlink((path_ + "-journal").c_str());
+        unlink((path_ + "-wal").c_str());
+    }
+}
+
 }  // namespace tools

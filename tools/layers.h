@@ -53,6 +53,8 @@ public:
     bool commit(std::string &err);
     // Flushes and closes the file; false when it could not be written.
     bool close(std::string &err);
+    // Closes the file without its features and removes it.
+    void discard();
     const std::string &driver() const { return driver_; }
 
 private:

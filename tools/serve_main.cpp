@@ -6,11 +6,14 @@
 #include <httplib.h>
 #include <malloc.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <string>
 
 #include "files/formats.h"
+#include "options/ending.h"
 #include "options/options.h"
 #include "workbench.h"
 
@@ -88,13 +91,30 @@ int main(int argc, char **argv) {
     if (line.has("--result") && !formats::single_name(o.result))
         return opt::usage_error(TOOL, "--result takes a single name, not " + o.result);
 
+    // Ctrl-C, SIGTERM and SIGHUP stop the server; the session then ends as
+    // the console's does.
+    httplib::Server svr;
+    std::atomic<bool> given_up{false};
+    opt::Ending ending([&] {
+        while (!given_up.load()) {
+            if (svr.is_running()) {
+                svr.stop();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    struct GiveUp {
+        std::atomic<bool> &flag;
+        ~GiveUp() { flag = true; }
+    } give_up{given_up};
+
     tools::Workbench bench;
     std::string err;
     const auto t0 = std::chrono::steady_clock::now();
     if (!bench.open(o, err)) return opt::failure(TOOL, err);
     const double load_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 
-    httplib::Server svr;
     svr.set_payload_max_length(tools::CONTACT_BODY);
     // A slow client holds its own thread for a second at most a read, and
     // there are threads enough that a few of them hold no one else up.
@@ -113,6 +133,16 @@ int main(int argc, char **argv) {
            o.dem.c_str(), bench.dem().rows(), bench.dem().cols(), load_ms, r.placed() ? "carried on in" : "to go to",
            bench.raster_path().c_str(), bench.log_path().c_str(), r.code());
     fflush(stdout);
-    if (!svr.listen_after_bind()) return opt::failure(TOOL, "the server stopped");
+    const bool listened = ending.signal() != 0 || svr.listen_after_bind();
+    given_up = true;
+    std::string said;
+    const bool closed = bench.close(said);
+    if (ending.signal() != 0) {
+        printf("%s: %s: the workbench ends; %s\n", TOOL, opt::signal_words(ending.signal()).c_str(), said.c_str());
+        fflush(stdout);
+        return closed ? 128 + ending.signal() : opt::failure(TOOL, said);
+    }
+    if (!closed) return opt::failure(TOOL, said);
+    if (!listened) return opt::failure(TOOL, "the server stopped");
     return 0;
 }

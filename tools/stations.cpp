@@ -18,6 +18,7 @@
 #include "files/formats.h"
 #include "files/georef.h"
 #include "layers.h"
+#include "options/ending.h"
 #include "options/options.h"
 #include "session/session.h"
 
@@ -97,6 +98,11 @@ public:
     Sets(const std::string &folder, const std::string &name, const DemSet &dem, int pix_size, const StationsRequest &q)
         : folder_(folder), name_(name), dem_(dem), pix_size_(pix_size), q_(q) {}
     ~Sets() { session_.discard(); }
+    // The set being filled, if it got no stamp, removed with its temporaries.
+    void discard() {
+        session_.discard();
+        open_ = false;
+    }
     // The set the next stamp goes into, a new one when the last is full.
     bool ready(std::string &err) {
         if (open_ && !session_.full()) return true;
@@ -186,6 +192,8 @@ struct OwnFields {
 }  // namespace
 
 int run_stations(const StationsRequest &q) {
+    // SIGINT, SIGTERM and SIGHUP end the table between two stations.
+    opt::Ending ending;
     std::string err;
     DemSet dem;
     if (!geo::open_dem_set(q.dem, dem, err, true)) return failure(err);
@@ -204,6 +212,19 @@ int run_stations(const StationsRequest &q) {
     if (!table) return failure("cannot read " + q.table + ": " + geo::gdal_error("not a table OGR reads"));
     OGRLayer *in = q.layer.empty() ? table->GetLayer(0) : table->GetLayerByName(q.layer.c_str());
     if (in == nullptr) return failure(q.table + ": no layer " + (q.layer.empty() ? std::string("at all") : q.layer));
+    // A layer's columns are named apart, whatever their case (a
+    // GeoPackage's are SQL columns): two of one name are refused by it.
+    {
+        OGRFeatureDefn *d = in->GetLayerDefn();
+        for (int a = 0; a < d->GetFieldCount(); a++)
+            for (int b = 0; b < a; b++)
+                if (lower(d->GetFieldDefn(a)->GetNameRef()) == lower(d->GetFieldDefn(b)->GetNameRef()))
+                    return failure(q.table + ": two columns are named " + formats::printable(d->GetFieldDefn(b)->GetNameRef()) +
+                                   (std::string(d->GetFieldDefn(a)->GetNameRef()) == d->GetFieldDefn(b)->GetNameRef()
+                                        ? ""
+                                        : " and " + formats::printable(d->GetFieldDefn(a)->GetNameRef())) +
+                                   ": name them apart");
+    }
     Columns c;
     if (!find_columns(in->GetLayerDefn(), q, c, err)) return failure(q.table + ": " + err);
     auto name = [&](int k) { return std::string("\"") + in->GetLayerDefn()->GetFieldDefn(k)->GetNameRef() + "\""; };
@@ -292,7 +313,7 @@ int run_stations(const StationsRequest &q) {
     long long n = 0, traced = 0, refused = 0;
     file.begin();
     in->ResetReading();
-    for (std::unique_ptr<OGRFeature> f(in->GetNextFeature()); f; f.reset(in->GetNextFeature())) {
+    for (std::unique_ptr<OGRFeature> f(in->GetNextFeature()); f && ending.signal() == 0; f.reset(in->GetNextFeature())) {
         n++;
         Values v;
         std::string why = reference_cell(*f, c, dem, to_dem.get(), v);
@@ -335,6 +356,14 @@ int run_stations(const StationsRequest &q) {
         if (q.progress_lines && count > 0 && (n * 100 / count) != ((n - 1) * 100 / count))
             fprintf(stderr, "progress %lld\n", n * 100 / count);
     }
+    if (ending.signal() != 0 && traced == 0) {
+        // Nothing stamped: no set is made (an earlier one is left as it
+        // was) and no half layer stays.
+        sets.discard();
+        file.discard();
+        printf("%s: %s before any station was stamped: nothing is written\n", TOOL, opt::signal_words(ending.signal()).c_str());
+        return 128 + ending.signal();
+    }
     if (!file.commit(err) || !sets.close(err) || !file.close(err)) return failure(err);
 
     std::string made;
@@ -345,6 +374,11 @@ int run_stations(const StationsRequest &q) {
     if (sets.names().size() > 1)
         printf("%s: result sets hold 250 treatments each, in the table's order: %s, then %s, and so on\n", TOOL,
                sets.current_name(0).c_str(), sets.current_name(1).c_str());
+    if (ending.signal() != 0) {
+        printf("%s: %s after station %lld of %lld: stations 1 to %lld are in the sets and the layer, the others are not\n", TOOL,
+               opt::signal_words(ending.signal()).c_str(), n, count, n);
+        return 128 + ending.signal();
+    }
     return 0;
 }
 

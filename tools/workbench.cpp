@@ -176,6 +176,23 @@ int Workbench::set_geometry(const std::string &name, std::string &body) {
     return 200;
 }
 
+bool Workbench::close(std::string &said) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const int code = results_.code();
+    if (!results_.placed()) {
+        results_.discard();
+        said = "no treatment was stamped: nothing is written";
+        return true;
+    }
+    std::string err;
+    if (!results_.finish(err)) {
+        said = err;
+        return false;
+    }
+    said = raster_path_ + " and " + log_path_ + " hold " + std::to_string(code) + " treatment" + (code == 1 ? "" : "s");
+    return true;
+}
+
 std::string Workbench::info_json() const {
     Json records = Json::array();
     for (size_t k = 0; k < results_.records().size(); k++) {
@@ -558,6 +575,23 @@ void Workbench::route(httplib::Server &svr, int port) {
     };
     svr.Get(".*", answer);
     svr.Post(".*", answer);
+    // Every refusal has its words, those the server itself makes too (a
+    // body over the limit, a request it cannot read).
+    svr.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        std::string why;
+        switch (res.status) {
+        case 413:
+            why = "a request body of more than " + std::to_string(CONTACT_BODY) + " bytes: a contact's file takes at most " +
+                  std::to_string(CONTACT_BODY >> 20) + " MB, every other request " + std::to_string(SMALL_BODY >> 10) + " KB";
+            break;
+        case 414: why = "a request line longer than the server takes"; break;
+        case 400: why = "a request the server cannot read"; break;
+        default: why = "the request was refused (HTTP " + std::to_string(res.status) + ")"; break;
+        }
+        res.set_content(error_body(why), "application/json");
+        return httplib::Server::HandlerResponse::Handled;
+    }));
     svr.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         res.status = 500;
         res.set_content(error_body("the request failed inside the server"), "application/json");

@@ -54,6 +54,11 @@ public:
     void route(httplib::Server &server, int port);
     // One request, under the lock: its answer, a bad one told with a message.
     Reply handle(const Call &c);
+    // The end of the session: what was stamped made durable and the lock
+    // removed, or a new set that got no stamp removed with its temporaries.
+    // What became of the set, in words; false when the files could not be
+    // made durable (`said` then tells why).
+    bool close(std::string &said);
 
     const DemSet &dem() const { return dem_; }
     const ResultSession &results() const { return results_; }

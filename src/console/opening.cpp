@@ -254,7 +254,7 @@ void ask_result_name(Run &run) {
                 return;
             }
             // A folder that takes no file takes no other name either.
-            if (!run.results.held_elsewhere() && !run.results.lock_unusable()) {
+            if (!run.results.held_elsewhere() && !run.results.set_unusable()) {
                 con.say("\n\n\t%s\n", refusal.c_str());
                 end_run(1);
             }

@@ -50,6 +50,9 @@ std::string head_bytes(const Head &h) {
     put(s, static_cast<unsigned long long>(h.log_size));
     put(s, h.log_sum, 4);
     put(s, crc_of(s, 0, s.size()), 4);
+    // Padded to the first entry's place, and the zeros that say no entry
+    // follows yet.
+    s.resize(HEAD_SIZE + END_MARK, '\0');
     return s;
 }
 
@@ -81,6 +84,7 @@ std::string entry_bytes(unsigned long long epoch, unsigned long long number, lon
     }
     const uint32_t body = crc_of(s, ENTRY_FIXED, s.size() - ENTRY_FIXED);
     for (int b = 0; b < 4; b++) s[52 + b] = static_cast<char>((body >> (8 * b)) & 0xff);
+    s.append(END_MARK, '\0');
     return s;
 }
 
@@ -107,23 +111,28 @@ Reading parse_entries(const std::string &s, const Head &h) {
     Reading out;
     size_t at = HEAD_SIZE;
     unsigned long long next = 0;
-    while (at + 8 <= s.size()) {
+    bool lost = false;  // a place held neither an entry nor the end's zeros
+    while (at + END_MARK <= s.size()) {
         Entry e;
         size_t record = 0, n = 0;
         if (!fixed_at(s, at, h, e, record, n) || e.number < next) {
-            // Not an entry here: a damaged one's fixed part, or the zeros
-            // after the last. The next entry, if any, is searched for by its
-            // magic; none after this place ends the reading.
+            if (!lost && s.compare(at, END_MARK, std::string(END_MARK, '\0')) == 0) {
+                out.ended = true;
+                break;
+            }
+            // A damaged entry's fixed part, or one cut short: the next
+            // entry, if any, is searched for by its magic.
+            lost = true;
             const size_t found = s.find(ENTRY_MAGIC, at + 1);
             if (found == std::string::npos) break;
             at = found;
             continue;
         }
         const size_t size = entry_size(record, n);
-        if (e.number != next) out.gap = true;
+        if (e.number != next || lost) out.gap = true;
+        lost = false;
         const size_t have = std::min(size, s.size() - at);
         e.whole = have == size && get(s, at + 52, 4) == crc_of(s, at + ENTRY_FIXED, size - ENTRY_FIXED);
-        if (have < size) out.cut = true;
         // The body as far as it goes.
         e.record = s.substr(at + ENTRY_FIXED, std::min(record, have - ENTRY_FIXED));
         for (size_t k = 0, c = at + ENTRY_FIXED + record; k < n && c + 10 <= at + have; k++, c += 10) {

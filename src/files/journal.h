@@ -49,14 +49,26 @@ constexpr size_t HEAD_SIZE = 128;
 constexpr size_t ENTRY_FIXED = 56;
 // A record is a few lines: a larger length is damage.
 constexpr size_t MAX_RECORD = 4096;
+// Room for the entries: twice the raster's size, from 256 bytes to 1 MB
+// (grown when one entry needs more), so that a small set's journal is small
+// and a large set's checkpoints come after many stamps. The file is written
+// with zeros to the head and this room before its head is written, so that
+// an entry written into it needs only its data made durable, and a journal
+// shorter than that was cut.
+inline size_t room(size_t raster_size) {
+    return raster_size > (1 << 19) ? (1 << 20) : raster_size < 128 ? 256 : 2 * raster_size;
+}
 
+// The head's bytes, padded to the first entry's place and the zeros after it.
 std::string head_bytes(const Head &h);
 // False for a head cut short, torn, or of no journal.
 bool parse_head(const std::string &bytes, Head &h);
 
+// An entry's bytes, the zeros after it included.
 std::string entry_bytes(unsigned long long epoch, unsigned long long number, long long log_offset,
                         const std::string &record, const std::vector<Change> &changes);
-// The room an entry takes.
+// The room an entry takes (the zeros after it not counted: the next entry
+// is written over them).
 inline size_t entry_size(size_t record, size_t changes) { return ENTRY_FIXED + record + 10 * changes; }
 
 // An entry as read back.
@@ -73,13 +85,18 @@ struct Entry {
 struct Reading {
     std::vector<Entry> entries;  // in order of their numbers, damaged ones included (whole false)
     int damaged = 0;             // entries whose body fails its checksum or is cut short
-    bool gap = false;            // an entry's number is missing: some entry could not be found at all
-    bool cut = false;            // the file ends inside an entry
+    bool gap = false;            // an entry was found after a place that held none: one was lost
+    bool ended = false;          // the entries end at the zeros where the next one would go:
+                                 // nothing after them was lost
 };
 // The entries of `bytes` under head `h`: each of the head's epoch, numbered
-// from 0. Entries whose fixed part is damaged are skipped (the next one is
-// searched for); the reading ends at the first place that holds no entry.
+// from 0. An entry is written with eight zero bytes after it (as is a new
+// head), so that where the entries end is known; a place that holds neither
+// an entry nor those zeros is damage, and the next entry is searched for.
 Reading parse_entries(const std::string &bytes, const Head &h);
+
+// The zeros written after an entry, or after a new head.
+constexpr size_t END_MARK = 8;
 
 // Whether the head belongs to the set of this raster size whose log begins
 // with `log` (the log only grows after a checkpoint).

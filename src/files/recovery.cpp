@@ -36,23 +36,36 @@ Plan plan(const Contents &c, const Tracer &tracer) {
     };
 
     // The journal: its head must name this set, and its entries follow it.
+    // One that does not tell every stamp leaves the files to speak.
     journal::Head head;
     journal::Reading read;
     std::string trouble;  // what is wrong with the journal, in words
     const bool named = c.journal_present && journal::parse_head(c.journal, head) &&
                        journal::names_set(head, c.size, c.log);
+    const bool blank = c.journal.find_first_not_of('\0') == std::string::npos;
+    // Damage before the journal's last entry is told whatever the files
+    // hold; damage at its end (the last entry torn, the file cut) is also
+    // what a crash leaves while a stamp's entry is written, and is told only
+    // when the files show it.
+    bool loud = false;
     if (named) {
         read = journal::parse_entries(c.journal, head);
-        if (read.damaged > 0 || read.gap) {
+        const bool cut = c.journal.size() < journal::HEAD_SIZE + journal::room(c.size);
+        const bool last_only = read.damaged == 0 || (read.damaged == 1 && !read.entries.back().whole);
+        loud = read.gap || !last_only;
+        if (loud || !read.ended || read.damaged > 0) {
             int first = -1;
             for (const journal::Entry &e : read.entries)
                 if (!e.whole && first < 0) first = static_cast<int>(e.number);
-            trouble = read.cut && read.damaged == 1 && !read.gap ? "is cut short"
-                      : first >= 0 ? "is damaged (its entry " + std::to_string(first + 1) + " fails its checksum)"
-                                   : "is damaged (an entry cannot be found)";
+            trouble = loud && first >= 0 && (first + 1 < static_cast<int>(read.entries.size()) || !read.gap)
+                          ? "is damaged (its entry " + std::to_string(first + 1) + " fails its checksum)"
+                      : loud ? "is damaged (an entry of it cannot be found)"
+                      : cut  ? "is cut short"
+                             : "ends in a damaged entry";
         }
-    } else if (c.journal_present && c.journal.find_first_not_of('\0') != std::string::npos) {
-        trouble = "does not name this set (its head is damaged, or it is another set's)";
+    } else if (c.journal_present) {
+        loud = !blank;
+        trouble = blank ? "holds nothing (its head is lost)" : "does not name this set (its head is damaged, or it is another set's)";
     }
 
     // The stamps the journal holds whole, written again where the files
@@ -71,11 +84,17 @@ Plan plan(const Contents &c, const Tracer &tracer) {
             p.log.replace(at, std::min(e.record.size(), p.log.size() - at), e.record);
             any = true;
         }
-        for (const journal::Change &x : e.changes)
-            if (cell(x.offset) != x.after) {
+        // Within a journal's epoch codes only grow: a cell holding a later
+        // code holds a later stamp's byte, which this one must not undo
+        // (that stamp's entry writes it again, or its entry was lost and
+        // the files alone keep it).
+        for (const journal::Change &x : e.changes) {
+            const uint8_t v = cell(x.offset);
+            if (v != x.after && !(v >= 1 && v <= formats::MAX_CODES && v > x.after)) {
                 set(x.offset, x.after);
                 any = true;
             }
+        }
         p.completed += any;
     }
 
@@ -165,7 +184,7 @@ Plan plan(const Contents &c, const Tracer &tracer) {
 
     // The words.
     std::string words;
-    if (!trouble.empty()) words = "its journal " + c.journal_name + " " + trouble;
+    if (!trouble.empty() && (loud || !orphans.empty() || torn)) words = "its journal " + c.journal_name + " " + trouble;
     if (torn)
         words += std::string(words.empty() ? "" : "; ") + "a record cut short after " +
                  (records == 0 ? std::string("the header") : "code " + std::to_string(records)) + " is cut from the log";

@@ -58,13 +58,6 @@ bool temporary_of(const std::string &name, const std::string &prefix) {
 
 namespace {
 
-// Room for the journal's entries: twice the raster's size, from 256 bytes
-// to 1 MB (grown when one entry needs more), so that a small set's journal
-// is small and a large set's checkpoints come after many stamps. The file
-// is written with zeros to its size once, so that an entry written into it
-// needs only its data made durable.
-size_t journal_room(size_t raster_size) { return std::min<size_t>(1 << 20, std::max<size_t>(256, 2 * raster_size)); }
-
 bool exists(FileSystem &fs, const std::string &path) {
     struct stat st;
     return fs.lstat(path.c_str(), st) == 0;
@@ -138,8 +131,9 @@ bool ResultFiles::recover(std::string &repaired, std::string &err, const recover
     std::vector<std::string> said;
     // A renaming cut short goes on: both temporaries were complete.
     std::string raster_tmp, log_tmp;
+    note_refused_ = false;
     switch (placing_note(*fs_, paths_, raster_tmp, log_tmp, err)) {
-    case Placing::refused: return false;
+    case Placing::refused: note_refused_ = true; return false;
     case Placing::follow:
         for (const auto &p : {std::make_pair(raster_tmp, paths_.raster), std::make_pair(log_tmp, paths_.log)})
             if (exists(*fs_, p.first) && fs_->rename(p.first.c_str(), p.second.c_str()) != 0) {
@@ -387,7 +381,7 @@ bool ResultFiles::start_journal(std::string &err) {
     head_ = journal::Head();
     head_.raster_size = size_;
     journal_size_ = 0;
-    const bool ok = journal_fd_ >= 0 && grow_journal(journal::HEAD_SIZE + journal_room(size_)) && new_epoch() &&
+    const bool ok = journal_fd_ >= 0 && grow_journal(journal::HEAD_SIZE + journal::room(size_)) && new_epoch() &&
                     fs_->sync_folder(paths_.folder) == 0;
     if (!ok) {
         err = "Cannot write " + paths_.journal + ": " + reason();
@@ -424,7 +418,7 @@ bool ResultFiles::checkpoint() { return fs_->fsync(raster_fd_) == 0 && fs_->fsyn
 
 bool ResultFiles::journal_stamp(const std::vector<Change> &changes, const std::string &record, size_t &size, std::string &err) {
     if (!start_journal(err)) return false;
-    const size_t need = journal::entry_size(record.size(), changes.size());
+    const size_t need = journal::entry_size(record.size(), changes.size()) + journal::END_MARK;
     if (journal_at_ + need > journal_size_) {
         // Full: the files made durable, the journal begun anew (grown if
         // one entry needs more room than it has).
@@ -439,7 +433,7 @@ bool ResultFiles::journal_stamp(const std::vector<Change> &changes, const std::s
         err = "Cannot write " + paths_.journal + ": " + reason();
         return false;
     }
-    size = entry.size();
+    size = entry.size() - journal::END_MARK;
     return true;
 }
 

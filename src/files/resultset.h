@@ -123,9 +123,10 @@ public:
     bool locked() const { return lock_.held(); }
     // The last lock() was refused because another process writes the set.
     bool held_elsewhere() const { return lock_.held_elsewhere(); }
-    // ... or because the lock's path cannot take the lock file (a link, a
-    // folder): the set cannot be written, though others may be.
-    bool lock_unusable() const { return lock_.unusable(); }
+    // The last lock() or recover() failed for this set alone: its lock file
+    // cannot be at its place (a link, a folder), or a placing note beside it
+    // is not its own. Other sets of the folder may be written.
+    bool set_unusable() const { return lock_.unusable() || note_refused_; }
     uint8_t background() const { return background_; }
     const std::string &raster_path() const { return paths_.raster; }
     const std::string &log_path() const { return paths_.log; }
@@ -166,6 +167,7 @@ private:
     std::thread filler_, warmer_;
     bool fill_failed_ = false;
     std::string fill_error_;
+    bool note_refused_ = false;
 };
 
 // A result set as the companions read it: RESULT.raw and RESULT.txt, both

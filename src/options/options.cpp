@@ -29,8 +29,18 @@ int failure(const std::string &tool, const std::string &what) {
 }
 
 int parse(const Command &c, int argc, char **argv, Line &line) {
+    bool options = true;  // until "--": every word after it is an argument
     for (int k = 1; k < argc; k++) {
         const std::string a = argv[k];
+        if (options && a == "--") {
+            options = false;
+            continue;
+        }
+        if (!options) {
+            if (static_cast<int>(line.args.size()) >= c.max_args) return usage_error(c.tool, c.one_more + formats::printable(a, 4096));
+            line.args.push_back(a);
+            continue;
+        }
         if (a == "-h" || a == "--help") {
             fputs(help(c).c_str(), stdout);
             return 0;

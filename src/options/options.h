@@ -47,7 +47,8 @@ struct Line {
 // The --help text of a command.
 std::string help(const Command &c);
 
-// Reads argv. Returns -1 when the program goes on; otherwise the status to
+// Reads argv; a word "--" ends the options, so that an argument may begin
+// with a dash. Returns -1 when the program goes on; otherwise the status to
 // end with: 0 after --help (printed on standard output), 2 after a usage
 // error (printed on standard error).
 int parse(const Command &c, int argc, char **argv, Line &line);

@@ -102,9 +102,9 @@ public:
     // Removes a new set's temporary files, the lock kept, to create it anew.
     void drop_new() { files_.drop_new(); }
     // The last open() was refused because another process writes the set,
-    // or because the set's lock file cannot be at its place (a link, a folder).
+    // or for this set alone (see ResultFiles::set_unusable).
     bool held_elsewhere() const { return files_.held_elsewhere(); }
-    bool lock_unusable() const { return files_.lock_unusable(); }
+    bool set_unusable() const { return files_.set_unusable(); }
 
     int code() const { return static_cast<int>(records_.size()); }
     Geometry geometry() const { return geometry_; }
