@@ -46,7 +46,6 @@ private:
     int sign_ = 1;  // of the step along the longer axis
     double minor_ = 0, minor_step_ = 0;
     int ip_, jp_;      // the cell the next step comes from
-    int row_, first_;  // the run of cells being written (along a row)
 };
 
 // Classifies the cells of one ray from its bottom entry towards its top
