@@ -48,13 +48,15 @@ const Setup &setup() {
 
 void BM_FitTrue(benchmark::State &state) {
     const int zone = static_cast<int>(state.range(0));
+    const bool at_station = state.range(1) != 0;
     const Terrain t = setup().terrain();
     const tools::Contact c = setup().contact(zone);
     const Cell station{500, 500};
     for (auto _ : state) {
         const tools::Plane p = tools::fit_plane(t, 1, c);
-        const tools::TrueFit f = tools::fit_true(t, 1, c, p, &station);
-        const tools::Treatment tr = tools::treatment_for(t, 1, c, f, &station, zone);
+        const tools::TrueFit f = tools::fit_true(t, 1, c, p, at_station ? &station : nullptr);
+        if (!f.determined()) state.SkipWithError("not determined");
+        const tools::Treatment tr = tools::treatment_for(t, 1, c, f, at_station ? &station : nullptr, zone);
         benchmark::DoNotOptimize(tools::closeness(t, 1, c, tr.values).within_one);
         Work w;
         benchmark::DoNotOptimize(trace(t, tr.values, w, Geometry::exact).cells.size());
@@ -76,5 +78,5 @@ void BM_FitClassicSearch(benchmark::State &state) {
 
 }  // namespace
 
-BENCHMARK(BM_FitTrue)->ArgName("zone")->Arg(200)->Arg(500)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FitTrue)->ArgNames({"zone", "station"})->Args({200, 1})->Args({200, 0})->Args({500, 1})->Args({500, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FitClassicSearch)->Unit(benchmark::kMillisecond);

@@ -179,7 +179,7 @@ TEST(Fit, FivePointsMovedByACellStillGiveThePlane) {
         const tools::Contact c = five_points(s, rng);
         const tools::TrueFit f = tools::fit_true(ground().o, 1, c, tools::fit_plane(ground().o, 1, c), &p.station);
         cases++;
-        wide += !f.found || !f.dip_bounded || f.dip_hi - f.dip_lo >= 20;
+        wide += !f.determined() || f.dip_hi - f.dip_lo >= 20;
     }, 35, 60);
     EXPECT_EQ(cases, 10);
     EXPECT_GE(wide, 9);
@@ -198,7 +198,7 @@ TEST(Fit, RangesHoldTheTruthWhenTheContactCarriesACellOfNoise) {
             const tools::Contact c = points(noisy);
             const tools::TrueFit f = tools::fit_true(*t, 1, c, tools::fit_plane(*t, 1, c), nullptr);
             cases++;
-            held += f.found && in_range(f.dip_lo, f.dip_hi, p.dip) && (!f.dir_bounded || in_range(f.dir_lo, f.dir_hi, p.dir));
+            held += tools::ranges_hold(f, p.dip, p.dir);
         });
     EXPECT_EQ(cases, 200);
     EXPECT_GE(held, cases * 9 / 10);

@@ -1,18 +1,8 @@
-// fit.h: the true attitude of a mapped contact. The plane through the
-// contact's points at their DEM elevations, by least squares, is where the
-// search starts; the attitude is then the plane whose exact intersection
-// with the ground (the zero line of the DEM's bilinear surface minus the
-// plane) passes nearest the contact's points, each point's distance taken
-// as its difference ground minus plane over the slope of that difference
-// (the first-order distance to the zero line), in least squares. The
-// plane's height is free, unless a station fixes it (the plane through the
-// station's cell centre at its elevation, as a treatment's plane is). Each
-// of the dip and the dip direction has a range from the profile of the sum
-// of squares: the values whose best fit is not significantly worse, by the
-// F ratio at 99 % (at 95 % the ranges held the truth in only 85 % of the
-// trials of a contact carrying a cell of noise: the first-order distance
-// and the noise in the points' own elevations bias the fit a little), over
-// every valley of the profile.
+// fit.h: the true attitude of a mapped contact: the plane through its
+// points at their DEM elevations, by least squares, then the attitude whose
+// exact intersection with the ground follows the contact, with its region of
+// confidence, or the word that the contact does not decide it; the treatment
+// that stamps it, and how a treatment's intersection follows the contact.
 //
 // Coordinates: metres east and north of the DEM's cell (0, 0), rows growing
 // southwards; a DEM imported with its lengths scaled by k reports metres
@@ -41,21 +31,69 @@ struct Plane {
 };
 Plane fit_plane(const Terrain &t, double k, const Contact &c);
 
-// The attitude whose exact intersection passes nearest the contact.
+// A plane's attitude as its unit normal, pointing up (east, north, up).
+struct Pole {
+    double x = 0, y = 0, z = 1;
+};
+Pole pole_of(double dip, double dip_direction);
+// The dip and dip direction of a normal (turned up when it points down).
+void attitude_of(const Pole &p, double &dip, double &dip_direction);
+
+// The attitude a contact decides, and how well. Each contact point's
+// distance from the plane's exact intersection with the ground (the DEM's
+// bilinear surface) is found by Newton's steps towards it; the plane is the
+// one of least sum of squares among those whose intersection follows the
+// contact (a plane lying along the ground meets it all around the contact,
+// and is set aside); the confidence region at the stated level holds the
+// planes whose sum of squares lies within the bound the noise allows,
+// taking into account that neighbouring points of a mapped line err alike.
 struct TrueFit {
-    bool found = false;
-    double dip = 0, dip_direction = 0;  // degrees
+    enum class Outcome {
+        none,        // too few points to fit
+        determined,  // the contact decides the attitude: its ranges at the level
+        line,        // planes through one line fit about equally: the contact fixes the line, not a plane
+        wide,        // the planes that fit spread too wide for an answer
+        no_plane,    // no plane's intersection follows the contact
+    };
+    Outcome outcome = Outcome::none;
+    bool found = false;                 // a best plane (outcome other than none)
+    bool determined() const { return outcome == Outcome::determined; }
+    double dip = 0, dip_direction = 0;  // the best plane, degrees
+    Pole pole;                          // its normal
+    double offset = 0;                  // the plane: pole . (east, north, up) = offset, metres
     double fall_e = 0, fall_n = 0;      // tan(dip) along east and north: the plane falls this much a metre
     double e0 = 0, n0 = 0, z0 = 0;      // the plane passes through (e0, n0) at z0, metres
     double rms_m = 0;                   // RMS distance of the points from the intersection
+    double rms_cells = 0;               // the same in cells
+    double jitter_cells = 0;            // the contact's own scatter from one vertex to the next (0: not known)
+    double trace_ratio = 0;             // the intersection's length near the contact over the contact's
     int points = 0, unknowns = 0;
-    double level = 0;                   // the confidence of each range
-    bool dip_bounded = false, dir_bounded = false;  // false: the data do not bound it
-    double dip_lo = 0, dip_hi = 0, dir_lo = 0, dir_hi = 0;  // dir_lo may be above dir_hi across north
+    double correlation = 0;             // of neighbouring points' distances
+    double effective = 0;               // points the ranges count, once their correlation is allowed for
+    double level = 0;                   // the confidence of the region and its ranges
+    double dip_lo = 0, dip_hi = 0;      // low to high; 90 when the region reaches vertical planes
+    bool direction_any = false;         // the region holds a level plane: any direction
+    double dir_lo = 0, dir_hi = 0;      // clockwise from dir_lo to dir_hi (dir_lo above dir_hi across north)
+    bool vertical = false;              // the region reaches dip 90: a direction and its opposite are one plane
+    std::vector<Pole> region;           // the region's boundary (determined), or the arc of poles that fit (line)
+    double trend = 0, plunge = 0;       // the line the contact fixes (outcome line)
+    std::string why;                    // not determined: why, in a sentence with its figures
+    double sum = 0, bound = 0;          // the best plane's sum of squares (m²), and the region's bound on it
     double plane(double e, double n) const { return z0 - fall_e * (e - e0) - fall_n * (n - n0); }
 };
-// From `start`; `station` (row, column of a cell) fixes the plane's height.
-TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &start, const Cell *station);
+// From `start` (the plane through the points' elevations) and a search of
+// every attitude; `station` (row, column of a cell) fixes the plane's height
+// there. `level`: the confidence of the region (0.99 or 0.90, ...).
+TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &start, const Cell *station, double level = 0.99);
+
+// The sum of squares of the distances of the contact's points from the
+// intersection of the plane of this attitude (its height the best one, or
+// through the station): what the region's bound is on.
+double sum_of_squares(const Terrain &t, const Contact &c, double dip, double dip_direction, const Cell *station);
+
+// Whether the region of `f` holds the plane of `dip` and `dip_direction`
+// by its ranges, as they are told.
+bool ranges_hold(const TrueFit &f, double dip, double dip_direction);
 
 // The reference point for a treatment of the fitted attitude: the cell near
 // the middle of the contact where the plane passes nearest the ground (a

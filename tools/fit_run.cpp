@@ -110,37 +110,59 @@ void tell_plane(const Plane &plane, const Contact &contact, Json &out, std::stri
                        plane.across_m, plane.along_m);
 }
 
-// 2. The true attitude and its ranges; false when the data do not bound it.
+// 2. The true attitude and its region; false when the contact does not
+// decide it.
 bool tell_attitude(const TrueFit &f, bool station, Json &out, std::string &text) {
+    Json j;
     if (!f.found) {
-        text += "2. no attitude: the points do not fix a plane (give more points, or --point, the station)\n";
-        out["attitude"] = nullptr;
+        text += "2. no attitude: " + f.why + "\n";
+        out["attitude"] = {{"determined", false}, {"outcome", "too_few_points"}, {"why", f.why}};
         return false;
     }
-    const bool any_direction = !f.dir_bounded;
-    const bool determined = f.dip_bounded && (!any_direction || f.dip_hi < 5);
-    text += format("2. true attitude, whose intersection with the ground passes nearest the %d points%s: dip %.1f, dip "
+    const char *outcome = f.outcome == TrueFit::Outcome::determined ? "determined"
+                          : f.outcome == TrueFit::Outcome::line     ? "line"
+                          : f.outcome == TrueFit::Outcome::wide     ? "wide"
+                                                                    : "no_plane";
+    j = {{"determined", f.determined()}, {"outcome", outcome}, {"dip", f.dip}, {"dip_direction", f.dip_direction},
+         {"rms_distance_m", f.rms_m}, {"rms_distance_cells", f.rms_cells}, {"points", f.points}, {"unknowns", f.unknowns},
+         {"correlation", f.correlation}, {"effective_points", f.effective}, {"range_level", f.level}};
+    if (f.jitter_cells > 0) j["contact_scatter_cells"] = f.jitter_cells;
+    if (!f.determined()) {
+        text += "2. the contact does not decide the attitude: " + f.why + "\n";
+        if (f.outcome != TrueFit::Outcome::no_plane)
+            text += format("   the best plane, no answer: dip %.1f, dip direction %.1f, RMS distance %.1f m\n", f.dip,
+                           f.dip_direction, f.rms_m);
+        else
+            text += format("   the best plane, no answer: dip %.1f, dip direction %.1f\n", f.dip, f.dip_direction);
+        j["why"] = f.why;
+        if (f.outcome == TrueFit::Outcome::line) {
+            j["line"] = {{"trend", f.trend}, {"plunge", f.plunge}};
+            j["dips_that_fit"] = {f.dip_lo, f.dip_hi};
+        }
+        j["ranges"] = nullptr;
+        out["attitude"] = j;
+        text += "   no answer is given\n";
+        return false;
+    }
+    text += format("2. true attitude, whose intersection with the ground follows the %d points%s: dip %.1f, dip "
                    "direction %.1f\n",
                    f.points, station ? " (the plane through the station)" : "", f.dip, f.dip_direction);
-    const int nu = f.points - f.unknowns;
-    Json j = {{"dip", f.dip}, {"dip_direction", f.dip_direction}, {"rms_distance_m", f.rms_m}, {"points", f.points},
-              {"unknowns", f.unknowns}, {"range_level", f.level}};
-    if (nu < 1) {
-        text += "   no range: the points fix the plane exactly, none is left to tell how well (give more points)\n";
-        j["ranges"] = nullptr;
-    } else {
-        const std::string dir = any_direction ? std::string("any") : format("%.1f to %.1f", f.dir_lo, f.dir_hi);
-        text += format("   ranges at %.0f %% (profile of the sum of squares, %d degrees of freedom): dip %.1f to %.1f%s, dip "
-                       "direction %s\n",
-                       100 * f.level, nu, f.dip_lo, f.dip_hi, f.dip_bounded ? "" : " (unbounded)", dir.c_str());
-        j["ranges"] = {{"dip", {f.dip_lo, f.dip_hi}},
-                       {"dip_direction", any_direction ? Json(nullptr) : Json({f.dir_lo, f.dir_hi})}};
-    }
+    const std::string dir = f.direction_any ? std::string("any (the region holds a level plane)")
+                                            : format("%.1f to %.1f", f.dir_lo, f.dir_hi) +
+                                                  (f.vertical ? format(" or its opposite, %.1f to %.1f (at dip 90 a direction and "
+                                                                       "its opposite are one plane)",
+                                                                       std::fmod(f.dir_lo + 180, 360), std::fmod(f.dir_hi + 180, 360))
+                                                              : std::string());
+    text += format("   ranges at %.0f %% (%d points, counted as %.0f for their correlation along the contact): dip %.1f to %.1f, "
+                   "dip direction %s\n",
+                   100 * f.level, f.points, f.effective, f.dip_lo, f.dip_hi, dir.c_str());
     text += format("   RMS distance of the points from the intersection: %.1f m\n", f.rms_m);
-    j["determined"] = determined;
+    j["ranges"] = {{"dip", {f.dip_lo, f.dip_hi}},
+                   {"dip_direction", f.direction_any ? Json(nullptr) : Json({f.dir_lo, f.dir_hi})},
+                   {"direction_any", f.direction_any},
+                   {"vertical", f.vertical}};
     out["attitude"] = j;
-    if (!determined) text += "   the data do not determine the attitude: no answer is given\n";
-    return determined;
+    return true;
 }
 
 }  // namespace
@@ -179,8 +201,9 @@ int run_fit(const FitRequest &q) {
         const Values &v = tr.values;
         out["treatment"] = {{"point", {v.row, v.column}}, {"zone", v.zone}, {"dip", v.dip}, {"dip_direction", v.dip_direction},
                             {"square_fits", tr.fits}, {"plane_over_ground_m", tr.offset_m}, {"points_beyond_zone", tr.beyond}};
-        text += format("3. treatment: point (%d, %d), dip %d, dip direction %d, zone %d (whole degrees, as tolmar takes them)\n",
-                       v.row, v.column, v.dip, v.dip_direction, v.zone);
+        text += format("3. treatment: point (%d, %d), dip %d, dip direction %d, zone %d (the whole degrees next to %.1f and %.1f whose "
+                       "trace follows the contact best, as tolmar takes them)\n",
+                       v.row, v.column, v.dip, v.dip_direction, v.zone, f.dip, f.dip_direction);
         if (!tr.fits) {
             const Fit fit = reference_points_that_fit(t.rows, t.cols, v.dip_direction, v.zone);
             text += "   its square leaves the DEM" +

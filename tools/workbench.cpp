@@ -365,15 +365,25 @@ std::string Workbench::fit_json() const {
     if (contact_.lines.empty()) throw BadRequest{"no contact is loaded"};
     const Terrain t = terrain();
     const Plane plane = fit_plane(t, dem_.k, contact_);
-    if (!plane.determined) throw BadRequest{"the contact's points lie on a line: no plane goes through them"};
     const TrueFit f = fit_true(t, dem_.k, contact_, plane, nullptr);
-    if (!f.found) throw BadRequest{"no attitude fits the contact"};
+    Json out = {{"determined", f.determined()}, {"level", f.level}};
+    if (f.found) {
+        out["dip"] = f.dip;
+        out["dip_direction"] = f.dip_direction;
+        out["rms_distance_m"] = f.rms_m;
+    }
+    if (!f.determined()) {
+        out["why"] = f.why;
+        return out.dump();
+    }
     const Treatment tr = treatment_for(t, dem_.k, contact_, f, nullptr, 0);
-    Json out = {{"dip", f.dip}, {"dip_direction", f.dip_direction}, {"rms_distance_m", f.rms_m}, {"fits", tr.fits},
-                {"values", {{"ip", tr.values.row}, {"jp", tr.values.column}, {"slope", tr.values.dip},
-                            {"dir", tr.values.dip_direction}, {"infl", tr.values.zone}}}};
-    out["dip_range"] = f.dip_bounded ? Json::array({f.dip_lo, f.dip_hi}) : Json();
-    out["dip_direction_range"] = f.dir_bounded ? Json::array({f.dir_lo, f.dir_hi}) : Json();
+    out["fits"] = tr.fits;
+    out["values"] = {{"ip", tr.values.row}, {"jp", tr.values.column}, {"slope", tr.values.dip},
+                     {"dir", tr.values.dip_direction}, {"infl", tr.values.zone}};
+    out["dip_range"] = Json::array({f.dip_lo, f.dip_hi});
+    out["dip_direction_range"] = f.direction_any ? Json() : Json::array({f.dir_lo, f.dir_hi});
+    out["direction_any"] = f.direction_any;
+    out["vertical"] = f.vertical;
     return out.dump();
 }
 
