@@ -9,8 +9,11 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include <functional>
+
 #include "files/georef.h"
 #include "fit.h"
+#include "fit_cases.h"
 #include "support.h"
 
 namespace {
@@ -73,25 +76,7 @@ tools::Contact points(const std::vector<tools::Spot> &s) {
     return c;
 }
 
-// The angle between two planes given by dip and dip direction, degrees.
-double angle_between(double d1, double a1, double d2, double a2) {
-    auto normal = [](double d, double a, double n[3]) {
-        const double dr = d * PI / 180, ar = a * PI / 180;
-        n[0] = std::sin(dr) * std::sin(ar);
-        n[1] = std::sin(dr) * std::cos(ar);
-        n[2] = std::cos(dr);
-    };
-    double n1[3], n2[3];
-    normal(d1, a1, n1);
-    normal(d2, a2, n2);
-    return std::acos(std::min(1.0, std::fabs(n1[0] * n2[0] + n1[1] * n2[1] + n1[2] * n2[2]))) * 180 / PI;
-}
-
 double direction_error(double a, double b) { return std::fabs(std::fmod(a - b + 540, 360) - 180); }
-
-bool in_range(double lo, double hi, double x) {
-    return lo <= hi ? x >= lo - 1e-9 && x <= hi + 1e-9 : x >= lo - 1e-9 || x <= hi + 1e-9;
-}
 
 // Random planes (dips from `lo` to `hi`) through random stations whose
 // intersection runs long enough near the station.
@@ -133,75 +118,36 @@ TEST(Fit, FindsTheTruePlaneFromItsExactIntersectionOnRealTerrain) {
     EXPECT_EQ(cases, 96);
 }
 
-namespace {
-
-// Five points spread along the intersection, as mapped along an outcrop: at
-// a tenth, three tenths, ... of its extent, each moved by up to a cell.
-tools::Contact five_points(std::vector<tools::Spot> s, std::mt19937 &rng) {
-    std::uniform_real_distribution<double> u(0, 1);
-    double mi = 0, mj = 0, sii = 0, sjj = 0, sij = 0;
-    for (tools::Spot x : s) mi += x.i / s.size(), mj += x.j / s.size();
-    for (tools::Spot x : s) sii += (x.i - mi) * (x.i - mi), sjj += (x.j - mj) * (x.j - mj), sij += (x.i - mi) * (x.j - mj);
-    const double axis = 0.5 * std::atan2(2 * sij, sii - sjj);
-    std::sort(s.begin(), s.end(), [&](tools::Spot a, tools::Spot b) {
-        return a.i * std::cos(axis) + a.j * std::sin(axis) < b.i * std::cos(axis) + b.j * std::sin(axis);
-    });
-    std::vector<tools::Spot> five;
-    for (int k = 0; k < 5; k++) {
-        const tools::Spot x = s[(2 * k + 1) * s.size() / 10];
-        const double r = std::sqrt(u(rng)), a = 2 * PI * u(rng);
-        five.push_back({x.i + r * std::cos(a), x.j + r * std::sin(a)});
-    }
-    return points(five);
-}
-
-}  // namespace
-
-TEST(Fit, FivePointsMovedByACellStillGiveThePlane) {
-    // On the coastal flats of Olinda a plane steeper than a few degrees cuts
-    // the ground nearly along its strike whatever its dip: its dip shows in
-    // the trace only where the ground has relief. Gentle planes there,
-    // planes of any dip on the ridges of Jacksboro.
-    std::vector<double> angles;
-    for (const Terrain *t : {&ground().j, &ground().o})
-        planes(*t, 11, 20, 40, [&](const Truth &p, std::vector<tools::Spot> s, std::mt19937 &rng) {
-            const tools::Contact c = five_points(s, rng);
-            const tools::TrueFit f = tools::fit_true(*t, 1, c, tools::fit_plane(*t, 1, c), &p.station);
-            angles.push_back(f.found ? angle_between(f.dip, f.dip_direction, p.dip, p.dir) : 90);
-        }, 2, t == &ground().o ? 12 : 60);
-    ASSERT_EQ(angles.size(), 40u);
-    std::sort(angles.begin(), angles.end());
-    EXPECT_LE(angles[angles.size() / 2], 3.0);
-
-    // And where the trace cannot tell the dip, the range says so.
-    int wide = 0, cases = 0;
-    planes(ground().o, 13, 10, 40, [&](const Truth &p, std::vector<tools::Spot> s, std::mt19937 &rng) {
-        const tools::Contact c = five_points(s, rng);
-        const tools::TrueFit f = tools::fit_true(ground().o, 1, c, tools::fit_plane(ground().o, 1, c), &p.station);
-        cases++;
-        wide += !f.determined() || f.dip_hi - f.dip_lo >= 20;
-    }, 35, 60);
-    EXPECT_EQ(cases, 10);
-    EXPECT_GE(wide, 9);
-}
-
-TEST(Fit, RangesHoldTheTruthWhenTheContactCarriesACellOfNoise) {
-    int cases = 0, held = 0;
-    for (const Terrain *t : {&ground().j, &ground().o})
-        planes(*t, 23, 100, 25, [&](const Truth &p, const std::vector<tools::Spot> &s, std::mt19937 &rng) {
-            std::uniform_real_distribution<double> u(0, 1);
-            std::vector<tools::Spot> noisy;
-            for (tools::Spot x : s) {
-                const double r = std::sqrt(u(rng)), a = 2 * PI * u(rng);
-                noisy.push_back({x.i + r * std::cos(a), x.j + r * std::sin(a)});
+// The stated confidence is a promise: on a fixed set of contacts of known
+// planes (tests/fit_cases: synthetic and real grounds, noise from 0 to 2
+// cells, 5 to 200 points), the share of determined answers whose ranges
+// hold the truth stays near each level (the calibration program measures
+// the same on 500 others, the README's table), and exact contacts that are
+// answered are answered within a degree of dip and three of direction.
+TEST(Fit, StatedConfidenceHoldsOnAFixedSetOfKnownPlanes) {
+    const auto grounds = fitcases::grounds(TOLMAR_EXAMPLES);
+    const std::vector<fitcases::Case> cases = fitcases::cases(grounds, 99, 100);
+    ASSERT_EQ(cases.size(), 100u);
+    for (double level : {0.90, 0.99}) {
+        int determined = 0, held = 0;
+        for (const fitcases::Case &c : cases) {
+            const Terrain t = c.ground->terrain();
+            const tools::TrueFit f = tools::fit_true(t, 1, c.contact, tools::fit_plane(t, 1, c.contact), nullptr, level);
+            if (!f.determined()) {
+                EXPECT_FALSE(f.why.empty()) << c.what();
+                continue;
             }
-            const tools::Contact c = points(noisy);
-            const tools::TrueFit f = tools::fit_true(*t, 1, c, tools::fit_plane(*t, 1, c), nullptr);
-            cases++;
-            held += tools::ranges_hold(f, p.dip, p.dir);
-        });
-    EXPECT_EQ(cases, 200);
-    EXPECT_GE(held, cases * 9 / 10);
+            determined++;
+            held += tools::ranges_hold(f, c.dip, c.dir);
+            EXPECT_LE(f.dip_lo, f.dip_hi) << c.what();
+            if (c.noise == 0 && c.dip < 89) {
+                EXPECT_LE(std::fabs(f.dip - c.dip), 1) << c.what();
+                EXPECT_LE(direction_error(f.dip_direction, c.dir), 3) << c.what();
+            }
+        }
+        EXPECT_GE(determined, 20) << level;
+        EXPECT_GE(held, (level < 0.95 ? 0.80 : 0.92) * determined) << level << ": " << held << " of " << determined;
+    }
 }
 
 // ---- whole runs of the tool -------------------------------------------------
@@ -228,13 +174,160 @@ std::string contact_csv(bool with_line_column) {
 
 }  // namespace
 
+namespace {
+
+// A DEM file set of `z` (metres, as millimetres) in images/g/g_m4 under `d`,
+// cells of 30 m.
+void ground_set(const TempDir &d, int rows, int cols, const std::function<double(int, int)> &z) {
+    std::vector<int> mm;
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < cols; j++) mm.push_back(static_cast<int>(std::lround(1000 * z(i, j))));
+    make_dem(d.path, "g", "g", true, mm, (std::to_string(rows) + " " + std::to_string(cols) + " 4 0 0 30").c_str());
+}
+
+std::string csv_of(const std::vector<tools::Spot> &line) {
+    std::string csv = "row,column,line\n";
+    for (tools::Spot p : line) csv += std::to_string(p.i) + "," + std::to_string(p.j) + ",1\n";
+    return csv;
+}
+
+}  // namespace
+
+// A straight contact on planar ground fixes a line, not a plane: every
+// plane through that line meets the ground along it. The fit says so,
+// naming the line (its trend and plunge, computed here as the meeting of
+// the two planes), and gives no answer. With a metre of noise on the ramp
+// and the contact mapped a cell off, the ramp's own attitude is never the
+// answer: the fit gives none, or ranges that hold the truth.
+TEST(Fit, AStraightContactOnPlanarGroundFixesALineNotAPlane) {
+    for (double roughness : {0.0, 1.0}) {
+        TempDir d;
+        std::mt19937 rng(5);
+        std::normal_distribution<double> bump(0, roughness), off(0, 0.7);
+        // The ramp rises 0.25 a metre eastwards and 0.1 northwards.
+        ground_set(d, 200, 200, [&](int i, int j) { return 1000 + 7.5 * j + 3 * (200 - i) + (roughness > 0 ? bump(rng) : 0); });
+        DemSet dem;
+        std::string err;
+        ASSERT_TRUE(read_dem_files(d / "images/g/g_m4.raw", dem, err)) << err;
+        const Terrain t = dem.samples.terrain(1000, 30);
+        const std::vector<std::vector<tools::Spot>> lines = fitcases::zero_lines(t, {100, 100}, 53, 4, 60);
+        std::vector<tools::Spot> longest;
+        for (const auto &l : lines)
+            if (l.size() > longest.size()) longest = l;
+        ASSERT_GT(longest.size(), 60u);
+        if (roughness > 0)
+            for (tools::Spot &p : longest) p.i += off(rng), p.j += off(rng);
+        write_file(d / "contact.csv", csv_of(longest));
+        const RunResult r = run_command(d.path, FIT + " --unit mm --json --answers a.txt images/g/g_m4.raw contact.csv");
+        const Json j = Json::parse(r.out.substr(r.out.find('{')), nullptr, false);
+        ASSERT_TRUE(j.is_object()) << r.out;
+        const Json &a = j["attitude"];
+        // Never the ramp's own attitude (about 15.1 towards 248).
+        EXPECT_FALSE(a["determined"] == true && a["dip"].get<double>() < 20 && direction_error(a["dip_direction"].get<double>(), 248) < 20)
+            << r.out;
+        if (roughness > 0) {
+            if (a["determined"] == true) {
+                const Json &g = a["ranges"];
+                EXPECT_TRUE(g["dip"][0].get<double>() <= 53 && g["dip"][1].get<double>() >= 53) << r.out;
+            }
+            continue;
+        }
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_FALSE(file_exists(d / "a.txt"));
+        EXPECT_EQ(a["determined"], false) << r.out;
+        ASSERT_EQ(a["outcome"], "line") << r.out;
+        // The line where the plane (53 towards 4) meets the ramp.
+        const double ramp[3] = {-0.25, -0.1, 1}, da = 53 * PI / 180, db = 4 * PI / 180;
+        const double plane[3] = {std::sin(da) * std::sin(db), std::sin(da) * std::cos(db), std::cos(da)};
+        double l[3] = {plane[1] * ramp[2] - plane[2] * ramp[1], plane[2] * ramp[0] - plane[0] * ramp[2],
+                       plane[0] * ramp[1] - plane[1] * ramp[0]};
+        if (l[2] > 0) l[0] = -l[0], l[1] = -l[1], l[2] = -l[2];
+        const double plunge = std::atan2(-l[2], std::hypot(l[0], l[1])) * 180 / PI;
+        const double trend = std::fmod(std::atan2(l[0], l[1]) * 180 / PI + 360, 360);
+        EXPECT_NEAR(a["line"]["plunge"].get<double>(), plunge, 0.5) << r.out;
+        EXPECT_LE(direction_error(a["line"]["trend"].get<double>(), trend), 1) << r.out;
+        EXPECT_NEAR(a["dips_that_fit"][0].get<double>(), plunge, 1) << r.out;
+        const RunResult text = run_command(d.path, FIT + " --unit mm images/g/g_m4.raw contact.csv");
+        EXPECT_NE(text.out.find("the contact does not decide the attitude"), std::string::npos) << text.out;
+        EXPECT_NE(text.out.find("fixes the line, not a plane"), std::string::npos) << text.out;
+        EXPECT_NE(text.out.find("no answer is given"), std::string::npos) << text.out;
+    }
+}
+
+// A random walk, a scatter of points and two contacts of different planes
+// mixed are not answered: status 1, not determined, and a sentence.
+TEST(Fit, AScribbleIsNotAnswered) {
+    Site d;
+    std::mt19937 rng(3);
+    std::normal_distribution<double> step(0, 1.5);
+    std::uniform_real_distribution<double> u(0, 1);
+    std::string walk = "row,column,line\n", scatter = "row,column\n";
+    double i = 170, j = 200;
+    for (int k = 0; k < 120; k++) {
+        i += step(rng);
+        j += step(rng);
+        walk += std::to_string(i) + "," + std::to_string(j) + ",1\n";
+    }
+    for (int k = 0; k < 60; k++) scatter += std::to_string(140 + 60 * u(rng)) + "," + std::to_string(170 + 60 * u(rng)) + "\n";
+    const Truth a{{110, 300}, 20, 150}, b{{120, 280}, 60, 40};
+    std::string mixed = "row,column\n";
+    for (const Truth &p : {a, b})
+        for (tools::Spot s : intersection(ground().j, p, 20)) mixed += std::to_string(s.i) + "," + std::to_string(s.j) + "\n";
+    for (const auto &c : {std::make_pair("walk.csv", walk), std::make_pair("scatter.csv", scatter), std::make_pair("mixed.csv", mixed)}) {
+        write_file(d / c.first, c.second);
+        const RunResult r = d.fit(std::string("--json images/j/jacksboro_m2.raw ") + c.first);
+        EXPECT_EQ(r.status, 1) << c.first << ": " << r.out;
+        const Json j2 = Json::parse(r.out.substr(r.out.find('{')), nullptr, false);
+        ASSERT_TRUE(j2.is_object()) << r.out;
+        EXPECT_EQ(j2["attitude"]["determined"], false) << c.first << ": " << r.out;
+        EXPECT_FALSE(j2["attitude"]["why"].get<std::string>().empty()) << c.first;
+    }
+}
+
+// A vertical plane's exact contact is answered with a dip range that holds
+// 90, low to high, and the words that a direction and its opposite are one
+// plane; a level plane's with any direction, told as such in the text and
+// as a null range in the JSON.
+TEST(Fit, VerticalAndLevelPlanesAreAnswered) {
+    Site d;
+    const Terrain &t = ground().j;
+    for (const Truth &p : {Truth{{150, 200}, 90, 60}, Truth{{170, 130}, 0, 0}}) {
+        const std::vector<std::vector<tools::Spot>> lines = fitcases::zero_lines(t, p.station, p.dip, p.dir, 40);
+        std::string csv = "row,column,line\n";
+        int n = 0;
+        for (size_t l = 0; l < lines.size(); l++)
+            for (tools::Spot s : lines[l])
+                if (std::hypot(s.i - p.station.i, s.j - p.station.j) < 40) csv += std::to_string(s.i) + "," + std::to_string(s.j) + "," + std::to_string(l) + "\n", n++;
+        ASSERT_GT(n, 20);
+        write_file(d / "c.csv", csv);
+        const RunResult r = d.fit("--json images/j/jacksboro_m2.raw c.csv");
+        const Json j = Json::parse(r.out.substr(r.out.find('{')), nullptr, false);
+        ASSERT_TRUE(j.is_object()) << r.out;
+        ASSERT_EQ(j["attitude"]["determined"], true) << r.out;
+        const Json &dip = j["attitude"]["ranges"]["dip"];
+        EXPECT_LE(dip[0].get<double>(), dip[1].get<double>());
+        EXPECT_LE(dip[0].get<double>(), p.dip + 1e-9);
+        EXPECT_GE(dip[1].get<double>(), p.dip - 1e-9);
+        const RunResult text = d.fit("images/j/jacksboro_m2.raw c.csv");
+        EXPECT_EQ(text.status, 0) << text.out;
+        if (p.dip == 90) {
+            EXPECT_EQ(j["attitude"]["ranges"]["vertical"], true);
+            EXPECT_NE(text.out.find("a direction and its opposite are one plane"), std::string::npos) << text.out;
+        } else {
+            EXPECT_EQ(j["attitude"]["ranges"]["direction_any"], true);
+            EXPECT_TRUE(j["attitude"]["ranges"]["dip_direction"].is_null());
+            EXPECT_NE(text.out.find("dip direction any"), std::string::npos) << text.out;
+        }
+    }
+}
+
 TEST(Fit, AnswersStampTheAnswerInTrueGeometryAndSayHow) {
     Site d;
     write_file(d / "contact.csv", contact_csv(false));
     RunResult r = d.fit("--point 110 300 --answers a.txt images/j/jacksboro_m2.raw contact.csv");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("(a table's rows, not chained into a line)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("passes nearest the"), std::string::npos);
+    EXPECT_NE(r.out.find("whose intersection with the ground follows the"), std::string::npos);
     EXPECT_NE(r.out.find("   verdict: its trace runs within one cell of the contact over 100 % of the contact's points"),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("tolmar --geometry true < a.txt"), std::string::npos);
