@@ -11,6 +11,9 @@
 
 #include <functional>
 
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
 #include "files/georef.h"
 #include "fit.h"
 #include "fit_cases.h"
@@ -318,6 +321,60 @@ TEST(Fit, VerticalAndLevelPlanesAreAnswered) {
             EXPECT_TRUE(j["attitude"]["ranges"]["dip_direction"].is_null());
             EXPECT_NE(text.out.find("dip direction any"), std::string::npos) << text.out;
         }
+    }
+}
+
+// A contact in WGS 84, as GIS tools write GeoJSON (no crs member: RFC
+// 7946) or a table of lon and lat columns, is placed on an imported DEM by
+// its georeference: the fit is the one of the same contact given in cells.
+// The longitudes and latitudes are computed here through OGR from the
+// GeoTIFF's own georeference.
+TEST(Fit, AContactInWgs84IsPlacedOnTheImportedDem) {
+    TempDir d;
+    const std::string tif = std::string(TOLMAR_EXAMPLES) + "/olinda/olinda_dem_utm25s.tif";
+    ASSERT_EQ(run_command(d.path, std::string("'") + TOLMAR_IMPORT + "' '" + tif + "' o olinda").status, 0);
+    const Truth p{{55, 55}, 8, 200};
+    const std::vector<std::vector<tools::Spot>> lines = fitcases::zero_lines(ground().o, p.station, p.dip, p.dir, 30);
+    std::vector<tools::Spot> longest;
+    for (const auto &l : lines)
+        if (l.size() > longest.size()) longest = l;
+    ASSERT_GT(longest.size(), 20u);
+    GDALAllRegister();
+    std::unique_ptr<GDALDataset> src(static_cast<GDALDataset *>(GDALOpen(tif.c_str(), GA_ReadOnly)));
+    double gt[6];
+    src->GetGeoTransform(gt);
+    OGRSpatialReference utm(src->GetProjectionRef()), wgs;
+    wgs.SetWellKnownGeogCS("WGS84");
+    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> to(OGRCreateCoordinateTransformation(&utm, &wgs));
+    std::string cells = "row,column,line\n", table = "lon,lat,line\n";
+    Json coords = Json::array();
+    for (tools::Spot s : longest) {
+        double x = gt[0] + (s.j + 0.5) * gt[1], y = gt[3] + (s.i + 0.5) * gt[5];
+        ASSERT_TRUE(to->Transform(1, &x, &y));
+        char b[100];
+        snprintf(b, sizeof b, "%.10f,%.10f,1\n", x, y);
+        table += b;
+        coords.push_back({x, y});
+        cells += std::to_string(s.i) + "," + std::to_string(s.j) + ",1\n";
+    }
+    write_file(d / "cells.csv", cells);
+    write_file(d / "lonlat.csv", table);
+    write_file(d / "wgs84.geojson", Json({{"type", "LineString"}, {"coordinates", coords}}).dump(-1, ' ', false, Json::error_handler_t::replace));
+    const RunResult a = run_command(d.path, FIT + " --json images/o/olinda_m4.raw cells.csv");
+    const Json ja = Json::parse(a.out.substr(a.out.find('{')), nullptr, false);
+    ASSERT_TRUE(ja.is_object()) << a.out;
+    for (const char *file : {"wgs84.geojson", "lonlat.csv"}) {
+        const RunResult b = run_command(d.path, FIT + " --json images/o/olinda_m4.raw " + file);
+        const Json jb = Json::parse(b.out.substr(b.out.find('{')), nullptr, false);
+        ASSERT_TRUE(jb.is_object()) << b.out;
+        EXPECT_NE(jb["contact"]["read_as"].get<std::string>().find(file[0] == 'w' ? "WGS 84" : "EPSG:4326"), std::string::npos)
+            << jb["contact"]["read_as"];
+        EXPECT_EQ(ja["attitude"]["determined"], jb["attitude"]["determined"]) << file;
+        EXPECT_NEAR(ja["attitude"]["dip"].get<double>(), jb["attitude"]["dip"].get<double>(), 0.01) << file;
+        EXPECT_LE(direction_error(ja["attitude"]["dip_direction"].get<double>(), jb["attitude"]["dip_direction"].get<double>()), 0.05)
+            << file;
     }
 }
 

@@ -80,7 +80,8 @@ TEST(Golden, CompanionsOnTheDemoResultsGiveTheCommittedOutputs) {
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(d.sha256("p.png"), golden("preview.png.sha256"));
     write_file(d / "contact.geojson", golden("contact.geojson"));
-    r = run_command(d.path, tool(TOLMAR_FIT, "--json " + DEM + " contact.geojson"));
+    write_file(d / "true_contact.geojson", golden("true_contact.geojson"));
+    r = run_command(d.path, tool(TOLMAR_FIT, "--json " + DEM + " true_contact.geojson"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, golden("fit.json"));
     r = run_command(d.path, tool(TOLMAR_FIT, "--classic --json " + DEM + " contact.geojson"));

@@ -275,9 +275,13 @@ TEST(Serve, ReadoutsInMetresAndMapCoordinatesAndUndoOverHttp) {
     EXPECT_NEAR(contact["lines"][1][0][0].get<double>(), 50, 1e-6);
     EXPECT_NEAR(contact["lines"][1][0][1].get<double>(), 60, 1e-6);
     EXPECT_EQ(get("/api/misfit?ip=50&jp=60&slope=10&dir=90&infl=30", 200)["traced"], true);
+    // Three points cannot decide an attitude: no answer, and why.
     r = client.Post("/api/fit", "", "text/plain");
     ASSERT_TRUE(r && r->status == 200) << (r ? r->body : "");
-    EXPECT_TRUE(Json::parse(r->body)["values"].contains("slope"));
+    const Json fit = Json::parse(r->body);
+    EXPECT_EQ(fit["determined"], false) << r->body;
+    EXPECT_FALSE(fit.contains("values")) << r->body;
+    EXPECT_FALSE(fit["why"].get<std::string>().empty()) << r->body;
 
     // Undo: nothing of this session to take back, then a stamp taken back
     // byte for byte.

@@ -263,22 +263,13 @@ int place_cells(const ExportRequest &q, const ResultSet &r, const DemSet &dem, P
             return opt::usage_error(TOOL, "--crs " + q.crs + ": " + dem.raster + " carries its own georeference (" +
                                               (dem.georef.crs.empty() ? std::string("in ") + sidecar : dem.georef.crs) +
                                               "); --crs names the system of an --origin given by hand");
-        place.g = dem.georef;
-        place.crs = dem.georef.crs;
-        place.how = "map, from the georeference of " + sidecar + ": cell centres";
-        if (q.format == "geojson" && place.crs.empty() && !dem.georef.wkt.empty()) {
-            // GeoJSON names a system by its EPSG code; one without goes as longitude and latitude.
-            OGRSpatialReference from, lonlat;
-            from.importFromWkt(dem.georef.wkt.c_str());
-            from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-            lonlat.SetWellKnownGeogCS("WGS84");
-            lonlat.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-            place.to_lonlat.reset(OGRCreateCoordinateTransformation(&from, &lonlat));
-            if (!place.to_lonlat) return failure("cannot turn the coordinates of " + sidecar + " into longitude and latitude");
-            place.how += ", turned into WGS 84 longitude and latitude (the system has no EPSG code)";
+        std::string err;
+        if (!place_on(dem.georef, q.format == "geojson", place, err))
+            return failure("cannot turn the coordinates of " + sidecar + " into longitude and latitude");
+        place.how = "map, from the georeference of " + sidecar + ": cell centres" + (place.to_lonlat ? place.how : "");
+        if (place.to_lonlat)
             fprintf(stderr, "%s: %s has no EPSG code: the GeoJSON is in WGS 84 longitude and latitude\n", TOOL,
                     sidecar.c_str());
-        }
     } else if (!q.crs.empty()) {
         return opt::usage_error(TOOL, "--crs " + q.crs + " names the system of map coordinates, but without --origin X Y the "
                                 "coordinates are cells: give the origin too");

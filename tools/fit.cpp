@@ -569,6 +569,48 @@ double sum_of_squares(const Terrain &t, const Contact &c, double dip, double dip
     return refine_offset(t, data, p);
 }
 
+std::vector<uint8_t> band_cells(const Terrain &t, const TrueFit &f, const Box &box) {
+    std::vector<uint8_t> out;
+    if (box.empty() || !f.found) return out;
+    const int w = box.j1 - box.j0 + 1, h = box.i1 - box.i0 + 1;
+    out.assign(static_cast<size_t>(w) * h, 0);
+    std::vector<Pole> poles = {f.pole};
+    const size_t every = std::max<size_t>(1, f.region.size() / 48);
+    for (size_t k = 0; k < f.region.size(); k += every) poles.push_back(f.region[k]);
+    std::vector<double> lo(out.size(), std::numeric_limits<double>::infinity()), hi(out.size(), -std::numeric_limits<double>::infinity());
+    for (const Pole &p : poles) {
+        const double d = p.x * f.pivot[0] + p.y * f.pivot[1] + p.z * f.pivot[2] + f.height;
+        for (int i = box.i0; i <= box.i1; i++)
+            for (int j = box.j0; j <= box.j1; j++) {
+                if (!t.inside(i, j)) continue;
+                const size_t k = static_cast<size_t>(i - box.i0) * w + (j - box.j0);
+                const double v = p.x * j * t.pix_size - p.y * i * t.pix_size + p.z * t.elevation(i, j) - d;
+                lo[k] = std::min(lo[k], v);
+                hi[k] = std::max(hi[k], v);
+            }
+    }
+    // A cell is in the band where some plane passes above its centre and
+    // some below, or where one of them passes through it: then one
+    // neighbour lies on the other side.
+    for (size_t k = 0; k < out.size(); k++) out[k] = lo[k] <= 0 && hi[k] >= 0;
+    std::vector<uint8_t> edge(out.size(), 0);
+    for (int a = 0; a < h; a++)
+        for (int b = 0; b < w; b++) {
+            const size_t k = static_cast<size_t>(a) * w + b;
+            if (!std::isfinite(lo[k])) continue;
+            for (const auto &dv : {std::make_pair(0, 1), std::make_pair(1, 0)}) {
+                const int a2 = a + dv.first, b2 = b + dv.second;
+                if (a2 >= h || b2 >= w) continue;
+                const size_t k2 = static_cast<size_t>(a2) * w + b2;
+                if (!std::isfinite(lo[k2])) continue;
+                // The answer's own intersection crosses between them.
+                if ((lo[k] > 0 && hi[k2] < 0) || (hi[k] < 0 && lo[k2] > 0)) edge[k] = edge[k2] = 1;
+            }
+        }
+    for (size_t k = 0; k < out.size(); k++) out[k] = out[k] || edge[k];
+    return out;
+}
+
 bool ranges_hold(const TrueFit &f, double dip, double dip_direction) {
     if (!f.determined()) return false;
     if (dip < f.dip_lo - 1e-9 || dip > f.dip_hi + 1e-9) return false;
@@ -673,6 +715,7 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
         return f;
     }
     f.found = true;
+    for (int a = 0; a < 3; a++) f.pivot[a] = pivot[a];
     // The normal turned up (the same plane).
     if (best.p.z < 0) {
         best.p = {-best.p.x, -best.p.y, -best.p.z};
@@ -681,6 +724,7 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
     }
     f.pole = best.p;
     f.offset = best.d;
+    f.height = best.d - at_pivot(best.p);
     f.trace_ratio = best_ratio;
     attitude_of(best.p, f.dip, f.dip_direction);
     std::vector<double> res;

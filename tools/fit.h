@@ -79,6 +79,8 @@ struct TrueFit {
     double trend = 0, plunge = 0;       // the line the contact fixes (outcome line)
     std::string why;                    // not determined: why, in a sentence with its figures
     double sum = 0, bound = 0;          // the best plane's sum of squares (m²), and the region's bound on it
+    double pivot[3] = {0, 0, 0};        // the planes turn about this point (the station, or the contact's middle): east, north, up
+    double height = 0;                  // the best plane passes this far above the pivot, along its normal
     double plane(double e, double n) const { return z0 - fall_e * (e - e0) - fall_n * (n - n0); }
 };
 // From `start` (the plane through the points' elevations) and a search of
@@ -90,6 +92,12 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
 // intersection of the plane of this attitude (its height the best one, or
 // through the station): what the region's bound is on.
 double sum_of_squares(const Terrain &t, const Contact &c, double dip, double dip_direction, const Cell *station);
+
+// Where the intersection of the planes that fit may run: the cells of
+// `box` where, among the answer and the planes of the region's boundary
+// (each turned about the pivot, as the answer), some meet the ground above
+// the cell's centre and some below. Row after row of the box, 1 in the band.
+std::vector<uint8_t> band_cells(const Terrain &t, const TrueFit &f, const Box &box);
 
 // Whether the region of `f` holds the plane of `dip` and `dip_direction`
 // by its ranges, as they are told.

@@ -1,5 +1,6 @@
 // fit_main.cpp: tolmar-fit, which attitude fits a mapped contact:
 // tolmar-fit [options] DEM.raw CONTACT.
+#include <cstdlib>
 #include <string>
 
 #include "files/formats.h"
@@ -49,7 +50,18 @@ opt::Command command() {
         {"--answers", "", 1,
          "  --answers FILE      writes the answers with which tolmar stamps the best\n"
          "                      treatment (into the result set NAME_fit)\n", ""},
-        {"--picture", "", 1, "  --picture OUT.png   the contact (black) and the best trace around it\n", ""},
+        {"--picture", "", 1,
+         "  --picture OUT.png   the contact (black) and the best trace around it, and\n"
+         "                      beside them a stereonet (lower hemisphere, equal area)\n"
+         "                      of the answer's pole and its region, or of the poles of\n"
+         "                      the planes that fit when the contact does not decide\n", ""},
+        {"--band", "", 1,
+         "  --band LAYER        the band where the planes of the region meet the ground,\n"
+         "                      as polygons (.gpkg or .geojson, in the DEM's system)\n", ""},
+        {"--trace", "", 1, "  --trace LAYER       the answer's trace as lines (.gpkg or .geojson)\n", ""},
+        {"--level", "", 1,
+         "  --level P           the confidence of the region and its ranges, in percent\n"
+         "                      (default 99; measured to hold at 90 and 99)\n", ""},
         {"--json", "", 0, "  --json              one JSON object instead of text\n", ""},
         {"--classic", "", 0,
          "  --classic           the classic fit instead: the whole dip and direction whose\n"
@@ -97,5 +109,14 @@ int main(int argc, char **argv) {
     q.answers = line.value("--answers");
     q.score = line.value("--score");
     q.picture = line.value("--picture");
+    q.band = line.value("--band");
+    q.trace = line.value("--trace");
+    if (line.has("--level")) {
+        char *end = nullptr;
+        const double level = strtod(line.value("--level").c_str(), &end);
+        if (end == line.value("--level").c_str() || *end != '\0' || !(level >= 50 && level <= 99.9))
+            return opt::usage_error(TOOL, "--level takes a percentage from 50 to 99.9, not " + formats::printable(line.value("--level")));
+        q.level = level / 100;
+    }
     return tools::run_fit(q);
 }

@@ -190,7 +190,7 @@ int run_fit(const FitRequest &q) {
                       {"lines", !contact.points_only()}};
     const Plane plane = fit_plane(t, k, contact);
     tell_plane(plane, contact, out, text);
-    const TrueFit f = fit_true(t, k, contact, plane, q.point ? &station : nullptr);
+    const TrueFit f = fit_true(t, k, contact, plane, q.point ? &station : nullptr, q.level);
     const bool answered = tell_attitude(f, q.point, out, text);
 
     int status = answered ? 0 : 1;
@@ -242,9 +242,36 @@ int run_fit(const FitRequest &q) {
             out["answers"] = {{"file", q.answers}, {"command", "tolmar --geometry true < " + q.answers}};
         }
     }
-    if (!q.picture.empty() && answered &&
-        !picture(q.picture, t, contact, trace_cells, tr.values.row, tr.values.column, tr.values.zone, err))
+    // Where the pictures and layers are centred: the treatment's square,
+    // or the contact's extent without one.
+    Box box;
+    int ci = tr.values.row, cj = tr.values.column, reach = tr.values.zone;
+    if (!answered) {
+        for (Spot s : contact.spots()) box.add({static_cast<int>(std::lround(s.i)), static_cast<int>(std::lround(s.j))});
+        ci = (box.i0 + box.i1) / 2;
+        cj = (box.j0 + box.j1) / 2;
+        reach = std::max(box.i1 - box.i0, box.j1 - box.j0) / 2 + 5;
+    }
+    box = Box{std::max(0, ci - reach - 2), std::min(t.rows - 1, ci + reach + 2), std::max(0, cj - reach - 2),
+              std::min(t.cols - 1, cj + reach + 2)};
+    if (!q.picture.empty() && f.found && !picture(q.picture, t, contact, trace_cells, ci, cj, reach, err, &f))
         return failure(err);
+    if (!q.band.empty()) {
+        if (!f.found) text += "no band written to " + q.band + ": no plane was fitted\n";
+        else if (!write_band(q.band, dem, t, f, box, err)) return failure(err);
+        else {
+            text += "the band where the planes that fit meet the ground: " + q.band + "\n";
+            out["band"] = q.band;
+        }
+    }
+    if (!q.trace.empty()) {
+        if (!answered || !tr.fits) text += "no trace written to " + q.trace + ": no answer\n";
+        else if (!write_trace(q.trace, dem, trace_cells, tr.values, f, err)) return failure(err);
+        else {
+            text += "the answer's trace: " + q.trace + "\n";
+            out["trace"] = q.trace;
+        }
+    }
     fputs(q.json ? (out.dump(1) + "\n").c_str() : text.c_str(), stdout);
     return status;
 }

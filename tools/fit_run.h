@@ -20,6 +20,8 @@ struct FitRequest {
     int row = 0, column = 0, zone_cells = 0;
     Values values;                  // --values
     std::string answers, score, picture;
+    std::string band, trace;        // the band of the planes that fit, the answer's trace: vector files
+    double level = 0.99;            // the confidence of the region
 };
 
 int run_fit(const FitRequest &q);

@@ -28,6 +28,30 @@ void Place::at(const Cell &c, double &x, double &y) const {
     if (to_lonlat) to_lonlat->Transform(1, &x, &y);
 }
 
+bool place_on(const Georef &g, bool geojson, Place &p, std::string &err) {
+    p.g = g;
+    p.crs = g.crs;
+    if (!g.known) {
+        p.how = "cell units: x = column + 0.5, y = -(row + 0.5)";
+        return true;
+    }
+    if (geojson && p.crs.empty() && !g.wkt.empty()) {
+        // GeoJSON names a system by its EPSG code; one without goes as longitude and latitude.
+        OGRSpatialReference from, lonlat;
+        from.importFromWkt(g.wkt.c_str());
+        from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        lonlat.SetWellKnownGeogCS("WGS84");
+        lonlat.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        p.to_lonlat.reset(OGRCreateCoordinateTransformation(&from, &lonlat));
+        if (!p.to_lonlat) {
+            err = "cannot turn the DEM's coordinates into longitude and latitude";
+            return false;
+        }
+        p.how = ", turned into WGS 84 longitude and latitude (the system has no EPSG code)";
+    }
+    return true;
+}
+
 std::unique_ptr<OGRGeometry> trace_lines(const std::vector<Cell> &cells, const Place &p) {
     if (cells.empty()) return nullptr;
     auto lines = std::make_unique<OGRMultiLineString>();
@@ -80,7 +104,15 @@ OGRLayer *VectorFile::layer(const std::string &name, int geometry, const Place &
     if (p.to_lonlat) srs.SetWellKnownGeogCS("WGS84");
     else if (with_srs) srs.importFromWkt(p.g.wkt.c_str());
     srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    OGRLayer *l = d_->CreateLayer(name.c_str(), with_srs || p.to_lonlat ? &srs : nullptr,
+    // Cell coordinates are in no map system: a GeoPackage labels them as an
+    // engineering system of cells of its own (its default for a layer
+    // without one would be geographic degrees).
+    const bool cells = !(with_srs || p.to_lonlat) && driver_ == "GPKG";
+    if (cells) {
+        srs.SetLocalCS("tolmar cell coordinates of the DEM (x = column + 0.5, y = -(row + 0.5)), no map system");
+        srs.SetLinearUnits("cell", 1.0);
+    }
+    OGRLayer *l = d_->CreateLayer(name.c_str(), with_srs || p.to_lonlat || cells ? &srs : nullptr,
                                   static_cast<OGRwkbGeometryType>(geometry), nullptr);
     if (l == nullptr) err = "cannot write " + path_ + ": " + geo::gdal_error("cannot add the layer " + name);
     return l;

@@ -32,6 +32,12 @@ struct Place {
     void at(const Cell &c, double &x, double &y) const;
 };
 
+// Where the cells of a DEM of georeference `g` lie: its own system, or, for
+// a GeoJSON when the system has no EPSG code, WGS 84 longitude and latitude
+// (`how` then says so); cell units when it has none. False when the
+// system cannot be turned into longitude and latitude.
+bool place_on(const Georef &g, bool geojson, Place &p, std::string &err);
+
 // A trace's cells (row-major order) chained into lines through their eight
 // neighbours, each cell at its centre; a lone cell is a line of two equal
 // points. Null for no cell.

@@ -142,6 +142,8 @@ const Glyph FONT[] = {
     {')', {".#...", "..#..", "...#.", "...#.", "...#.", "..#..", ".#..."}},
     {'/', {".....", "....#", "...#.", "..#..", ".#...", "#....", "....."}},
     {'=', {".....", ".....", "#####", ".....", "#####", ".....", "....."}},
+    {'N', {"#...#", "##..#", "#.#.#", "#..##", "#...#", "#...#", "#...#"}},
+    {'%', {"##...", "##..#", "...#.", "..#..", ".#...", "#..##", "...##"}},
 };
 
 const Glyph *glyph(char ch) {
@@ -155,6 +157,8 @@ void block(Image &img, int x0, int y0, int w, int h, Rgb c) {
         for (int x = x0; x < x0 + w; x++) img.set(x, y, c);
 }
 
+}  // namespace
+
 // Text in `px`-pixel dots, 6 dots a character.
 void text(Image &img, int x, int y, const std::string &s, Rgb ink, int px) {
     for (char ch : s) {
@@ -165,6 +169,8 @@ void text(Image &img, int x, int y, const std::string &s, Rgb ink, int px) {
         x += 6 * px;
     }
 }
+
+namespace {
 
 const int LEGEND_CHARS = 46, LINE = 11, MARGIN = 8;
 
@@ -252,6 +258,39 @@ bool png_bytes(const Image &image, std::string &out) {
     out.resize(size);
     png_image_free(&png);
     return ok;
+}
+
+void Net::at(double dip, double dip_direction, double &x, double &y) const {
+    // The pole of a plane points down the other way: trend dip_direction +
+    // 180, at `dip` from the vertical; equal area: sqrt(2) sin(half of it).
+    const double k = 3.14159265358979323846 / 180;
+    const double r = radius * std::sqrt(2.0) * std::sin(dip * k / 2), a = (dip_direction + 180) * k;
+    x = cx + r * std::sin(a);
+    y = cy - r * std::cos(a);
+}
+
+void line(Image &img, double x0, double y0, double x1, double y1, Rgb c, int width) {
+    const int n = std::max(1, static_cast<int>(std::ceil(std::max(std::fabs(x1 - x0), std::fabs(y1 - y0)))));
+    for (int k = 0; k <= n; k++) {
+        const int x = static_cast<int>(std::lround(x0 + (x1 - x0) * k / n)), y = static_cast<int>(std::lround(y0 + (y1 - y0) * k / n));
+        for (int dy = 0; dy < width; dy++)
+            for (int dx = 0; dx < width; dx++) img.set(x + dx - width / 2, y + dy - width / 2, c);
+    }
+}
+
+void draw_net(Image &img, const Net &n) {
+    const Rgb paper{255, 255, 255}, ink{0, 0, 0}, faint{200, 200, 200};
+    for (int y = n.cy - n.radius; y <= n.cy + n.radius; y++)
+        for (int x = n.cx - n.radius; x <= n.cx + n.radius; x++)
+            if ((x - n.cx) * (x - n.cx) + (y - n.cy) * (y - n.cy) <= n.radius * n.radius) img.set(x, y, paper);
+    line(img, n.cx - n.radius, n.cy, n.cx + n.radius, n.cy, faint, 1);
+    line(img, n.cx, n.cy - n.radius, n.cx, n.cy + n.radius, faint, 1);
+    for (int k = 0; k < 720; k++) {
+        const double a = k * 3.14159265358979323846 / 360;
+        img.set(static_cast<int>(std::lround(n.cx + n.radius * std::sin(a))), static_cast<int>(std::lround(n.cy - n.radius * std::cos(a))), ink);
+    }
+    line(img, n.cx, n.cy - n.radius - 6, n.cx, n.cy - n.radius, ink, 2);
+    text(img, n.cx - 2, n.cy - n.radius - 17, "N", ink, 1);
 }
 
 bool write_png(const std::string &path, const Image &image, std::string &err) {

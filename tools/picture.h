@@ -51,6 +51,21 @@ constexpr Rgb MARKER = {0, 0, 0};
 Image draw(const std::vector<uint8_t> &shade, const ResultSet &result, int scale,
            const std::vector<uint8_t> &filled = {});
 
+// Text in `px`-pixel dots, 6 dots a character (digits, lower case letters,
+// N and a few signs).
+void text(Image &img, int x, int y, const std::string &s, Rgb ink, int px);
+// A line `width` pixels wide.
+void line(Image &img, double x0, double y0, double x1, double y1, Rgb c, int width);
+
+// A stereonet: the lower hemisphere in equal area, `radius` pixels about
+// (cx, cy), north up; a plane plotted as its pole.
+struct Net {
+    int cx = 0, cy = 0, radius = 100;
+    void at(double dip, double dip_direction, double &x, double &y) const;
+};
+// The net's primitive circle on white, its axes, north marked.
+void draw_net(Image &img, const Net &n);
+
 bool write_png(const std::string &path, const Image &image, std::string &err);
 // The PNG file of the image, in memory.
 bool png_bytes(const Image &image, std::string &out);

@@ -367,16 +367,52 @@ std::string Workbench::fit_json() const {
     const Plane plane = fit_plane(t, dem_.k, contact_);
     const TrueFit f = fit_true(t, dem_.k, contact_, plane, nullptr);
     Json out = {{"determined", f.determined()}, {"level", f.level}};
-    if (f.found) {
-        out["dip"] = f.dip;
-        out["dip_direction"] = f.dip_direction;
-        out["rms_distance_m"] = f.rms_m;
+    if (!f.found) {
+        out["why"] = f.why;
+        return out.dump();
     }
+    out["dip"] = f.dip;
+    out["dip_direction"] = f.dip_direction;
+    out["rms_distance_m"] = f.rms_m;
+    // The stereonet: the answer's pole, and its region's boundary or the
+    // arc of poles that fit, as dips and directions.
+    Json region = Json::array();
+    for (const Pole &p : f.region) {
+        double d, a;
+        attitude_of(p, d, a);
+        region.push_back({d, a});
+    }
+    out["net"] = {{"pole", {f.dip, f.dip_direction}}, {"region", region}, {"arc", !f.determined()}};
+    Box box;
+    Treatment tr;
+    if (f.determined()) {
+        tr = treatment_for(t, dem_.k, contact_, f, nullptr, 0);
+        const Values &v = tr.values;
+        box = {std::max(0, v.row - v.zone - 2), std::min(t.rows - 1, v.row + v.zone + 2), std::max(0, v.column - v.zone - 2),
+               std::min(t.cols - 1, v.column + v.zone + 2)};
+    } else {
+        for (Spot s : contact_.spots()) box.add({static_cast<int>(std::lround(s.i)), static_cast<int>(std::lround(s.j))});
+        box = {std::max(0, box.i0 - 10), std::min(t.rows - 1, box.i1 + 10), std::max(0, box.j0 - 10), std::min(t.cols - 1, box.j1 + 10)};
+    }
+    // The band where the planes that fit meet the ground, as runs of cells.
+    const std::vector<uint8_t> band = band_cells(t, f, box);
+    Json runs = Json::array();
+    const int w = box.j1 - box.j0 + 1;
+    for (int i = box.i0; i <= box.i1 && !band.empty(); i++)
+        for (int j = box.j0; j <= box.j1;) {
+            if (!band[static_cast<size_t>(i - box.i0) * w + (j - box.j0)]) {
+                j++;
+                continue;
+            }
+            const int start = j;
+            while (j <= box.j1 && band[static_cast<size_t>(i - box.i0) * w + (j - box.j0)]) j++;
+            runs.push_back({i, start, j - start});
+        }
+    out["band"] = runs;
     if (!f.determined()) {
         out["why"] = f.why;
         return out.dump();
     }
-    const Treatment tr = treatment_for(t, dem_.k, contact_, f, nullptr, 0);
     out["fits"] = tr.fits;
     out["values"] = {{"ip", tr.values.row}, {"jp", tr.values.column}, {"slope", tr.values.dip},
                      {"dir", tr.values.dip_direction}, {"infl", tr.values.zone}};

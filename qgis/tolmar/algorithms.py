@@ -10,7 +10,8 @@ import shutil
 import subprocess
 import tempfile
 
-from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException, QgsProcessingOutputNumber,
+from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException, QgsProcessingOutputBoolean,
+                       QgsProcessingOutputNumber,
                        QgsProcessingOutputString, QgsProcessingParameterEnum, QgsProcessingParameterFeatureSource,
                        QgsProcessingParameterFile, QgsProcessingParameterFileDestination, QgsProcessingParameterNumber,
                        QgsProcessingParameterRasterLayer, QgsProcessingParameterString,
@@ -31,18 +32,19 @@ def executable(name):
     return path
 
 
-def run(args, feedback, cwd=None):
+def run(args, feedback, cwd=None, allowed=(0,)):
     """Runs a tool, its lines told as they come ('progress N' lines as the
-    progress bar); its standard output back, or an error with what it said."""
+    progress bar); its standard output back (and its status, when statuses
+    other than 0 are `allowed`), or an error with what it said."""
     feedback.pushCommandInfo(" ".join(args))
     with subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True) as p:
         out = read_lines(p, feedback)
     status = p.returncode
     if feedback.isCanceled():
         raise QgsProcessingException("canceled")
-    if status != 0:
+    if status not in allowed:
         raise QgsProcessingException("\n".join(out[-10:]) or "%s ended with status %d" % (args[0], status))
-    return "\n".join(out)
+    return ("\n".join(out), status) if allowed != (0,) else "\n".join(out)
 
 
 def read_lines(p, feedback):
@@ -162,6 +164,8 @@ class TraceStations(Algorithm):
 
 
 class FitAttitude(Algorithm):
+    LEVELS = ["99 %", "90 %"]
+
     def name(self):
         return "fitattitude"
 
@@ -170,8 +174,10 @@ class FitAttitude(Algorithm):
 
     def shortHelpString(self):
         return ("Which attitude fits a contact mapped on a tolmar DEM (tolmar-fit)? The contact is a line or point "
-                "layer, in the DEM's system or reprojected to it. Returns the dip and dip direction with their ranges "
-                "and the whole report as JSON.")
+                "layer of the project, in any system (it is reprojected to the DEM's). Returns the dip and dip "
+                "direction with their ranges at the level chosen, the answer's trace and the band where the planes "
+                "that fit meet the ground, and the whole report as JSON. A contact that does not decide the attitude "
+                "(a straight line on even ground, a scribble) gets no answer, and the log says why.")
 
     def initAlgorithm(self, config=None):
         self.addParameter(QgsProcessingParameterFile("DEM", "tolmar DEM (NAME_m2.raw or NAME_m4.raw)", extension="raw"))
@@ -180,7 +186,14 @@ class FitAttitude(Algorithm):
         self.addParameter(QgsProcessingParameterEnum("UNIT", "Unit of the DEM's samples", options=UNITS, defaultValue=0))
         self.addParameter(QgsProcessingParameterNumber("ZONE", "Influence zone in cells (0: enough for the contact)",
                                                        defaultValue=0, minValue=0))
+        self.addParameter(QgsProcessingParameterEnum("LEVEL", "Confidence of the ranges", options=self.LEVELS, defaultValue=0))
         self.addParameter(QgsProcessingParameterFileDestination("OUTPUT", "Report", "JSON files (*.json)"))
+        self.addParameter(QgsProcessingParameterVectorDestination("TRACE", "Trace of the answer", QgsProcessing.TypeVectorLine,
+                                                                  optional=True))
+        self.addParameter(QgsProcessingParameterVectorDestination("BAND", "Band of the planes that fit",
+                                                                  QgsProcessing.TypeVectorPolygon, optional=True))
+        self.addOutput(QgsProcessingOutputBoolean("DETERMINED", "The contact decides the attitude"))
+        self.addOutput(QgsProcessingOutputString("WHY", "Why no answer"))
         for key, text in (("DIP", "Dip"), ("DIP_DIRECTION", "Dip direction"), ("DIP_LOW", "Dip, lowest"),
                           ("DIP_HIGH", "Dip, highest"), ("DIRECTION_LOW", "Dip direction, lowest"),
                           ("DIRECTION_HIGH", "Dip direction, highest")):
@@ -189,30 +202,65 @@ class FitAttitude(Algorithm):
     def processAlgorithm(self, parameters, context, feedback):
         dem = self.parameterAsFile(parameters, "DEM", context)
         source = self.parameterAsSource(parameters, "CONTACT", context)
-        # The contact as GeoJSON in the DEM's system (its georeference beside it).
-        dem_crs = QgsRasterLayer(dem[:-4] + ".vrt", "dem").crs()
-        folder = tempfile.mkdtemp(prefix="tolmar-fit-")
-        contact = os.path.join(folder, "contact.geojson")
-        import processing
-        processing.run("native:reprojectlayer", {"INPUT": parameters["CONTACT"], "TARGET_CRS": dem_crs, "OUTPUT": contact},
-                       context=context, feedback=feedback, is_child_algorithm=True)
-        if source is None or not os.path.exists(contact):
-            raise QgsProcessingException("cannot read the contact")
-        args = [executable("tolmar-fit"), "--json"] + unit_args(self, parameters, context) + [dem, contact]
-        zone = self.parameterAsInt(parameters, "ZONE", context)
-        if zone > 0:
-            args[1:1] = ["--zone", str(zone)]
-        text = run(args, feedback)
+        if source is None:
+            raise QgsProcessingException("Contact: no layer given")
         out = self.parameterAsFileOutput(parameters, "OUTPUT", context)
+        outputs = {}
+        for key in ("TRACE", "BAND"):
+            if parameters.get(key) is not None:
+                path = self.parameterAsOutputLayer(parameters, key, context)
+                if path:
+                    outputs[key] = path if path.endswith((".gpkg", ".geojson")) else os.path.splitext(path)[0] + ".gpkg"
+        folder = tempfile.mkdtemp(prefix="tolmar-fit-")
+        try:
+            # The contact as GeoJSON in the DEM's system (its georeference
+            # beside it, when it has one), else in its own.
+            contact = os.path.join(folder, "contact.geojson")
+            vrt = dem[:-4] + ".vrt"
+            target = QgsRasterLayer(vrt, "dem").crs() if os.path.exists(vrt) else source.sourceCrs()
+            import processing
+            processing.run("native:reprojectlayer", {"INPUT": parameters["CONTACT"], "TARGET_CRS": target, "OUTPUT": contact},
+                           context=context, feedback=feedback, is_child_algorithm=True)
+            if not os.path.exists(contact):
+                raise QgsProcessingException("Contact: the layer could not be written for tolmar-fit")
+            args = [executable("tolmar-fit"), "--json", "--level", self.LEVELS[self.parameterAsEnum(parameters, "LEVEL", context)][:2]]
+            args += unit_args(self, parameters, context)
+            zone = self.parameterAsInt(parameters, "ZONE", context)
+            if zone > 0:
+                args += ["--zone", str(zone)]
+            if "TRACE" in outputs:
+                args += ["--trace", outputs["TRACE"]]
+            if "BAND" in outputs:
+                args += ["--band", outputs["BAND"]]
+            text, status = run(args + [dem, contact], feedback, allowed=(0, 1))
+            try:
+                report = json.loads(text[text.index("{"):])
+            except ValueError:
+                raise QgsProcessingException(text.strip().splitlines()[-1] if text.strip() else "tolmar-fit said nothing")
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
         with open(out, "w") as f:
-            f.write(text + "\n")
-        shutil.rmtree(folder, ignore_errors=True)
-        report = json.loads(text)
-        a = report.get("attitude", {})
-        ranges = a.get("ranges", {})
-        dip, direction = ranges.get("dip", [None, None]), ranges.get("dip_direction", [None, None])
-        return {"OUTPUT": out, "DIP": a.get("dip"), "DIP_DIRECTION": a.get("dip_direction"), "DIP_LOW": dip[0],
-                "DIP_HIGH": dip[1], "DIRECTION_LOW": direction[0], "DIRECTION_HIGH": direction[1]}
+            f.write(json.dumps(report, indent=1) + "\n")
+        a = report.get("attitude") or {}
+        ranges = a.get("ranges") or {}
+        dip = ranges.get("dip") or [None, None]
+        direction = ranges.get("dip_direction") or [None, None]
+        result = {"OUTPUT": out, "DETERMINED": bool(a.get("determined")), "WHY": a.get("why", ""),
+                  "DIP": a.get("dip"), "DIP_DIRECTION": a.get("dip_direction"), "DIP_LOW": dip[0], "DIP_HIGH": dip[1],
+                  "DIRECTION_LOW": direction[0], "DIRECTION_HIGH": direction[1]}
+        if not a.get("determined"):
+            feedback.reportError("The contact does not decide the attitude: %s. No answer is given." %
+                                 a.get("why", "tolmar-fit gives none"), fatalError=False)
+        else:
+            any_direction = ranges.get("direction_any")
+            feedback.pushInfo("Dip %.1f (%.1f to %.1f), dip direction %.1f (%s) at %s" % (
+                a["dip"], dip[0], dip[1], a["dip_direction"],
+                "any" if any_direction else "%.1f to %.1f" % (direction[0], direction[1]),
+                self.LEVELS[self.parameterAsEnum(parameters, "LEVEL", context)]))
+        for key, path in outputs.items():
+            if os.path.exists(path):
+                result[key] = path
+        return result
 
 
 class ExportTraces(Algorithm):

@@ -291,7 +291,7 @@ try {
   await page.waitForFunction(() => window.workbench.contact !== null, { timeout: 10000 });
   const contact = await page.evaluate(() => window.workbench.contact);
   const vertex = contact.lines[0][0];
-  check(contact.how === '156 vertices of 12 lines' && (await colours(Math.floor(vertex[0] + 0.5), Math.floor(vertex[1] + 0.5))).some((c) => near(c, [0, 0xe5, 0xff])),
+  check(contact.how === '136 vertices of 8 lines' && (await colours(Math.floor(vertex[0] + 0.5), Math.floor(vertex[1] + 0.5))).some((c) => near(c, [0, 0xe5, 0xff])),
         `the contact is read as tolmar-fit reads it and drawn: ${contact.how}`);
   const fitted = JSON.parse(execFileSync(fitTool, ['--json', 'images/jacksboro/jacksboro_m2.raw', path.join(examples, 'jacksboro/contact.geojson')], { cwd: webDir }));
   await page.click('#fit');
@@ -300,6 +300,19 @@ try {
   const tr = fitted.treatment;
   check(JSON.stringify(filled) === JSON.stringify([tr.point[0], tr.point[1], tr.dip, tr.dip_direction, tr.zone]),
         `Fit fills the fields with tolmar-fit's treatment: ${filled}`);
+  // Beside the whole degrees, the fitted values and their ranges; the
+  // stereonet shows the answer's pole; the band lies on the map.
+  const fitSaid = await text('#status');
+  check(fitSaid.includes(`fitted ${fitted.attitude.dip.toFixed(1)} (${fitted.attitude.ranges.dip[0].toFixed(1)} to`),
+        `the fitted dip and its range stand beside the whole degrees: ${fitSaid}`);
+  const net = await page.evaluate(() => {
+    const c = document.getElementById('net');
+    const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    let pole = 0;
+    for (let k = 0; k < d.length; k += 4) pole += d[k] === 0xff && d[k + 1] === 0x2b && d[k + 2] === 0xd6;
+    return { hidden: c.hidden, pole, band: window.workbench.fit.band.length };
+  });
+  check(!net.hidden && net.pole > 10 && net.band > 10, `the stereonet shows the pole and the band is drawn: ${JSON.stringify(net)}`);
   await page.waitForFunction((f) => {
     const m = window.workbench.misfit;
     return m && m.values && m.values.ip === f[0] && m.values.jp === f[1] && m.values.slope === f[2] && m.values.dir === f[3] && m.values.infl === f[4];

@@ -72,22 +72,34 @@ qp run tolmar:tracestations -- DEM="$dem" STATIONS="$work/strike.csv" ZONE=0 GEO
 grep -q "right-hand rule" strike.log || fail "the strike convention is said: $(cat strike.log)"
 grep -q "^geometry true" qgis/images/o/strike_q_tolmar.txt || fail "true geometry asked"
 
-# Fit attitude: the same numbers as tolmar-fit on the same contact (the
+# Fit attitude: the same numbers as tolmar-fit on the same contact (the true
 # trace of a plane dipping 5 towards 200 over a zone of 40 cells, in the
 # DEM's system: a GeoPackage for QGIS, GeoJSON for the command line).
 printf 'row,column,dip,dipdir,zone\n55,55,5,200,40\n' > plane.csv
-"$bin/tolmar-stations" "$dem" plane.csv --result plane -o plane.gpkg > /dev/null
+"$bin/tolmar-stations" "$dem" plane.csv --geometry true --result plane -o plane.gpkg > /dev/null
 "$bin/tolmar-export" qgis/images/o/plane_tolmar.raw --format gpkg -o all.gpkg
 ogr2ogr -f GPKG contact.gpkg all.gpkg traces -nln contact
 ogr2ogr -f GeoJSON -lco RFC7946=NO contact.geojson contact.gpkg
 "$bin/tolmar-fit" --json "$dem" contact.geojson > fit_cli.json 2> fit_cli.err || fail "tolmar-fit: $(cat fit_cli.err; head -c 600 fit_cli.json)"
-qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/contact.gpkg" UNIT=0 ZONE=0 OUTPUT="$work/fit_q.json" > fit.log || fail "fitattitude: $(cat fit.log)"
+mkdir -p "$work/tmp"
+TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/contact.gpkg" UNIT=0 ZONE=0 LEVEL=0 OUTPUT="$work/fit_q.json" \
+  TRACE="$work/fit_trace.gpkg" BAND="$work/fit_band.gpkg" > fit.log || fail "fitattitude: $(cat fit.log)"
 python3 - <<'PY' || fail "the fit's attitude is tolmar-fit's"
 import json, sys
 a, b = json.load(open("fit_cli.json"))["attitude"], json.load(open("fit_q.json"))["attitude"]
 sys.exit(0 if abs(a["dip"] - b["dip"]) < 1e-6 and abs(a["dip_direction"] - b["dip_direction"]) < 1e-6 else 1)
 PY
 grep -q "DIP_DIRECTION" fit.log || fail "the fit returns its numbers: $(cat fit.log)"
+[ "$(ogrinfo -al -q fit_band.gpkg | grep -c 'MULTIPOLYGON')" = 1 ] || fail "the band is a layer of polygons"
+[ "$(ogrinfo -al -q fit_trace.gpkg | grep -c 'MULTILINESTRING')" = 1 ] || fail "the trace is a layer of lines"
+# A contact that decides nothing (a straight line of three points), in
+# WGS 84: no answer, a sentence in the log, no failure, nothing left in
+# the temporary folder.
+printf '{"type":"LineString","coordinates":[[-34.868,-7.995],[-34.862,-7.995],[-34.856,-7.995]]}\n' > straight.geojson
+TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/straight.geojson" UNIT=0 ZONE=0 LEVEL=1 OUTPUT="$work/fit_s.json" > straight.log ||
+  fail "fitattitude on a contact that decides nothing: $(cat straight.log)"
+grep -q "does not decide the attitude" straight.log || fail "the undetermined contact is said: $(cat straight.log)"
+[ -z "$(ls -A "$work/tmp" | grep tolmar-fit)" ] || fail "temporary files left: $(ls "$work/tmp")"
 
 # Export traces: the same GeoPackage as tolmar-export's.
 "$bin/tolmar-export" qgis/images/o/qgis_tolmar.raw --format gpkg -o export_cli.gpkg

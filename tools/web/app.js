@@ -29,6 +29,7 @@ const state = {
   fresh: null,                    // the trace stamped last: { code, cells, colour }
   contact: null,                  // { name, how, lines } in fractional cells
   misfit: null,
+  fit: null,      // the last fit: its stereonet and band
   pointer: null,                  // the last answer of /api/point under the pointer
   pointZ: null,                   // and at the reference point
   lastDownload: null,
@@ -243,6 +244,7 @@ function drawNorthArrow() {
 // The trace being chosen, before it is stamped: a colour no code takes.
 const TRACE_COLOUR = '#ff2bd6';
 const CONTACT_COLOUR = '#00e5ff';
+const BAND_COLOUR = 'rgba(10, 90, 200, 0.35)';
 
 function draw() {
   if (map.width !== Math.round(map.clientWidth * dpr()) || map.height !== Math.round(map.clientHeight * dpr())) {
@@ -259,6 +261,14 @@ function draw() {
   // The trace stamped last in its colour at once, before the new picture.
   const f = state.fresh;
   if (f && !state.hidden.has(f.code)) drawCells(f.cells, f.colour);
+  // The band where the planes that fit may meet the ground, after a fit.
+  if (state.fit && state.fit.band) {
+    ctx.fillStyle = BAND_COLOUR;
+    for (const [i, j, n] of state.fit.band) {
+      const [x0, y0] = toScreen(i, j), [x1, y1] = toScreen(i + 1, j + n);
+      ctx.fillRect(x0, y0, x1 - x0, y1 - y0);
+    }
+  }
   if (state.contact) {
     ctx.strokeStyle = CONTACT_COLOUR;
     ctx.fillStyle = CONTACT_COLOUR;
@@ -552,6 +562,8 @@ async function loadContact(file) {
     const text = await file.text();
     const c = await post('/api/contact', text, 'text/plain');
     state.contact = { name: file.name, how: c.how, lines: c.lines };
+    state.fit = null;
+    drawNet(null);
     $('contact-info').textContent = `${file.name}: ${c.how}.`;
     say(`Contact ${file.name} drawn over the terrain`);
     const { v } = check();
@@ -563,8 +575,60 @@ async function loadContact(file) {
   draw();
 }
 
-function range(r) {
-  return r ? ` (${Math.round(r[0])} to ${Math.round(r[1])})` : ' (not bounded by the contact)';
+// The stereonet of the fit: poles on the lower hemisphere, equal area;
+// the answer's pole, its region's boundary or the arc of poles that fit.
+function drawNet(f) {
+  const canvas = $('net');
+  if (!f || !f.net) {
+    canvas.hidden = true;
+    return;
+  }
+  canvas.hidden = false;
+  const d = dpr(), size = 180;
+  canvas.width = size * d;
+  canvas.height = size * d;
+  canvas.style.width = `${size}px`;
+  canvas.style.height = `${size}px`;
+  const g = canvas.getContext('2d');
+  const r = (size / 2 - 16) * d, cx = size / 2 * d, cy = size / 2 * d + 4 * d;
+  const at = (dip, dir) => {
+    const rr = r * Math.SQRT2 * Math.sin(dip * Math.PI / 360), a = (dir + 180) * Math.PI / 180;
+    return [cx + rr * Math.sin(a), cy - rr * Math.cos(a)];
+  };
+  g.fillStyle = '#fff';
+  g.beginPath();
+  g.arc(cx, cy, r, 0, 2 * Math.PI);
+  g.fill();
+  g.strokeStyle = '#000';
+  g.lineWidth = d;
+  g.stroke();
+  g.fillStyle = '#000';
+  g.font = `${10 * d}px system-ui, sans-serif`;
+  g.textAlign = 'center';
+  g.fillText('N', cx, cy - r - 4 * d);
+  g.strokeStyle = '#0a5ac8';
+  g.fillStyle = '#0a5ac8';
+  g.lineWidth = 2 * d;
+  const pts = f.net.region.map(([dip, dir]) => at(dip, dir));
+  if (f.net.arc) {
+    for (const [x, y] of pts) g.fillRect(x - 1.5 * d, y - 1.5 * d, 3 * d, 3 * d);
+  } else if (pts.length) {
+    g.beginPath();
+    pts.forEach(([x, y], k) => (k ? g.lineTo(x, y) : g.moveTo(x, y)));
+    g.closePath();
+    g.stroke();
+  }
+  const [px, py] = at(f.net.pole[0], f.net.pole[1]);
+  g.fillStyle = TRACE_COLOUR;
+  g.beginPath();
+  g.arc(px, py, 3.5 * d, 0, 2 * Math.PI);
+  g.fill();
+}
+
+// A range as it is told: low to high; "any" direction; the opposite
+// direction beside it when the region reaches vertical planes.
+function range(r, level) {
+  return ` (${r[0].toFixed(1)} to ${r[1].toFixed(1)} at ${Math.round(100 * level)} %)`;
 }
 
 async function fit() {
@@ -574,9 +638,19 @@ async function fit() {
   say('Fitting the contact…');
   try {
     const f = await post('/api/fit', '');
+    state.fit = f;
+    drawNet(f);
+    draw();
+    if (!f.determined) {
+      say(`No answer: ${f.why}.`, true);
+      return;
+    }
     for (const k of Object.keys(fields)) fields[k].value = String(f.values[k]);
-    say(`Fit: dip ${f.dip.toFixed(1)}${range(f.dip_range)}, dip direction ${f.dip_direction.toFixed(1)}` +
-        `${range(f.dip_direction_range)}, ${metres(f.rms_distance_m)} RMS from the contact` +
+    const direction = f.direction_any ? ' (any direction: the region holds a level plane)'
+      : range(f.dip_direction_range, f.level) + (f.vertical ? '; at dip 90 a direction and its opposite are one plane' : '');
+    say(`Fit: dip ${f.values.slope} (fitted ${f.dip.toFixed(1)}${range(f.dip_range, f.level)}), ` +
+        `dip direction ${f.values.dir} (fitted ${f.dip_direction.toFixed(1)}${direction}), ` +
+        `${metres(f.rms_distance_m)} RMS from the contact` +
         (f.fits ? '' : '; no square around the point fits the DEM') +
         (state.info.geometry === 'classic' ? '. The fit is of the true geometry: classic traces of oblique planes sit off it.' : '.'));
     state.busy = false;
@@ -703,6 +777,8 @@ undoButton.addEventListener('click', undo);
 $('whole').addEventListener('click', wholeDem);
 $('fit').addEventListener('click', fit);
 $('clear-contact').addEventListener('click', () => {
+  state.fit = null;
+  drawNet(null);
   state.contact = null;
   state.misfit = null;
   $('contact-info').textContent = 'None: open a mapped contact, or drop it on the map.';
