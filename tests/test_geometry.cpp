@@ -207,24 +207,39 @@ TEST(TrueGeometry, ASetMadeInTrueGeometrySaysSoAndReplaysByteForByte) {
     EXPECT_EQ(log, header_text(344, 403, 83) + "geometry true\n" + record_text(1, 110, 300, 20, 150, 40) +
                        record_text(2, 200, 250, 70, 315, 30));
 
-    // Replay tells and the answers rebuild the set.
+    // Replay tells, and its answers, which say so after Exit, rebuild the
+    // set through tolmar --geometry true.
     r = run_command(d.path, std::string("'") + TOLMAR_REPLAY + "' --unit m images/j/jacksboro_tolmar.txt");
     ASSERT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("was made in true geometry: give the answers to tolmar --geometry true"), std::string::npos);
+    EXPECT_NE(r.out.find("was made in true geometry: rebuild it with tolmar-replay images/j/jacksboro_tolmar.txt | tolmar "
+                         "--geometry true"),
+              std::string::npos) << r.out;
     const std::string replayed = r.out.substr(r.out.find("j\njacksboro"));
+    EXPECT_NE(replayed.find("5\n\nThese answers are for tolmar --geometry true"), std::string::npos) << replayed;
     ASSERT_EQ(run_command(d.path, tolmar + " --geometry true", replayed).status, 0);
     EXPECT_EQ(read_file(d / "images/j/jacksboro_tolmar.txt"), log);
     EXPECT_EQ(read_file(d / "images/j/jacksboro_tolmar.raw"), raster);
 
-    // Export says so; the classic set, with or without the option, does not change.
+    // Export says so. A classic run does not replace the true set: it names
+    // both geometries and asks for another name (the replay piped into a
+    // plain tolmar stops there); the classic set, with or without the
+    // option, is its own.
     r = run_command(d.path, std::string("'") + TOLMAR_EXPORT + "' images/j/jacksboro_tolmar.raw");
     EXPECT_NE(r.out.find("\"tolmar_geometry\": \"true\""), std::string::npos);
-    ASSERT_EQ(run_command(d.path, tolmar + " --geometry classic", answers).status, 0);
-    const std::string classic = read_file(d / "images/j/jacksboro_tolmar.raw");
+    r = run_command(d.path, tolmar + " --geometry classic", answers);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("The result set images/j/jacksboro_tolmar.raw and images/j/jacksboro_tolmar.txt from an earlier run is in "
+                         "true geometry, and this run traces in classic geometry (tolmar --geometry true traces in its own): "
+                         "choose another result name"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(read_file(d / "images/j/jacksboro_tolmar.raw"), raster);
+    const std::string named = "j\njacksboro\n0\n1\nc\n0\n0\n110 300 20 150 40\n0\n200 250 70 315 30\n5\n";
+    ASSERT_EQ(run_command(d.path, tolmar + " --geometry classic", named).status, 0);
+    const std::string classic = read_file(d / "images/j/c_tolmar.raw");
     EXPECT_NE(classic, raster);
-    ASSERT_EQ(run_tolmar(d.path, answers).status, 0);
-    EXPECT_EQ(read_file(d / "images/j/jacksboro_tolmar.raw"), classic);
-    EXPECT_EQ(read_file(d / "images/j/jacksboro_tolmar.txt").find("geometry"), std::string::npos);
+    ASSERT_EQ(run_tolmar(d.path, named).status, 0);
+    EXPECT_EQ(read_file(d / "images/j/c_tolmar.raw"), classic);
+    EXPECT_EQ(read_file(d / "images/j/c_tolmar.txt").find("geometry"), std::string::npos);
     r = run_command(d.path, tolmar + " --geometry flat", "");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("--geometry takes classic or true, not flat"), std::string::npos);

@@ -85,7 +85,9 @@ TEST(Serve, TracesAndStampsAreTheConsolesOwn) {
         const std::string raw = read_file(web / "images/jacksboro/jacksboro_m2.raw");
         memcpy(dem.s16(), raw.data(), raw.size());
         Work work;
-        const Trace expected = trace(dem.terrain(1, 83), {200, 250, 70, 315, 30}, work);
+        // A new set is in true geometry, unless told.
+        EXPECT_EQ(info["geometry"], "true");
+        const Trace expected = trace(dem.terrain(1, 83), {200, 250, 70, 315, 30}, work, Geometry::exact);
         const Json t = b.get("/api/trace?ip=200&jp=250&slope=70&dir=315&infl=30");
         EXPECT_EQ(t["verdict"], "traced");
         ASSERT_EQ(t["cells"].size(), expected.cells.size());
@@ -104,7 +106,8 @@ TEST(Serve, TracesAndStampsAreTheConsolesOwn) {
         EXPECT_EQ(b.stamp(Json{{"ip", "250"}, {"jp", 100}, {"slope", 2}, {"dir", 135}, {"infl", 50}})["code"], 3);
         EXPECT_EQ(b.get("/api/info")["treatments"].size(), 3u);
     }
-    ASSERT_EQ(run_tolmar(console.path, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n2\n5\n0\n250 100 2 135 50\n5\n").status, 0);
+    const std::string tolmar_true = std::string("'") + TOLMAR_EXE + "' --geometry true";
+    ASSERT_EQ(run_command(console.path, tolmar_true, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n2\n5\n0\n250 100 2 135 50\n5\n").status, 0);
     EXPECT_EQ(results(web), results(console));
     // A new workbench carries on the set from code 3.
     {
@@ -114,7 +117,7 @@ TEST(Serve, TracesAndStampsAreTheConsolesOwn) {
     }
     TempDir again;
     jacksboro(again);
-    ASSERT_EQ(run_tolmar(again.path, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n2\n5\n0\n250 100 2 135 50\n0\n200 250 70 315 30\n5\n").status, 0);
+    ASSERT_EQ(run_command(again.path, tolmar_true, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n2\n5\n0\n250 100 2 135 50\n0\n200 250 70 315 30\n5\n").status, 0);
     EXPECT_EQ(results(web), results(again));
 }
 
@@ -339,7 +342,8 @@ TEST(Serve, HoldsItsSetAloneThroughEveryRouteAndEndsOnASignalAsTheConsole) {
                                       "and images/jacksboro/jacksboro_tolmar.txt hold 2 treatments"),
               std::string::npos)
         << b.server.printed();
-    ASSERT_EQ(run_tolmar(console.path, "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n0\n250 100 2 135 50\n5\n").status, 0);
+    ASSERT_EQ(run_command(console.path, std::string("'") + TOLMAR_EXE + "' --geometry true",
+                          "jacksboro\njacksboro\n0\n0\n0\n0\n110 300 20 150 40\n0\n250 100 2 135 50\n5\n").status, 0);
     EXPECT_EQ(results(t), results(console));
     for (const char *hidden : {".jacksboro_tolmar.lock", ".jacksboro_tolmar.journal"})
         EXPECT_FALSE(file_exists(t / (std::string("images/jacksboro/") + hidden))) << hidden;

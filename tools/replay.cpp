@@ -115,10 +115,16 @@ int run_replay(ReplayRequest q) {
     a.background = q.background == "white" ? 0 : 1;
     const std::string dem_txt = formats::descriptor_path(dem_raw);
     if (const int status = describe_dem(dem_txt, log, a); status >= 0) return status;
-    if (log.geometry == Geometry::exact)
-        fprintf(stderr, "%s: %s was made in true geometry: give the answers to tolmar --geometry true\n", TOOL,
-                log_path.c_str());
-    fputs(formats::answers_text(a).c_str(), stdout);
+    std::string answers = formats::answers_text(a);
+    if (log.geometry == Geometry::exact) {
+        // Rebuilt by the console in classic geometry, the set would change:
+        // the command that keeps its own, said and kept after the answers
+        // (the console reads nothing after Exit).
+        const std::string command = "tolmar-replay " + log_path + " | tolmar --geometry true";
+        fprintf(stderr, "%s: %s was made in true geometry: rebuild it with %s\n", TOOL, log_path.c_str(), command.c_str());
+        answers += "\nThese answers are for tolmar --geometry true: " + command + "\n";
+    }
+    fputs(answers.c_str(), stdout);
     return fflush(stdout) == 0 ? 0 : opt::failure(TOOL, "cannot write the standard output");
 }
 

@@ -44,7 +44,8 @@ opt::Command command() {
         {"--result", "", 1, "  --result NAME     the result set R (default: the DEM's name)\n", ""},
         {"--background", "", 1, "  --background B    white (default) or black, for a new result set\n", ""},
         {"--geometry", "", 1,
-         "  --geometry G      classic (default) or true, for a new result set; a set\n"
+         "  --geometry G      true (default: where the plane meets the ground) or\n"
+         "                    classic, for a new result set; a set\n"
          "                    carried on keeps its own\n", ""},
     };
     c.min_args = c.max_args = 1;

@@ -23,7 +23,7 @@ struct StationsRequest {
     int pixel_size = 0;     // when the descriptor gives none
     bool black = false;     // the background (white by default, as the dialogue's first answer)
     bool progress_lines = false;  // "progress N" lines on the standard error
-    Geometry geometry = Geometry::classic;
+    Geometry geometry = Geometry::exact;  // new sets are traced where the plane meets the ground
 };
 
 // Traces the table; returns the exit status, having told any fault on

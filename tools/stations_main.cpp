@@ -16,7 +16,7 @@ opt::Command command() {
     c.tool = TOOL;
     c.head =
         "usage: tolmar-stations DEM.raw STATIONS [-o LAYER] [--zone N] [--result NAME]\n"
-        "                       [--geometry classic|true] [column and place options]\n"
+        "                       [--geometry true|classic] [column and place options]\n"
         "\n"
         "Traces every station of a table on the DEM, in the table's order, as the\n"
         "dialogue would trace the same answers: one treatment a station, its point,\n"
@@ -36,7 +36,8 @@ opt::Command command() {
         {"--zone", "", 1, "  --zone N          the influence zone of every station, in cells (default:\n"
                           "                    a column named zone, influence_zone or infl)\n", ""},
         {"--result", "", 1, "  --result NAME     the result sets' name\n", ""},
-        {"--geometry", "", 1, "  --geometry G      classic (default) or true, as the console's option\n", ""},
+        {"--geometry", "", 1, "  --geometry G      true (default: where the plane meets the ground) or classic,\n"
+                              "                    as the console's option\n", ""},
         {"--dip", "", 1, "  --dip COL         the dip column (default: dip, dip_angle, ...)\n", ""},
         {"--dip-direction", "", 1, "  --dip-direction COL  the dip direction column (default: dip_direction,\n"
                                    "                    dipdir, dip_dir, azimuth, ...)\n", ""},
@@ -100,7 +101,7 @@ int main(int argc, char **argv) {
                                           formats::printable(line.value("--pixel-size")));
     if (line.has("--unit") && formats::unit_of_name(q.unit) < 0)
         return opt::usage_error(TOOL, "--unit takes m, dm, cm or mm, not " + formats::printable(q.unit));
-    const std::string g = line.value("--geometry", "classic");
+    const std::string g = line.value("--geometry", "true");
     if (!geometry_of_name(g.c_str(), q.geometry))
         return opt::usage_error(TOOL, "--geometry takes classic or true, not " + formats::printable(g));
     const std::string b = line.value("--background", "white");

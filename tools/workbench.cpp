@@ -122,7 +122,8 @@ bool Workbench::open(const WorkbenchOptions &o, std::string &err) {
         err = refusal;
         return false;
     }
-    Geometry geometry = Geometry::classic;
+    // A new set is traced where the plane meets the ground, unless told.
+    Geometry geometry = Geometry::exact;
     if (!o.geometry.empty() && !geometry_of_name(o.geometry.c_str(), geometry)) {
         err = "--geometry takes classic or true, not " + o.geometry;
         return false;
@@ -161,9 +162,12 @@ int Workbench::set_geometry(const std::string &name, std::string &body) {
         body = info_json();
         return 200;
     }
-    if (carried_on_ || results_.placed()) {
-        body = error_body("the result set " + raster_path_ + " is traced in " + geometry_name(results_.geometry()) +
-                          " geometry: the geometry is chosen before the first stamp of a new set");
+    // The geometry can change while the set holds no stamp: a new set made
+    // again in it, put in place (in place of this one) at its first stamp.
+    if (results_.code() > 0) {
+        body = error_body("the result set " + raster_path_ + " holds " + std::to_string(results_.code()) + " treatment" +
+                          (results_.code() == 1 ? "" : "s") + " traced in " + geometry_name(results_.geometry()) +
+                          " geometry: the geometry is chosen while a set holds no stamp (undo them all, or give --result NAME)");
         return 409;
     }
     std::string err;
@@ -215,7 +219,7 @@ std::string Workbench::info_json() const {
                 {"treatments", records},
                 {"filled", !dem_.filled.empty()},
                 {"geometry", geometry_name(results_.geometry())},
-                {"geometry_fixed", carried_on_ || results_.placed()}};
+                {"geometry_fixed", results_.code() > 0}};
     const Georef &g = dem_.georef;
     if (g.known) out["georef"] = {{"gt", {g.gt[0], g.gt[1], g.gt[2], g.gt[3], g.gt[4], g.gt[5]}}, {"crs", g.crs}};
     return out.dump();

@@ -44,7 +44,7 @@ struct WorkbenchOptions {
     int pixel_size = 0;               // when the descriptor gives none
     std::string result;               // result name; "" for the DEM's
     std::string background = "white";  // of a new result set
-    std::string geometry;             // of a new result set: "classic" (the default) or "true"
+    std::string geometry;             // of a new result set: "true" (the default) or "classic"
 };
 
 class Workbench {

@@ -119,7 +119,7 @@ def unit_args(algorithm, parameters, context):
 
 
 class TraceStations(Algorithm):
-    GEOMETRIES = ["classic", "true"]
+    GEOMETRIES = ["true", "classic"]
 
     def name(self):
         return "tracestations"
@@ -139,7 +139,8 @@ class TraceStations(Algorithm):
         self.addParameter(QgsProcessingParameterEnum("UNIT", "Unit of the DEM's samples", options=UNITS, defaultValue=0))
         self.addParameter(QgsProcessingParameterNumber("ZONE", "Influence zone in cells (0: the stations' zone column)",
                                                        defaultValue=0, minValue=0))
-        self.addParameter(QgsProcessingParameterEnum("GEOMETRY", "Geometry", options=self.GEOMETRIES, defaultValue=0))
+        self.addParameter(QgsProcessingParameterEnum("GEOMETRY", "Geometry (true: where the plane meets the ground)",
+                                                     options=self.GEOMETRIES, defaultValue=0))
         self.addParameter(QgsProcessingParameterString("RESULT", "Result sets' name (empty: the table's)", optional=True))
         self.addParameter(QgsProcessingParameterVectorDestination("OUTPUT", "Traces", QgsProcessing.TypeVectorLine))
 

@@ -5,6 +5,7 @@
 // exit status.
 #include "console/dialogue.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -207,6 +208,26 @@ int tolmar_main(int argc, char **argv) {
     command.options = {{"--geometry", "", 1, "", ""}, {"--version", "", 0, "", ""}};
     command.help_line = "";
     command.unknown = command.one_more = "unknown argument ";
+    // A raster named on the command line, as with a GIS's tools: tolmar asks
+    // for its DEM in the dialogue, from images/, in its own format.
+    for (int k = 1; k < argc; k++) {
+        const std::string word = argv[k];
+        struct stat st;
+        if (word.empty() || word[0] == '-' || (k > 1 && std::string(argv[k - 1]) == "--geometry")) continue;
+        if (formats::foreign_raster_name(word) || formats::dem_width_of_name(word) != 0 || stat(word.c_str(), &st) == 0) {
+            std::string name = formats::name_of(word);
+            name = name.substr(0, name.find('.'));
+            if (formats::ends_with(name, "_m2") || formats::ends_with(name, "_m4")) name.resize(name.size() - 3);
+            if (!formats::single_name(name)) name = "NAME";
+            const std::string import = formats::dem_width_of_name(word) != 0
+                                           ? "it is a tolmar DEM already: put it (and its descriptor) in images/FOLDER/"
+                                           : "bring it in first:\n  tolmar-import " + formats::printable(word, 200) + " FOLDER " + name;
+            return opt::usage_error("tolmar", formats::printable(word, 200) +
+                                                  ": tolmar takes no file on its command line; it asks for its DEM on the console, "
+                                                  "from images/FOLDER/ in its own format: " + import +
+                                                  "\nthen run tolmar in the folder that holds images/ and answer FOLDER and " + name);
+        }
+    }
     opt::Line line;
     const int done = opt::parse(command, argc, argv, line);
     if (done >= 0) return done;

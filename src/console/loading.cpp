@@ -71,11 +71,26 @@ void ask_elevations(Run &run, const SampleCount &range) {
     Console &con = run.con;
     con.say("\n\n\tDynamic scale of the input DEM :\n\t\tMin = %d\n\t\tMax = %d ", range.min, range.max);
 
-    int unit;
-    while ((unit = con.read_int("\n\n\tAre these values :\n\t\t0 ====> in meters\n\t\t1 ====> in decimeters"
-                                "\n\t\t2 ====> in centimeters\n\t\t3 ====> in millimeters\n\t\t")) < 0 ||
-           unit >= formats::UNITS)
-        con.say("\n\t\t%d is not a unit: answer 0, 1, 2 or 3\n", unit);
+    auto ask_unit = [&] {
+        int unit;
+        while ((unit = con.read_int("\n\n\tAre these values :\n\t\t0 ====> in meters\n\t\t1 ====> in decimeters"
+                                    "\n\t\t2 ====> in centimeters\n\t\t3 ====> in millimeters\n\t\t")) < 0 ||
+               unit >= formats::UNITS)
+            con.say("\n\t\t%d is not a unit: answer 0, 1, 2 or 3\n", unit);
+        return unit;
+    };
+    int unit = ask_unit();
+    // A DEM brought in by tolmar-import says its unit in its sidecar: an
+    // answer that differs is asked once more, and taken when given again.
+    const std::string sidecar = formats::sidecar_path(run.dem_raster);
+    std::string text, why;
+    const int known = formats::read_file(sidecar, text, why, 1 << 20) ? formats::sidecar_unit(text) : -1;
+    if (known >= 0 && unit != known) {
+        con.say("\n\t\t%s, written by tolmar-import, says these samples are in %s (%d), not %s (%d): answer again;"
+                "\n\t\tthe same answer again is taken as given\n",
+                sidecar.c_str(), formats::unit_word(known), known, formats::unit_word(unit), unit);
+        unit = ask_unit();
+    }
     run.divisor = formats::unit_divisor(unit);
 
     if (run.pix_size == 0) {

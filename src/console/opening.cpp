@@ -74,14 +74,15 @@ std::string ask_name(Console &con, const char *prompt, size_t room) {
 
 // ===================== Input files =========================================
 
-// The names of a folder's entries that `keep` takes, sorted, at most 12.
+// The names of a folder's entries that `keep` takes (as `shown` shows
+// them), sorted, at most 12.
 template <typename Keep>
-std::string listing(const std::string &folder, Keep keep) {
+std::string listing(const std::string &folder, Keep keep, std::string (*shown)(const std::string &) = nullptr) {
     std::vector<std::string> names;
     if (DIR *dir = opendir(folder.c_str())) {
         while (dirent *e = readdir(dir)) {
             std::string name = e->d_name;
-            if (name[0] != '.' && keep(name)) names.push_back(formats::printable(name));
+            if (name[0] != '.' && keep(name)) names.push_back(formats::printable(shown ? shown(name) : name));
         }
         closedir(dir);
     }
@@ -106,9 +107,13 @@ std::string what_is_there(const std::string &folder) {
         });
         return "\n\tThere is no folder " + dir + "; images/ holds " + (folders.empty() ? "no folder" : "the folders " + folders) + "\n";
     }
-    const std::string dems = listing(dir, [](const std::string &n) { return formats::dem_width_of_name(n) != 0; });
+    // Each DEM as it is answered: its name without the suffix, and its type.
+    const std::string dems = listing(dir, [](const std::string &n) { return formats::dem_width_of_name(n) != 0; },
+                                     [](const std::string &n) {
+                                         return n.substr(0, n.size() - 7) + " (type " + (formats::dem_width_of_name(n) == 2 ? "0" : "1") + ")";
+                                     });
     return "\n\t" + dir + (dems.empty() ? " holds no DEM (NAME_m2.raw, 16 bits, or NAME_m4.raw, 32 bits)"
-                                          : " holds the DEMs " + dems + " (_m2: type 0, _m4: type 1)") + "\n";
+                                          : " holds the DEMs to answer " + dems) + "\n";
 }
 
 [[noreturn]] void cannot_read(Console &con, const std::string &path, const std::string &why) {
@@ -251,6 +256,19 @@ void ask_result_name(Run &run) {
                 if (!repaired.empty())
                     con.say("\n\n\tThe result set %s was left by a run that was stopped: %s\n",
                             run.result_raster.c_str(), repaired.c_str());
+                // An earlier set of the other geometry is not replaced: its
+                // treatments would be traced again otherwise.
+                std::string text, why;
+                formats::ResultLog earlier;
+                if (run.earlier_set && formats::read_file(run.result_log, text, why, 1 << 20) &&
+                    formats::result_log_prefix(text, earlier) != std::string::npos && earlier.geometry != run.geometry) {
+                    run.results.discard();
+                    con.say("\n\n\tThe result set %s and %s from an earlier run is in %s geometry, and this run traces in %s"
+                            " geometry (tolmar --geometry %s traces in its own): choose another result name\n",
+                            run.result_raster.c_str(), run.result_log.c_str(), geometry_name(earlier.geometry),
+                            geometry_name(run.geometry), geometry_name(earlier.geometry));
+                    continue;
+                }
                 return;
             }
             // A folder that takes no file takes no other name either.

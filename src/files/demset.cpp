@@ -181,6 +181,13 @@ bool read_dem_files(const std::string &raw_path, DemSet &d, std::string &err, bo
     const int width = formats::dem_width_of_name(raw_path);
     if (width == 0) {
         err = raw_path + ": a DEM raster's name ends in _m2.raw (16-bit) or _m4.raw (32-bit)";
+        if (formats::foreign_raster_name(raw_path)) {
+            std::string name = formats::name_of(raw_path);
+            name = name.substr(0, name.find('.'));
+            err += "; bring " + raw_path + " in first: tolmar-import " + raw_path + " FOLDER " +
+                   (formats::single_name(name) ? name : std::string("NAME")) + " (then images/FOLDER/" +
+                   (formats::single_name(name) ? name : std::string("NAME")) + "_m2.raw or _m4.raw)";
+        }
         return false;
     }
     d.raster = raw_path;

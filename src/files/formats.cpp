@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -65,6 +66,43 @@ std::string sidecar_path(const std::string &raw_path) { return with_ending(raw_p
 std::string filled_path(const std::string &raw_path) { return with_ending(raw_path, ".filled.tif"); }
 
 std::string descriptor_path(const std::string &raw_path) { return with_ending(raw_path, ".txt"); }
+
+int sidecar_unit(const std::string &text, double *k_out) {
+    // <MDI key="TOLMAR_SCALE">k</MDI> and the band's <Scale>s</Scale>.
+    auto value = [&](const std::string &open, const std::string &close, double &v) {
+        const size_t a = text.find(open);
+        if (a == std::string::npos) return false;
+        const size_t b = text.find(close, a + open.size());
+        if (b == std::string::npos) return false;
+        const std::string word = text.substr(a + open.size(), b - a - open.size());
+        char *end = nullptr;
+        v = strtod(word.c_str(), &end);
+        return end != word.c_str() && v > 0 && v < 1e300;
+    };
+    double k = 1, scale = 0;
+    if (!value("<MDI key=\"TOLMAR_SCALE\">", "</MDI>", k)) return -1;
+    k = std::max(1.0, k);
+    if (k_out != nullptr) *k_out = k;
+    if (!value("<Scale>", "</Scale>", scale)) return -1;
+    const double divisor = 1.0 / (scale * k);
+    for (int a = 0; a < UNITS; a++)
+        if (std::fabs(divisor - unit_divisor(a)) < 1e-6 * divisor) return a;
+    return -1;
+}
+
+std::string dem_raster_named(const std::string &path) {
+    if (ends_with(path, "_m2.vrt") || ends_with(path, "_m4.vrt")) return path.substr(0, path.size() - 4) + ".raw";
+    return path;
+}
+
+bool foreign_raster_name(const std::string &path) {
+    std::string low = path;
+    for (char &c : low) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (const char *end : {".tif", ".tiff", ".asc", ".vrt", ".img", ".dem", ".hgt", ".nc", ".grd", ".bil", ".flt", ".xyz", ".jp2", ".dt0",
+                            ".dt1", ".dt2", ".adf", ".sdat", ".rst", ".ers", ".png"})
+        if (ends_with(low, end)) return true;
+    return false;
+}
 
 std::string raster_path(const std::string &txt_path) {
     if (ends_with(txt_path, ".txt")) return txt_path.substr(0, txt_path.size() - 4) + ".raw";

@@ -54,6 +54,18 @@ std::string name_of(const std::string &path);
 std::string sidecar_path(const std::string &raw_path);  // ".raw" becomes ".vrt"
 std::string filled_path(const std::string &raw_path);   // ".raw" becomes ".filled.tif"
 
+// The unit of a DEM's samples as the sidecar tolmar-import wrote says it
+// (the dialogue's answer, 0 to 3), from the sidecar's text; -1 when it says
+// none. The sidecar keeps tolmar's factor k (TOLMAR_SCALE) and the band's
+// scale back to metres, 1 / (unit divisor x k).
+int sidecar_unit(const std::string &vrt_text, double *k = nullptr);
+// A DEM named by its sidecar (NAME_m2.vrt, NAME_m4.vrt), as a GIS shows it:
+// its raster; any other name as it is.
+std::string dem_raster_named(const std::string &path);
+// Whether a name is that of a raster some GIS keeps (GeoTIFF, ASCII grid,
+// ...), which tolmar-import brings in.
+bool foreign_raster_name(const std::string &path);
+
 // The descriptor beside a raster: its final ".raw" becomes ".txt"; and the
 // raster beside a descriptor or run log.
 std::string descriptor_path(const std::string &raw_path);

@@ -89,23 +89,11 @@ bool read_georef(const std::string &dem_raw, int rows, int cols, Georef &g, std:
 }
 
 void read_import_scale(const std::string &dem_raw, int &unit, double &k) {
-    use_gdal();
     unit = -1;
     k = 1;
-    const std::string vrt = formats::sidecar_path(dem_raw);
-    if (!exists(vrt)) return;
-    Dataset d = open_raster(vrt);
-    if (!d || d->GetRasterCount() < 1) return;
-    const char *factor = d->GetMetadataItem(KEY_SCALE);
-    if (factor == nullptr) return;
-    k = std::max(1.0, atof(factor));
-    int has = 0;
-    const double scale = d->GetRasterBand(1)->GetScale(&has);
-    if (!has || scale <= 0) return;
-    // The band's scale gives metres back: 1 / (unit divisor x k).
-    const double divisor = 1.0 / (scale * k);
-    for (int a = 0; a < formats::UNITS; a++)
-        if (std::fabs(divisor - formats::unit_divisor(a)) < 1e-6 * divisor) unit = a;
+    std::string text, why;
+    if (!formats::read_file(formats::sidecar_path(dem_raw), text, why, 1 << 20)) return;
+    unit = formats::sidecar_unit(text, &k);
 }
 
 bool read_filled(const std::string &dem_raw, int rows, int cols, std::vector<uint8_t> &filled, std::string &err) {
@@ -204,7 +192,9 @@ bool write_sidecar(const std::string &dem_raw, int rows, int cols, int width, in
     return true;
 }
 
-bool open_dem_set(const std::string &raw_path, DemSet &d, std::string &err, bool map) {
+bool open_dem_set(const std::string &named, DemSet &d, std::string &err, bool map) {
+    // A DEM named by its sidecar, as a GIS shows it, is its raster.
+    const std::string raw_path = formats::dem_raster_named(named);
     if (!read_dem_files(raw_path, d, err, map)) return false;
     if (!read_georef(raw_path, d.rows(), d.cols(), d.georef, err) || !read_filled(raw_path, d.rows(), d.cols(), d.filled, err))
         return false;

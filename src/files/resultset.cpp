@@ -550,7 +550,20 @@ bool ResultFiles::finish(std::string &err) {
 }
 
 void ResultFiles::drop_new() {
-    if (placed_) return;
+    if (placed_) {
+        // A set in place that is to be made anew: its files made durable
+        // and closed, its journal over; the lock stays.
+        checkpoint();
+        unmap();
+        for (int *fd : {&raster_fd_, &log_fd_, &journal_fd_}) {
+            if (*fd >= 0) fs_->close(*fd);
+            *fd = -1;
+        }
+        if (exists(*fs_, paths_.journal)) fs_->unlink(paths_.journal.c_str());
+        journal_size_ = 0;
+        placed_ = false;
+        return;
+    }
     // The lock stays through the discarding.
     if (filler_.joinable()) filler_.join();
     unmap();

@@ -116,7 +116,8 @@ public:
     // Closes both files and removes the temporary ones, if they were never
     // put in place. Files in place are left as they are.
     void discard();
-    // The same for a new set's temporaries alone: the lock is kept.
+    // The same for a new set's temporaries alone, or a set in place made
+    // durable and closed, to be made anew: the lock is kept.
     void drop_new();
 
     bool placed() const { return placed_; }

@@ -99,7 +99,8 @@ public:
     // removes the temporary ones if they were never put in place.
     bool finish(std::string &err) { return files_.finish(err); }
     void discard() { files_.discard(); }
-    // Removes a new set's temporary files, the lock kept, to create it anew.
+    // Removes a new set's temporary files (or closes a set in place), the
+    // lock kept, to create it anew.
     void drop_new() { files_.drop_new(); }
     // The last open() was refused because another process writes the set,
     // or for this set alone (see ResultFiles::set_unusable).

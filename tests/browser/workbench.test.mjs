@@ -129,9 +129,12 @@ try {
   // Nothing is filled in that could be stamped unseen.
   const empty = await page.$$eval('#values input', (inputs) => inputs.every((i) => i.value === ''));
   check(empty && (await disabled('#stamp')), 'a first visit has empty fields and Stamp disabled');
-  check((await text('#dem-info')).startsWith('344 x 403 cells of 83 m, 0 treatments so far, classic geometry'),
-    `the DEM, its true pixel size and the geometry are told: ${await text('#dem-info')}`);
-  // The geometry of a new set can be changed before its first stamp.
+  check((await text('#dem-info')).startsWith('344 x 403 cells of 83 m, 0 treatments so far, true geometry'),
+    `the DEM, its true pixel size and the geometry (true for a new set) are told: ${await text('#dem-info')}`);
+  // The geometry of a new set can be changed before its first stamp; the
+  // session below stamps in classic geometry, as the console's default.
+  await page.select('#geometry', 'classic');
+  await page.waitForFunction(() => window.workbench.info.geometry === 'classic');
   await page.select('#geometry', 'true');
   await page.waitForFunction(() => window.workbench.info.geometry === 'true');
   await page.select('#geometry', 'classic');
