@@ -81,7 +81,7 @@ TEST(Stations, BothConventionsAndBadRowsGiveTheConsolesSetAndAFeatureEveryStatio
     add("150", "200", "30", "135", "45", "20", "b");
     add("160", "160", "95", "10", "280", "10", "steep");
     add("9999", "10", "10", "10", "280", "10", "off");
-    add("200", "250", "12.4", "300", "210", "25", "c");  // 12.4 is rounded to 12
+    add("200", "250", "12.4", "300", "210", "25", "c");  // 12.4 is stamped as 12, and told
     add("5", "5", "10", "45", "315", "30", "edge");
     add("250", "150", "45", "10", "280", "15", "d");
     add("260", "160", "45", "10", "280", "big", "zone");
@@ -91,12 +91,20 @@ TEST(Stations, BothConventionsAndBadRowsGiveTheConsolesSetAndAFeatureEveryStatio
     const RunResult a = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw dipdir.csv --unit m"));
     ASSERT_EQ(a.status, 0) << a.out;
     EXPECT_NE(a.out.find("attitude from dip \"dip\" and dip direction \"dipdir\"; zone from \"zone\""), std::string::npos) << a.out;
-    for (const char *told : {"station 2: refused: no dip", "station 4: refused: dip 95 outside 0 to 90", "station 5: refused: outside the DEM",
-                             "station 7: refused: out of the image borders", "station 9: refused: zone big is not a whole number"})
+    // Stations named by the table's name column; a fraction told with what
+    // was stamped.
+    for (const char *told : {"station no dip: refused: no dip", "station steep: refused: dip 95 outside 0 to 90",
+                             "station off: refused: outside the DEM", "station edge: refused: out of the image borders",
+                             "station zone: refused: zone big is not a whole number", "station c: dip 12.4 is stamped as 12"})
         EXPECT_NE(a.out.find(told), std::string::npos) << told << "\n" << a.out;
     const RunResult b = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw strike.csv --unit m -o strike.geojson"));
     ASSERT_EQ(b.status, 0) << b.out;
     EXPECT_NE(b.out.find("strike \"Strike\" by the right-hand rule"), std::string::npos) << b.out;
+    // Run again, the earlier set and layer are replaced, and said to be.
+    const RunResult again = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw strike.csv --unit m -o strike.geojson"));
+    EXPECT_NE(again.out.find("the result set images/jacksboro/strike_tolmar.raw and images/jacksboro/strike_tolmar.txt from an earlier "
+                             "run is replaced"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("the trace layer strike.geojson from an earlier run is replaced"), std::string::npos) << again.out;
 
     // The console's files for the same answers (the square that leaves the
     // DEM refused there too), and both conventions' the same.
@@ -126,6 +134,27 @@ TEST(Stations, BothConventionsAndBadRowsGiveTheConsolesSetAndAFeatureEveryStatio
     const auto g = features(t / "strike.geojson");
     ASSERT_EQ(g.size(), 9u);
     for (size_t k = 0; k < g.size(); k++) EXPECT_EQ(g[k].at("cells"), f[k].at("cells")) << k;
+    // The layer of strikes carries the dip direction each gave.
+    EXPECT_EQ(g[0].at("dip_direction"), "90");
+    EXPECT_EQ(g[2].at("dip_direction"), "135");
+
+    // Quadrant bearings and dips that name their quadrant are read; what
+    // cannot be read is named with its text.
+    write_file(t / "quadrant.csv", "id,row,column,strike,dip,zone\nQ-1,100,100,N0E,20E,10\nQ-2,150,200,S45E,30SW,20\n"
+                                   "Q-3,200,250,N45E,12,25\nLX-4,120,130,abc,10,10\nLX-5,120,130,N95E,10,10\nLX-6,120,130,45,30Q,10\n");
+    const RunResult q = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw quadrant.csv --unit m -o q.gpkg"));
+    ASSERT_EQ(q.status, 0) << q.out;
+    for (const char *told : {"station Q-1: dip 20E falls towards its quadrant: dip direction 90",
+                             "station Q-2: dip 30SW falls towards its quadrant: dip direction 225",
+                             "station LX-4: refused: strike \"abc\": neither a number of degrees nor a quadrant bearing (N45E)",
+                             "station LX-5: refused: strike \"N95E\": a quadrant bearing like N45E names an angle from 0 to 90",
+                             "station LX-6: refused: dip \"30Q\": not a number of degrees"})
+        EXPECT_NE(q.out.find(told), std::string::npos) << told << "\n" << q.out;
+    const auto h = features(t / "q.gpkg");
+    ASSERT_EQ(h.size(), 6u);
+    EXPECT_EQ(h[0].at("dip_direction"), "90");
+    EXPECT_EQ(h[1].at("dip_direction"), "225");
+    EXPECT_EQ(h[2].at("dip_direction"), "135");
 }
 
 TEST(Stations, MoreThan250StationsFillConsecutiveSets) {

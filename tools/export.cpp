@@ -237,6 +237,12 @@ std::string geojson_text(const nlohmann::ordered_json &j) {
 // Where the cells go: the given origin, the DEM's georeference, or cells.
 // -1 when placed, else the status to end with.
 int place_cells(const ExportRequest &q, const ResultSet &r, const DemSet &dem, Place &place) {
+    // A DEM's own georeference is not replaced by hand: the traces would
+    // land elsewhere than the DEM.
+    if (q.origin && dem.georef.known)
+        return opt::usage_error(TOOL, "--origin: " + dem.raster + " carries its own georeference (" +
+                                          (dem.georef.crs.empty() ? "in " + formats::sidecar_path(dem.raster) : dem.georef.crs) +
+                                          "), with which the traces are placed; --origin places those of a DEM without one");
     if (q.origin) {
         if (r.pix_size <= 0)
             return failure(formats::descriptor_path(q.raster) + " gives pixel size " + std::to_string(r.pix_size) +

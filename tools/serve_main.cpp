@@ -5,6 +5,10 @@
 // treatment, into the very files the console writes.
 #include <httplib.h>
 #include <malloc.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -123,8 +127,21 @@ int main(int argc, char **argv) {
     svr.set_read_timeout(1, 0);
     svr.set_write_timeout(5, 0);
     svr.set_keep_alive_timeout(2);
+    // The port is this server's alone: SO_REUSEADDR lets it listen again at
+    // once after a restart, but not SO_REUSEPORT, with which a second server
+    // would share the port and take half its requests.
+    svr.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     const int bound = port == 0 ? svr.bind_to_any_port("127.0.0.1") : (svr.bind_to_port("127.0.0.1", port) ? port : -1);
-    if (bound < 0) return opt::failure(TOOL, "cannot listen on 127.0.0.1:" + std::to_string(port));
+    if (bound < 0) {
+        const int e = errno;
+        return opt::failure(TOOL, "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
+                                      (e == EADDRINUSE ? "the port is in use (another tolmar-serve?): give --port N, or --port 0 for "
+                                                         "a free one"
+                                                       : strerror(e)));
+    }
     bench.route(svr, bound);
     const ResultSession &r = bench.results();
     printf("http://127.0.0.1:%d/\n", bound);

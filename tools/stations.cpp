@@ -8,6 +8,7 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -37,7 +38,7 @@ std::string lower(std::string s) {
 
 // The columns a table's stations are read from (-1: none).
 struct Columns {
-    int dip = -1, dip_direction = -1, strike = -1, zone = -1, x = -1, y = -1, row = -1, column = -1;
+    int dip = -1, dip_direction = -1, strike = -1, zone = -1, x = -1, y = -1, row = -1, column = -1, id = -1;
 };
 
 // The field named `given` (which must exist), or the first whose name is
@@ -65,6 +66,7 @@ bool find_columns(OGRFeatureDefn *d, const StationsRequest &q, Columns &c, std::
     c.y = field_of(d, q.y, {"y", "northing", "north", "lat", "latitude"}, err);
     c.row = field_of(d, q.row, {"row", "line", "i"}, err);
     c.column = field_of(d, q.column, {"column", "col", "j"}, err);
+    c.id = field_of(d, q.id, {"id", "station", "name", "site"}, err);
     if (!err.empty()) return false;
     if (c.dip < 0) err = "no dip column (named dip, dip_angle, ...): name it with --dip";
     else if (c.dip_direction < 0 && c.strike < 0)
@@ -116,6 +118,12 @@ public:
             return false;
         names_.push_back(name);
         open_ = true;
+        // A set of that name from an earlier run is replaced at this set's
+        // first stamp, which comes now.
+        struct stat st;
+        const std::string raster = folder_ + name + formats::RESULT_RASTER_SUFFIX, log = folder_ + name + formats::RESULT_LOG_SUFFIX;
+        if (lstat(raster.c_str(), &st) == 0 || lstat(log.c_str(), &st) == 0)
+            printf("%s: the result set %s and %s from an earlier run is replaced\n", TOOL, raster.c_str(), log.c_str());
         return true;
     }
     bool close(std::string &err) {
@@ -138,22 +146,106 @@ private:
     bool open_ = false;
 };
 
-// The attitude of a station in whole degrees, or why it has none.
-std::string attitude(OGRFeature &f, const Columns &c, Values &v) {
-    double dip, dir;
-    if (!number(f, c.dip, dip)) return "no dip";
-    if (c.dip_direction >= 0) {
-        if (!number(f, c.dip_direction, dir)) return "no dip direction";
-    } else {
-        if (!number(f, c.strike, dir)) return "no strike";
-        if (dir < 0 || dir > 360) return "strike " + formats::printable(f.GetFieldAsString(c.strike)) + " outside 0 to 360";
-        dir += 90;  // the right-hand rule: the dip is to the right of the strike
-        if (dir >= 360) dir -= 360;
+// A compass angle as a field table writes it: degrees, or a quadrant
+// bearing (N45E is 45, S30E 150, S20W 200, N10W 350). False, with `why`,
+// for anything else.
+bool bearing(const std::string &text, double &deg, std::string &why) {
+    std::string t;
+    for (char ch : text)
+        if (ch != ' ') t.push_back(static_cast<char>(toupper(static_cast<unsigned char>(ch))));
+    char *end = nullptr;
+    deg = strtod(t.c_str(), &end);
+    if (!t.empty() && end != t.c_str() && *end == '\0' && std::isfinite(deg)) return true;
+    if (t.size() >= 3 && (t[0] == 'N' || t[0] == 'S') && (t.back() == 'E' || t.back() == 'W')) {
+        const std::string mid = t.substr(1, t.size() - 2);
+        deg = strtod(mid.c_str(), &end);
+        if (!mid.empty() && end != mid.c_str() && *end == '\0' && deg >= 0 && deg <= 90) {
+            const bool north = t[0] == 'N', east = t.back() == 'E';
+            deg = north ? (east ? deg : 360 - deg) : (east ? 180 - deg : 180 + deg);
+            if (deg >= 360) deg -= 360;
+            return true;
+        }
+        why = "a quadrant bearing like N45E names an angle from 0 to 90 between its letters";
+        return false;
     }
-    if (dip < 0 || dip > 90) return "dip " + formats::printable(f.GetFieldAsString(c.dip)) + " outside 0 to 90";
-    if (dir < 0 || dir > 360) return "dip direction " + formats::printable(f.GetFieldAsString(c.dip_direction)) + " outside 0 to 360";
+    why = "neither a number of degrees nor a quadrant bearing (N45E)";
+    return false;
+}
+
+// A dip as a field table writes it: degrees, with or without the quadrant
+// it falls towards (30SE). `towards` is the quadrant's direction, or -1.
+bool dip_of(const std::string &text, double &dip, double &towards, std::string &why) {
+    std::string t;
+    for (char ch : text)
+        if (ch != ' ') t.push_back(static_cast<char>(toupper(static_cast<unsigned char>(ch))));
+    size_t k = t.size();
+    while (k > 0 && std::string("NESW").find(t[k - 1]) != std::string::npos) k--;
+    const std::string number = t.substr(0, k), quadrant = t.substr(k);
+    char *end = nullptr;
+    dip = strtod(number.c_str(), &end);
+    if (number.empty() || end == number.c_str() || *end != '\0' || !std::isfinite(dip)) {
+        why = "not a number of degrees";
+        return false;
+    }
+    towards = -1;
+    const std::pair<const char *, double> compass[] = {{"N", 0},   {"NE", 45},  {"E", 90},  {"SE", 135},
+                                                       {"S", 180}, {"SW", 225}, {"W", 270}, {"NW", 315}};
+    if (quadrant.empty()) return true;
+    for (const auto &q : compass)
+        if (quadrant == q.first) towards = q.second;
+    if (towards < 0) why = "its letters " + quadrant + " are no quadrant (N, NE, E, SE, S, SW, W or NW)";
+    return towards >= 0;
+}
+
+// A station's value as text, for the words.
+std::string shown(OGRFeature &f, int field) { return formats::printable(f.GetFieldAsString(field)); }
+
+// The attitude of a station in whole degrees, or why it has none; `told`
+// gets what the reading changed (a fraction rounded, a quadrant read).
+std::string attitude(OGRFeature &f, const Columns &c, Values &v, std::string &told) {
+    double dip = 0, dir = 0, towards = -1;
+    std::string why;
+    if (!f.IsFieldSetAndNotNull(c.dip)) return "no dip";
+    if (f.GetFieldDefnRef(c.dip)->GetType() == OFTString) {
+        if (!dip_of(f.GetFieldAsString(c.dip), dip, towards, why)) return "dip \"" + shown(f, c.dip) + "\": " + why;
+    } else {
+        dip = f.GetFieldAsDouble(c.dip);
+    }
+    const int col = c.dip_direction >= 0 ? c.dip_direction : c.strike;
+    const char *what = c.dip_direction >= 0 ? "dip direction" : "strike";
+    if (!f.IsFieldSetAndNotNull(col)) return std::string("no ") + what;
+    if (f.GetFieldDefnRef(col)->GetType() == OFTString) {
+        if (!bearing(f.GetFieldAsString(col), dir, why)) return std::string(what) + " \"" + shown(f, col) + "\": " + why;
+    } else {
+        dir = f.GetFieldAsDouble(col);
+    }
+    if (!std::isfinite(dip)) return "dip \"" + shown(f, c.dip) + "\": not a number of degrees";
+    if (!std::isfinite(dir)) return std::string(what) + " \"" + shown(f, col) + "\": not a number of degrees";
+    if (c.dip_direction < 0) {
+        if (dir < 0 || dir > 360) return "strike " + shown(f, c.strike) + " outside 0 to 360";
+        // The right-hand rule: the dip to the right of the strike; a dip's
+        // quadrant (30SE) says which side instead.
+        double d = dir + 90;
+        if (towards >= 0) {
+            const double other = dir + 270;
+            auto off = [&](double a) { return std::fabs(std::fmod(a - towards + 540, 360) - 180); };
+            if (off(other) < off(d)) d = other;
+            told += std::string(told.empty() ? "" : "; ") + "dip " + shown(f, c.dip) + " falls towards its quadrant: dip direction " +
+                    std::to_string(static_cast<long long>(std::lround(std::fmod(d, 360))));
+        }
+        dir = std::fmod(d, 360);
+    } else if (towards >= 0) {
+        return "dip \"" + shown(f, c.dip) + "\": a quadrant where the dip direction has its own column";
+    }
+    if (dip < 0 || dip > 90) return "dip " + shown(f, c.dip) + " outside 0 to 90";
+    if (dir < 0 || dir > 360) return "dip direction " + shown(f, c.dip_direction) + " outside 0 to 360";
     v.dip = static_cast<int>(whole(dip));
     v.dip_direction = static_cast<int>(whole(dir) % 360);
+    // The dialogue takes whole degrees: a fraction is said with what is stamped.
+    if (dip != std::floor(dip))
+        told += std::string(told.empty() ? "" : "; ") + "dip " + shown(f, c.dip) + " is stamped as " + std::to_string(v.dip);
+    if (dir != std::floor(dir) && towards < 0)
+        told += std::string(told.empty() ? "" : "; ") + what + " " + shown(f, col) + " gives dip direction " + std::to_string(v.dip_direction);
     return "";
 }
 
@@ -186,7 +278,8 @@ std::string reference_cell(OGRFeature &f, const Columns &c, const DemSet &dem, O
 
 // The output's own fields, named apart from the station's.
 struct OwnFields {
-    std::string code = "code", cells = "cells", status = "status", result = "result", row = "row", column = "column";
+    std::string code = "code", cells = "cells", status = "status", result = "result", row = "row", column = "column",
+                dip_direction = "dip_direction";
 };
 
 }  // namespace
@@ -289,13 +382,16 @@ int run_stations(const StationsRequest &q) {
     place.g = dem.georef;
     place.crs = dem.georef.crs;
     VectorFile file;
+    struct stat earlier;
+    const bool replaced = lstat(out.c_str(), &earlier) == 0;
     if (!file.create(out, err)) return failure(err);
+    if (replaced) printf("%s: the trace layer %s from an earlier run is replaced\n", TOOL, out.c_str());
     OGRLayer *layer = file.layer(table_name, wkbMultiLineString, place, err);
     if (layer == nullptr) return failure(err);
     OGRFeatureDefn *src = in->GetLayerDefn();
     for (int k = 0; k < src->GetFieldCount(); k++) layer->CreateField(src->GetFieldDefn(k));
     OwnFields own;
-    for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column}) {
+    for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction}) {
         if (src->GetFieldIndex(f->c_str()) >= 0) *f = "tolmar_" + *f;
         OGRFieldDefn d(f->c_str(), f == &own.status || f == &own.result ? OFTString : OFTInteger);
         layer->CreateField(&d);
@@ -316,8 +412,13 @@ int run_stations(const StationsRequest &q) {
     for (std::unique_ptr<OGRFeature> f(in->GetNextFeature()); f && ending.signal() == 0; f.reset(in->GetNextFeature())) {
         n++;
         Values v;
+        std::string told;
         std::string why = reference_cell(*f, c, dem, to_dem.get(), v);
-        if (why.empty()) why = attitude(*f, c, v);
+        if (why.empty()) why = attitude(*f, c, v, told);
+        const bool attitude_read = why.empty();
+        // A station is named by its id when the table has one.
+        const std::string station = c.id >= 0 && f->IsFieldSetAndNotNull(c.id) ? shown(*f, c.id) : std::to_string(n);
+        if (!told.empty()) printf("station %s: %s\n", station.c_str(), told.c_str());
         if (why.empty()) {
             double zone = q.zone;
             if (q.zone == 0 && (!number(*f, c.zone, zone) || zone < 1 || zone > 1e6 || zone != std::floor(zone)))
@@ -345,12 +446,13 @@ int run_stations(const StationsRequest &q) {
         if (!why.empty()) {
             o.SetField(own.status.c_str(), ("refused: " + why).c_str());
             refused++;
-            printf("station %lld: refused: %s\n", n, why.c_str());
+            printf("station %s: refused: %s\n", station.c_str(), why.c_str());
         }
         if (v.row != 0 || v.column != 0 || why.empty()) {
             o.SetField(own.row.c_str(), v.row);
             o.SetField(own.column.c_str(), v.column);
         }
+        if (attitude_read) o.SetField(own.dip_direction.c_str(), v.dip_direction);
         if (layer->CreateFeature(&o) != OGRERR_NONE) return failure("cannot write " + out + ": " + geo::gdal_error("cannot add a feature"));
         if (progress) GDALTermProgress(static_cast<double>(n) / static_cast<double>(count), nullptr, nullptr);
         if (q.progress_lines && count > 0 && (n * 100 / count) != ((n - 1) * 100 / count))

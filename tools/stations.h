@@ -17,7 +17,7 @@ struct StationsRequest {
     std::string result; // the result sets' name; "" for the table's name
     int zone = 0;       // one zone for every station; 0: from a column
     // Columns named by hand ("" to find them by their common names).
-    std::string dip, dip_direction, strike, zone_column, x, y, row, column;
+    std::string dip, dip_direction, strike, zone_column, x, y, row, column, id;
     std::string table_crs;  // the system of a table that names none
     std::string unit;       // m, dm, cm or mm: the DEM's unit when its sidecar gives none
     int pixel_size = 0;     // when the descriptor gives none

@@ -49,6 +49,8 @@ opt::Command command() {
         {"--y", "", 1, "", ""},
         {"--row", "", 1, "  --row COL, --column COL  cell columns instead of map coordinates\n", ""},
         {"--column", "", 1, "", ""},
+        {"--id", "", 1, "  --id COL          the column that names the stations in the words (default:\n"
+                        "                    id, station, name or site; else their numbers)\n", ""},
         {"--layer", "", 1, "  --layer NAME      the table's layer (default: its first)\n", ""},
         {"--table-crs", "", 1, "  --table-crs SRS   the system of a table that names none (default: the\n"
                                "                    DEM's); a table in another system is reprojected\n", ""},
@@ -92,6 +94,7 @@ int main(int argc, char **argv) {
     q.y = line.value("--y");
     q.row = line.value("--row");
     q.column = line.value("--column");
+    q.id = line.value("--id");
     q.table_crs = line.value("--table-crs");
     q.unit = line.value("--unit");
     if (line.has("--zone") && !whole_number(line.value("--zone"), 1, 1000000, q.zone))
