@@ -1279,7 +1279,7 @@ Closeness closeness(const Terrain &t, double k, const Contact &c, const Values &
         return best;
     };
     // The contact's points, or places a quarter of a cell apart along its lines.
-    double total = 0, one = 0, two = 0, beyond = 0, sum = 0;
+    double total = 0, one = 0, two = 0, beyond = 0, sum = 0, squares = 0;
     auto sample = [&](double i, double j, double weight) {
         total += weight;
         if (std::hypot(i - v.row, j - v.column) > v.zone) {
@@ -1290,6 +1290,7 @@ Closeness closeness(const Terrain &t, double k, const Contact &c, const Values &
         one += d <= 1 ? weight : 0;
         two += d <= 2 ? weight : 0;
         sum += std::min(d, 1e6) * weight;
+        squares += std::min(d, 1e6) * std::min(d, 1e6) * weight;
     };
     for (const std::vector<Spot> &l : c.lines) {
         if (l.size() == 1) sample(l[0].i, l[0].j, 1);
@@ -1307,6 +1308,7 @@ Closeness closeness(const Terrain &t, double k, const Contact &c, const Values &
         out.within_two = two / total;
         out.beyond = beyond / total;
         out.mean_m = total > beyond ? sum / (total - beyond) * t.pix_size / k : 0;
+        out.rms_m = total > beyond ? std::sqrt(squares / (total - beyond)) * t.pix_size / k : 0;
     }
     return out;
 }

@@ -123,6 +123,7 @@ Treatment treatment_for(const Terrain &t, double k, const Contact &c, const True
 struct Closeness {
     bool traced = false;
     double within_one = 0, within_two = 0, beyond = 0, mean_m = 0;
+    double rms_m = 0;  // RMS distance of the contact within the square from the intersection, the fit's own measure
 };
 Closeness closeness(const Terrain &t, double k, const Contact &c, const Values &v);
 

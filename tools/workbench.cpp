@@ -362,7 +362,7 @@ std::string Workbench::misfit_json(const Values &v) const {
     if (contact_.lines.empty()) throw BadRequest{"no contact is loaded"};
     const Closeness k = closeness(terrain(), dem_.k, contact_, v);
     return Json({{"traced", k.traced}, {"within_one_cell", k.within_one}, {"within_two_cells", k.within_two},
-                 {"beyond_square", k.beyond}, {"mean_distance_m", k.mean_m}}).dump();
+                 {"beyond_square", k.beyond}, {"rms_distance_m", k.rms_m}, {"mean_distance_m", k.mean_m}}).dump();
 }
 
 std::string Workbench::fit_json() const {

@@ -284,8 +284,25 @@ try {
   await page.keyboard.press('Enter');
   await page.waitForFunction(() => window.workbench.info.code === 4 && !window.workbench.busy, { timeout: 10000 });
   check(true, 'Enter stamps');
-  await page.click('#undo');
-  await page.waitForFunction(() => window.workbench.info.code === 3 && !window.workbench.busy);
+  // Ctrl+Z: in a field, the browser's own undo of that field and no stamp
+  // taken back; with the map focused, the last stamp taken back and no
+  // field changed.
+  const ctrlZ = async () => {
+    await page.keyboard.down('Control');
+    await page.keyboard.press('z');
+    await page.keyboard.up('Control');
+  };
+  await page.focus('#dip');
+  await ctrlZ();
+  await sleep(300);
+  check((await page.evaluate(() => window.workbench.info.code)) === 4, 'Ctrl+Z in a field takes back no stamp');
+  const fieldsBefore = await page.$$eval('#values input', (inputs) => inputs.map((i) => i.value));
+  await page.focus('#map');
+  await ctrlZ();
+  await page.waitForFunction(() => window.workbench.info.code === 3 && !window.workbench.busy, { timeout: 10000 });
+  const fieldsAfter = await page.$$eval('#values input', (inputs) => inputs.map((i) => i.value));
+  check(JSON.stringify(fieldsAfter) === JSON.stringify(fieldsBefore),
+        `Ctrl+Z with the map focused takes back the last stamp and leaves the fields as they were (${fieldsAfter})`);
   check(sameFiles(webFiles(), before), 'a second undo gives back the files again');
 
   // A contact from a file, drawn, its misfit live; Fit fills the fields as tolmar-fit answers.
@@ -368,6 +385,21 @@ try {
     return { s: w.view.s, fit: Math.min(map.width / 403, map.height / 344), moved: w.moved };
   });
   check(Math.abs(whole.s - whole.fit) < 1e-9 && !whole.moved, '"Whole DEM" brings the whole DEM back');
+  // A drag that leaves the map onto the side panel goes on the same way.
+  {
+    const box = await (await page.$('#map')).boundingBox();
+    const before = await page.evaluate(() => ({ ...window.workbench.view }));
+    const x0 = box.x + box.width - 40, y0 = box.y + box.height / 2;
+    await page.mouse.move(x0, y0);
+    await page.mouse.down();
+    await page.mouse.move(x0 + 160, y0, { steps: 8 });
+    await page.mouse.up();
+    const after = await page.evaluate(() => ({ ...window.workbench.view, dpr: window.devicePixelRatio || 1 }));
+    const expected = before.oj - 160 * after.dpr / before.s;
+    check(Math.abs(after.oj - expected) < 0.05 * (160 * after.dpr / before.s),
+          `a drag onto the side panel moves the view the way it went (${before.oj.toFixed(1)} to ${after.oj.toFixed(1)})`);
+  }
+  await page.click('#whole');
 
   // Exports: the traces as tolmar-export writes them, the view as a PNG of the canvas.
   await page.click('#export-geojson');

@@ -547,9 +547,10 @@ async function askMisfit(v) {
   const pct = (x) => `${Math.round(100 * x)} %`;
   $('contact-info').textContent = `${state.contact.name}: ${state.contact.how}. ` + (m.error ? m.error
     : !m.traced ? 'The square of these values leaves the DEM.'
-      : `Where these values' plane meets the ground: ${pct(m.within_one_cell)} of the contact within a cell of it, ` +
-        `${pct(m.within_two_cells)} within two, ${pct(m.beyond_square)} beyond the square; ` +
-        `mean distance ${metres(m.mean_distance_m)}.`);
+      : m.beyond_square >= 1 ? 'The contact lies outside the square of these values: their trace cannot follow it.'
+        : `Where these values' plane meets the ground: ${pct(m.within_one_cell)} of the contact within a cell of it, ` +
+          `${pct(m.within_two_cells)} within two, ${pct(m.beyond_square)} beyond the square; ` +
+          `RMS distance of the contact from it ${metres(m.rms_distance_m)}.`);
 }
 
 async function loadContact(file) {
@@ -650,7 +651,7 @@ async function fit() {
       : range(f.dip_direction_range, f.level) + (f.vertical ? '; at dip 90 a direction and its opposite are one plane' : '');
     say(`Fit: dip ${f.values.slope} (fitted ${f.dip.toFixed(1)}${range(f.dip_range, f.level)}), ` +
         `dip direction ${f.values.dir} (fitted ${f.dip_direction.toFixed(1)}${direction}), ` +
-        `${metres(f.rms_distance_m)} RMS from the contact` +
+        `RMS distance of the contact from the fitted plane's intersection ${metres(f.rms_distance_m)}` +
         (f.fits ? '' : '; no square around the point fits the DEM') +
         (state.info.geometry === 'classic' ? '. The fit is of the true geometry: classic traces of oblique planes sit off it.' : '.'));
     state.busy = false;
@@ -701,7 +702,9 @@ function exportView() {
 let drag = null;
 map.addEventListener('mousedown', (e) => {
   map.focus();
-  drag = { x: e.offsetX, y: e.offsetY, moved: false, view: { ...state.view } };
+  // The drag follows the pointer in the window's coordinates, so that it
+  // goes on the same way when the pointer leaves the map.
+  drag = { x: e.clientX, y: e.clientY, moved: false, view: { ...state.view } };
 });
 map.addEventListener('mousemove', (e) => {
   if (!state.info || drag) return;
@@ -711,7 +714,7 @@ map.addEventListener('mousemove', (e) => {
 map.addEventListener('mouseleave', () => { clearTimeout(pointerTimer); pointerAsked++; $('readout').textContent = ''; });
 window.addEventListener('mousemove', (e) => {
   if (!drag) return;
-  const dx = (e.offsetX - drag.x) * dpr(), dy = (e.offsetY - drag.y) * dpr();
+  const dx = (e.clientX - drag.x) * dpr(), dy = (e.clientY - drag.y) * dpr();
   if (Math.abs(dx) + Math.abs(dy) > 3) drag.moved = true;
   if (!drag.moved) return;
   state.view = bounded({ s: drag.view.s, oi: drag.view.oi - dy / drag.view.s, oj: drag.view.oj - dx / drag.view.s });
@@ -747,6 +750,15 @@ map.addEventListener('wheel', (e) => {
 const ARROWS = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1] };
 document.addEventListener('keydown', (e) => {
   const inField = e.target instanceof HTMLInputElement || e.target instanceof HTMLSelectElement || e.target instanceof HTMLButtonElement;
+  // Ctrl+Z (Cmd+Z) takes back the last stamp unless a text field has the
+  // keys: there it is the browser's own undo of that field, and nowhere else
+  // may the browser's undo change a field.
+  if ((e.ctrlKey || e.metaKey) && !e.shiftKey && !e.altKey && e.key.toLowerCase() === 'z') {
+    if (e.target instanceof HTMLInputElement && e.target.type !== 'file') return;
+    e.preventDefault();
+    undo();
+    return;
+  }
   if (ARROWS[e.key] && !inField && state.info) {
     const { v } = check();
     if (!v && (fields.ip.value.trim() === '' || fields.jp.value.trim() === '')) return;
