@@ -112,10 +112,11 @@ int main(int argc, char **argv) {
     q.band = line.value("--band");
     q.trace = line.value("--trace");
     if (line.has("--level")) {
+        const std::string given = line.value("--level");
         char *end = nullptr;
-        const double level = strtod(line.value("--level").c_str(), &end);
-        if (end == line.value("--level").c_str() || *end != '\0' || !(level >= 50 && level <= 99.9))
-            return opt::usage_error(TOOL, "--level takes a percentage from 50 to 99.9, not " + formats::printable(line.value("--level")));
+        const double level = strtod(given.c_str(), &end);
+        if (end == given.c_str() || *end != '\0' || !(level >= 50 && level <= 99.9))
+            return opt::usage_error(TOOL, "--level takes a percentage from 50 to 99.9, not " + formats::printable(given));
         q.level = level / 100;
     }
     return tools::run_fit(q);
