@@ -4,11 +4,13 @@
 // (marching squares over the cell centres) on real terrain. Every true
 // trace must lie within half a cell of it at the median and a cell and a
 // half at most, and cover it wherever it runs a cell or more inside the
-// square; the classic trace, measured the same way, does not. Then whole
+// square; the classic trace, measured the same way, does not. On random
+// treatments it is its definition cell for cell up to the square's edge. Then whole
 // sessions: a set made in true geometry says so, replays byte for byte, and
 // classic stays the default.
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "support.h"
 
@@ -193,6 +195,85 @@ TEST(TrueGeometry, TracesFollowTheContourOfGroundMinusPlaneOnRealTerrain) {
         EXPECT_EQ(m.covered, 1.0) << what;
         EXPECT_GT(m.samples, 20) << what;
     }
+}
+
+// Right up to the square's edge, the trace worked out here by its
+// definition: wherever two side neighbours lie on either side of the plane
+// (ground minus plane, worked out here), the one nearer the crossing is
+// marked when it lies in the square and inside the raster's border; then,
+// row by row, a marked cell whose only marked neighbours are two side
+// neighbours at a right angle (an elbow) is unmarked. Treatments with a
+// near-tie (a value within rounding of 0, a crossing half way) are passed over.
+TEST(TrueGeometry, TheTraceIsItsDefinitionUpToTheSquaresEdge) {
+    DemSamples jacksboro, salish, slope;
+    load(jacksboro, "jacksboro/jacksboro_m2.raw", 344, 403, 2);
+    load(salish, "salish/salish_m4.raw", 91, 120, 4);
+    ramp(slope, 120, 30, -0.3, 0.2);
+    const struct {
+        const DemSamples *dem;
+        double divisor;
+        int pix;
+    } grounds[] = {{&jacksboro, 1, 83}, {&salish, 100, 2425}, {&slope, 1000, 30}};
+    Work w;
+    uint64_t seed = 2026;
+    auto next = [&](int n) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<int>((seed >> 33) % static_cast<uint64_t>(n));
+    };
+    int checked = 0, edge_cells = 0;
+    for (int n = 0; n < 1500; n++) {
+        const auto &g = grounds[n % 3];
+        const Terrain t = g.dem->terrain(g.divisor, g.pix);
+        const Values v{next(t.rows), next(t.cols), next(91), next(360), 1 + next(std::min(t.rows, t.cols) / 3)};
+        const Trace tr = trace(t, v, w, Geometry::exact);
+        if (tr.verdict != Verdict::traced) continue;
+        auto in_square = [&](int i, int j) {
+            int lo, hi;
+            square_row_span(tr.square, i, lo, hi);
+            return i >= 1 && i <= t.rows - 2 && j >= 1 && j <= t.cols - 2 && j >= lo && j <= hi;
+        };
+        auto f = [&](int i, int j) { return t.elevation(i, j) - plane(t, v, i, j); };
+        std::set<std::pair<int, int>> marked;
+        bool tie = false;
+        const int reach = v.zone * 3 / 2 + 2;
+        for (int i = std::max(0, v.row - reach); i <= std::min(t.rows - 1, v.row + reach); i++)
+            for (int j = std::max(0, v.column - reach); j <= std::min(t.cols - 1, v.column + reach); j++)
+                for (const auto &d : {std::make_pair(0, 1), std::make_pair(1, 0)}) {
+                    const int i2 = i + d.first, j2 = j + d.second;
+                    if (i2 >= t.rows || j2 >= t.cols || (!in_square(i, j) && !in_square(i2, j2))) continue;
+                    const double a = f(i, j), b = f(i2, j2), close = 1e-7 * (std::fabs(a) + std::fabs(b) + 1);
+                    // A value of exactly 0 (the point's own cell) is above.
+                    const bool sure = (a == 0 || std::fabs(a) > close) && (b == 0 || std::fabs(b) > close);
+                    if (sure && (a >= 0) == (b >= 0)) continue;
+                    tie = tie || !sure || std::fabs(std::fabs(a) - std::fabs(b)) <= close;
+                    const bool first = a >= 0 ? std::fabs(a) <= std::fabs(b) : std::fabs(a) < std::fabs(b);
+                    const std::pair<int, int> nearer = first ? std::make_pair(i, j) : std::make_pair(i2, j2);
+                    if (in_square(nearer.first, nearer.second)) marked.insert(nearer);
+                }
+        if (tie) continue;
+        checked++;
+        auto on = [&](int i, int j) { return marked.count({i, j}) > 0; };
+        for (int i = 0; i < t.rows; i++)
+            for (int j = 0; j < t.cols; j++) {
+                if (!on(i, j)) continue;
+                const int sides = on(i - 1, j) + on(i + 1, j) + on(i, j - 1) + on(i, j + 1);
+                const int corners = on(i - 1, j - 1) + on(i - 1, j + 1) + on(i + 1, j - 1) + on(i + 1, j + 1);
+                if (sides == 2 && corners == 0 && on(i - 1, j) != on(i + 1, j)) marked.erase({i, j});
+            }
+        std::set<std::pair<int, int>> got;
+        for (Cell c : tr.cells) got.insert({c.i, c.j});
+        const std::string what = std::to_string(v.row) + "," + std::to_string(v.column) + " " + std::to_string(v.dip) + "/" +
+                                 std::to_string(v.dip_direction) + " zone " + std::to_string(v.zone);
+        for (const auto &c : marked) {
+            ASSERT_TRUE(got.count(c)) << what << ": cell " << c.first << "," << c.second << " is not traced";
+            int lo, hi;
+            square_row_span(tr.square, c.first, lo, hi);
+            edge_cells += c.second == lo || c.second == hi;
+        }
+        for (const auto &c : got) ASSERT_TRUE(marked.count(c)) << what << ": cell " << c.first << "," << c.second << " is traced";
+    }
+    EXPECT_GE(checked, 200);
+    EXPECT_GE(edge_cells, 200);  // the square's edge, where its rows end
 }
 
 TEST(TrueGeometry, ASetMadeInTrueGeometrySaysSoAndReplaysByteForByte) {

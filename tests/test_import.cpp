@@ -114,6 +114,15 @@ TEST(Import, WholeMetresGiveTheVerySamplesAndTracesOfA16BitDem) {
         ASSERT_EQ(r.status, 0);
         EXPECT_EQ(read_file(base + "_tolmar.raw") + read_file(base + "_tolmar.txt"), bundled.out) << source;
     }
+    // The same DEM stored south up (row 0 the south edge): turned north up,
+    // the same samples, and so the same traces, never their mirror.
+    std::vector<double> south(z.size());
+    for (int i = 0; i < 344; i++) std::copy_n(z.begin() + (343 - i) * 403, 403, south.begin() + i * 403);
+    geotiff(t / "jbs.tif", 344, 403, GDT_UInt16, south, {760000, 83, 0, 4035000 - 344 * 83, 0, 83}, "EPSG:32616");
+    const RunResult r = run_command(t.path, IMPORT + " jbs.tif site jbs");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("turned north up"), std::string::npos) << r.out;
+    EXPECT_EQ(read_file(t / "images/site/jbs_m2.raw"), read_file(std::string(TOLMAR_EXAMPLES) + "/jacksboro/jacksboro_m2.raw"));
 }
 
 TEST(Import, RealFloatingPointDemKeepsMillimetresAndItsPlaceOnTheMap) {

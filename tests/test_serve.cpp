@@ -167,6 +167,28 @@ TEST(Serve, RefusesWhatIsNotItsOwnAndKeepsServing) {
     EXPECT_NE(r->body.find("<label for=\"dir\">Dip direction</label>"), std::string::npos);
     // Still serving, and nothing was stamped.
     EXPECT_EQ(b.stamp(values(110, 300, 20, 150, 40))["code"], 1);
+    // Each route answers its one method: an image or a link on any page
+    // (a GET) can neither stamp nor undo, and a route says what it takes.
+    const std::string before = results(t);
+    for (const char *path : {"/api/undo", "/api/stamp?ip=110&jp=300&slope=20&dir=150&infl=40", "/api/geometry", "/api/fit",
+                             "/api/contact"}) {
+        r = b.client->Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 405) << path;
+        EXPECT_EQ(r->get_header_value("Allow"), "POST") << path;
+        EXPECT_NE(r->body.find("takes POST only, not GET"), std::string::npos) << r->body;
+    }
+    for (const char *path : {"/api/info", "/api/trace", "/", "/api/export"}) {
+        r = b.client->Post(path, "{}", "application/json");
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 405) << path;
+        EXPECT_EQ(r->get_header_value("Allow"), "GET") << path;
+    }
+    r = b.client->Delete("/api/stamp");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 405);
+    EXPECT_EQ(results(t), before);
+    EXPECT_EQ(b.get("/api/info")["code"], 1);
 }
 
 TEST(Serve, HoldsOutAgainstSlowClientsHugeNumbersBadBytesAndAChangedDem) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -483,6 +484,32 @@ bool Workbench::dem_unchanged() const {
            st.st_mtim.tv_sec == dem_stat_.st_mtim.tv_sec && st.st_mtim.tv_nsec == dem_stat_.st_mtim.tv_nsec;
 }
 
+void Workbench::picture(const Call &c, Reply &r) {
+    const int rows = dem_.rows(), cols = dem_.cols();
+    const int i0 = param(c, "i0"), j0 = param(c, "j0"), i1 = param(c, "i1"), j1 = param(c, "j1");
+    const int w = param(c, "w"), h = param(c, "h");
+    if (i0 < 0 || j0 < 0 || i1 > rows || j1 > cols || i0 >= i1 || j0 >= j1)
+        throw BadRequest{"the rows and columns must lie within the DEM's " + std::to_string(rows) + " x " + std::to_string(cols)};
+    if (w < 1 || h < 1 || w > 4096 || h > 4096) throw BadRequest{"w and h run from 1 to 4096"};
+    const auto t = std::chrono::steady_clock::now();
+    std::vector<bool> hidden(formats::MAX_CODES, false);
+    const auto hide = c.params.find("hide");
+    if (hide != c.params.end()) {
+        std::string list = hide->second;
+        for (size_t at = 0; at < list.size();) {
+            const size_t end = std::min(list.find(',', at), list.size());
+            const int code = whole("hide", list.substr(at, end - at));
+            if (code < 1 || code > formats::MAX_CODES) throw BadRequest{"hide lists codes from 1 to 250"};
+            hidden[static_cast<size_t>(code - 1)] = true;
+            at = end + 1;
+        }
+    }
+    r.body = picture_png(i0, j0, i1, j1, w, h, hidden);
+    r.type = "image/png";
+    r.headers["Cache-Control"] = "no-store";
+    r.headers["X-Tolmar-Ms"] = std::to_string(ms_since(t));
+}
+
 Reply Workbench::serve(const Call &c) {
     Reply r;
     // Only a contact's file is long; every other request fits in a few lines.
@@ -494,63 +521,59 @@ Reply Workbench::serve(const Call &c) {
         r.type = type;
         r.headers["Cache-Control"] = "no-store";
     };
-    if (c.method == "GET" && c.path == "/") asset(WEB_index_html, WEB_index_html_size, "text/html; charset=utf-8");
-    else if (c.method == "GET" && c.path == "/app.js") asset(WEB_app_js, WEB_app_js_size, "text/javascript; charset=utf-8");
-    else if (c.method == "GET" && c.path == "/app.css") asset(WEB_app_css, WEB_app_css_size, "text/css; charset=utf-8");
-    else if (c.method == "GET" && c.path == "/favicon.ico") asset(WEB_favicon_svg, WEB_favicon_svg_size, "image/svg+xml");
-    else if (c.method == "GET" && c.path == "/api/info") r.body = info_json();
-    else if (c.method == "GET" && c.path == "/api/picture") {
-        const int rows = dem_.rows(), cols = dem_.cols();
-        const int i0 = param(c, "i0"), j0 = param(c, "j0"), i1 = param(c, "i1"), j1 = param(c, "j1");
-        const int w = param(c, "w"), h = param(c, "h");
-        if (i0 < 0 || j0 < 0 || i1 > rows || j1 > cols || i0 >= i1 || j0 >= j1)
-            throw BadRequest{"the rows and columns must lie within the DEM's " + std::to_string(rows) + " x " + std::to_string(cols)};
-        if (w < 1 || h < 1 || w > 4096 || h > 4096) throw BadRequest{"w and h run from 1 to 4096"};
-        const auto t = std::chrono::steady_clock::now();
-        std::vector<bool> hidden(formats::MAX_CODES, false);
-        const auto hide = c.params.find("hide");
-        if (hide != c.params.end()) {
-            std::string list = hide->second;
-            for (size_t at = 0; at < list.size();) {
-                const size_t end = std::min(list.find(',', at), list.size());
-                const int code = whole("hide", list.substr(at, end - at));
-                if (code < 1 || code > formats::MAX_CODES) throw BadRequest{"hide lists codes from 1 to 250"};
-                hidden[static_cast<size_t>(code - 1)] = true;
-                at = end + 1;
-            }
+    // The routes, each answering its one method: another method on a
+    // route's path is refused (405) with the method it takes, so that a page
+    // elsewhere cannot stamp or undo by a GET from an image or a link.
+    struct Route {
+        const char *method;
+        const char *path;
+        std::function<void()> answer;
+    };
+    const Route routes[] = {
+        {"GET", "/", [&] { asset(WEB_index_html, WEB_index_html_size, "text/html; charset=utf-8"); }},
+        {"GET", "/app.js", [&] { asset(WEB_app_js, WEB_app_js_size, "text/javascript; charset=utf-8"); }},
+        {"GET", "/app.css", [&] { asset(WEB_app_css, WEB_app_css_size, "text/css; charset=utf-8"); }},
+        {"GET", "/favicon.ico", [&] { asset(WEB_favicon_svg, WEB_favicon_svg_size, "image/svg+xml"); }},
+        {"GET", "/api/info", [&] { r.body = info_json(); }},
+        {"GET", "/api/picture", [&] { picture(c, r); }},
+        {"GET", "/api/trace", [&] { r.body = trace_json(values_of(c)); }},
+        {"POST", "/api/stamp", [&] { r.status = stamp(values_of(Json::parse(c.body)), r.body); }},
+        {"POST", "/api/undo", [&] { r.status = undo(r.body); }},
+        {"GET", "/api/point", [&] { r.body = point_json(param(c, "i"), param(c, "j")); }},
+        {"POST", "/api/contact", [&] { r.status = set_contact(c.body, r.body); }},
+        {"GET", "/api/misfit", [&] { r.body = misfit_json(values_of(c)); }},
+        {"POST", "/api/fit", [&] { r.body = fit_json(); }},
+        {"GET", "/api/export", [&] {
+             const auto f = c.params.find("format");
+             if (f == c.params.end()) throw BadRequest{"missing parameter format"};
+             std::string err;
+             r.status = export_file(f->second, r.body, err);
+             if (r.status != 200) r.body = error_body(err);
+             else {
+                 r.type = f->second == "gpkg" ? "application/geopackage+sqlite3" : "application/geo+json";
+                 r.headers["Content-Disposition"] = "attachment; filename=\"" + name_ + "_traces." + f->second + "\"";
+             }
+         }},
+        {"POST", "/api/geometry", [&] {
+             const Json j = Json::parse(c.body);
+             if (!j.is_object() || !j.contains("geometry") || !j["geometry"].is_string())
+                 throw BadRequest{"missing member geometry"};
+             r.status = set_geometry(j["geometry"].get<std::string>(), r.body);
+         }},
+    };
+    std::string allowed;
+    for (const Route &x : routes) {
+        if (c.path != x.path) continue;
+        if (c.method == x.method || (c.method == "HEAD" && std::string(x.method) == "GET")) {
+            x.answer();
+            return r;
         }
-        r.body = picture_png(i0, j0, i1, j1, w, h, hidden);
-        r.type = "image/png";
-        r.headers["Cache-Control"] = "no-store";
-        r.headers["X-Tolmar-Ms"] = std::to_string(ms_since(t));
-    } else if (c.method == "GET" && c.path == "/api/trace") {
-        r.body = trace_json(values_of(c));
-    } else if (c.method == "POST" && c.path == "/api/stamp") {
-        r.status = stamp(values_of(Json::parse(c.body)), r.body);
-    } else if (c.method == "POST" && c.path == "/api/undo") {
-        r.status = undo(r.body);
-    } else if (c.method == "GET" && c.path == "/api/point") {
-        r.body = point_json(param(c, "i"), param(c, "j"));
-    } else if (c.method == "POST" && c.path == "/api/contact") {
-        r.status = set_contact(c.body, r.body);
-    } else if (c.method == "GET" && c.path == "/api/misfit") {
-        r.body = misfit_json(values_of(c));
-    } else if (c.method == "POST" && c.path == "/api/fit") {
-        r.body = fit_json();
-    } else if (c.method == "GET" && c.path == "/api/export") {
-        const auto f = c.params.find("format");
-        if (f == c.params.end()) throw BadRequest{"missing parameter format"};
-        std::string err;
-        r.status = export_file(f->second, r.body, err);
-        if (r.status != 200) r.body = error_body(err);
-        else {
-            r.type = f->second == "gpkg" ? "application/geopackage+sqlite3" : "application/geo+json";
-            r.headers["Content-Disposition"] = "attachment; filename=\"" + name_ + "_traces." + f->second + "\"";
-        }
-    } else if (c.method == "POST" && c.path == "/api/geometry") {
-        const Json j = Json::parse(c.body);
-        if (!j.is_object() || !j.contains("geometry") || !j["geometry"].is_string()) throw BadRequest{"missing member geometry"};
-        r.status = set_geometry(j["geometry"].get<std::string>(), r.body);
+        allowed += (allowed.empty() ? "" : ", ") + std::string(x.method);
+    }
+    if (!allowed.empty()) {
+        r.status = 405;
+        r.headers["Allow"] = allowed;
+        r.body = error_body(c.path + " takes " + allowed + " only, not " + formats::printable(c.method, 20));
     } else {
         r.status = 404;
         r.body = error_body("no such page: " + formats::printable(c.path, 100));
@@ -625,6 +648,10 @@ void Workbench::route(httplib::Server &svr, int port) {
     };
     svr.Get(".*", answer);
     svr.Post(".*", answer);
+    svr.Put(".*", answer);
+    svr.Delete(".*", answer);
+    svr.Patch(".*", answer);
+    svr.Options(".*", answer);
     // Every refusal has its words, those the server itself makes too (a
     // body over the limit, a request it cannot read).
     svr.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &res) {

@@ -88,6 +88,7 @@ public:
 
 private:
     Reply serve(const Call &c);
+    void picture(const Call &c, Reply &r);
     bool dem_unchanged() const;
     Terrain terrain() const { return dem_.samples.terrain(divisor_, pix_size_); }
     bool start_new(Geometry g, std::string &err);
