@@ -6,9 +6,14 @@
 # demo/ (the DEM's folder and the picture): what you wrote there stays.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+step() { printf '\n== %s\n' "$*"; }
+step "1/5 the Debian packages the build needs (installed when missing: a few minutes the first time)"
 bash scripts/deps.sh
+step "2/5 configuring the build in build/"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
+step "3/5 building tolmar and tolmar-preview (the compiler's progress; a few minutes the first time)"
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar tolmar-preview
+step "4/5 tolmar on the Jacksboro DEM, its answers from examples/jacksboro/answers.txt, in demo/"
 rm -rf demo/images/jacksboro demo/jacksboro.png
 mkdir -p demo/images/jacksboro
 cp examples/jacksboro/jacksboro_m2.raw examples/jacksboro/jacksboro_m2.txt demo/images/jacksboro/
@@ -24,6 +29,7 @@ else
   (cd demo && ../build/tolmar < "$answers")
 fi
 
+step "5/5 the traces drawn over the terrain"
 build/tolmar-preview --scale 2 demo/images/jacksboro/jacksboro_m2.raw \
   demo/images/jacksboro/jacksboro_tolmar.raw demo/jacksboro.png
 echo

@@ -367,12 +367,14 @@ int run_stations(const StationsRequest &q) {
             }
         }
     }
-    printf("%s: attitude from %s; %s; %s\n", TOOL,
+    printf("%s: attitude from %s; %s; %s; %s\n", TOOL,
            c.dip_direction >= 0 ? ("dip " + name(c.dip) + " and dip direction " + name(c.dip_direction)).c_str()
                                 : ("dip " + name(c.dip) + " and strike " + name(c.strike) +
                                    " by the right-hand rule (dip direction = strike + 90)").c_str(),
            q.zone > 0 ? ("zone " + std::to_string(q.zone) + " for every station").c_str() : ("zone from " + name(c.zone)).c_str(),
-           places.c_str());
+           places.c_str(),
+           q.geometry == Geometry::exact ? "traced in true geometry (--geometry classic for the classic trace)"
+                                         : "traced in classic geometry");
 
     // The trace layer: the station's columns, then tolmar's own.
     std::string table_name = formats::name_of(q.table);

@@ -37,8 +37,11 @@ def run(args, feedback, cwd=None, allowed=(0,)):
     progress bar); its standard output back (and its status, when statuses
     other than 0 are `allowed`), or an error with what it said."""
     feedback.pushCommandInfo(" ".join(args))
-    with subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True) as p:
-        out = read_lines(p, feedback)
+    try:
+        with subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True) as p:
+            out = read_lines(p, feedback)
+    except OSError as e:
+        raise QgsProcessingException("cannot run %s%s: %s" % (args[0], " in " + cwd if cwd else "", e.strerror))
     status = p.returncode
     if feedback.isCanceled():
         raise QgsProcessingException("canceled")
@@ -102,6 +105,12 @@ class ImportDem(Algorithm):
         folder = self.parameterAsString(parameters, "FOLDER", context)
         name = self.parameterAsString(parameters, "NAME", context)
         band = self.parameterAsInt(parameters, "BAND", context)
+        if not work:
+            raise QgsProcessingException("give the working folder that holds (or is to hold) images/")
+        try:
+            os.makedirs(work, exist_ok=True)
+        except OSError as e:
+            raise QgsProcessingException("cannot make the working folder %s: %s" % (work, e.strerror))
         run([executable("tolmar-import"), "--replace", "--band", str(band), layer.source(), folder, name], feedback, cwd=work)
         for width in ("2", "4"):
             raw = os.path.join(work, "images", folder, "%s_m%s.raw" % (name, width))

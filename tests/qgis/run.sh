@@ -29,7 +29,8 @@ for a in importdem tracestations fitattitude exporttraces; do
 done
 
 # Import DEM: the same file set as tolmar-import's.
-mkdir -p cli qgis
+# The working folder is made when it is not there yet.
+mkdir -p cli
 (cd cli && "$bin/tolmar-import" "$examples/olinda/olinda_dem_utm25s.tif" o olinda > /dev/null)
 qp run tolmar:importdem -- INPUT="$examples/olinda/olinda_dem_utm25s.tif" WORK="$work/qgis" FOLDER=o NAME=olinda BAND=1 > import.log ||
   fail "importdem: $(cat import.log)"
