@@ -10,8 +10,8 @@
 #include <cmath>
 
 #include "files/demset.h"
-#include "fit.h"
-#include "fit_classic.h"
+#include "fit/fit.h"
+#include "fit/fit_classic.h"
 
 namespace {
 

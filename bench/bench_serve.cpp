@@ -139,10 +139,10 @@ void BM_Trace(benchmark::State &state) {
     long k = 0;
     double server_ms = 0;
     for (auto _ : state) {
-        const int ip = zone + 2 + static_cast<int>((k * 7919) % (SIDE - 2 * zone - 4));
-        const int jp = zone + 2 + static_cast<int>((k * 104729) % (SIDE - 2 * zone - 4));
-        const std::string path = "/api/trace?ip=" + std::to_string(ip) + "&jp=" + std::to_string(jp) + "&slope=20&dir=" +
-                                 std::to_string((k * 37) % 360) + "&infl=" + std::to_string(zone);
+        const int row = zone + 2 + static_cast<int>((k * 7919) % (SIDE - 2 * zone - 4));
+        const int column = zone + 2 + static_cast<int>((k * 104729) % (SIDE - 2 * zone - 4));
+        const std::string path = "/api/trace?row=" + std::to_string(row) + "&column=" + std::to_string(column) +
+                                 "&dip=20&dip_direction=" + std::to_string((k * 37) % 360) + "&zone=" + std::to_string(zone);
         auto r = c.Get(path.c_str());
         if (!r || r->status != 200) state.SkipWithError("no trace");
         else server_ms += atof(r->body.substr(r->body.rfind("\"ms\":") + 5).c_str());

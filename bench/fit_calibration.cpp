@@ -14,7 +14,7 @@
 #include <cstring>
 #include <map>
 
-#include "fit.h"
+#include "fit/fit.h"
 #include "fit_cases.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "contact.h"
+#include "fit/contact.h"
 #include "files/demset.h"
-#include "fit.h"
+#include "fit/fit.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "files/resultset.h"
-#include "workbench.h"
+#include "workbench/workbench.h"
 
 namespace fs = std::filesystem;
 

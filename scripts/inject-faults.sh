@@ -19,10 +19,10 @@ faults=(
   'src/files/resultset.cpp|s/fs_->datasync\(journal_fd_\) != 0\) \{(\n\s+err = "Cannot write " \+ paths_\.journal)/false) {$1/|the journal entry of a stamp not flushed before its cells are written'
   'src/files/resultset.cpp|s/bool ok = write_cells\(changes, false\) && fs_->ftruncate\(log_fd_, static_cast<off_t>\(before\)\)/bool ok = fs_->ftruncate(log_fd_, static_cast<off_t>(before))/|an undo that removes the record but leaves the cells'
   'src/session/session.cpp|s/" lies outside 0 to 90: it is traced as "/" is outside 0 to 90: it is traced as "/|the words of the note on a dip outside 0 to 90 changed'
-  'tools/fit_classic.cpp|s/const double BEYOND = 3;/const double BEYOND = 4;/|the classic fit'"'"'s beyond-the-ends constant changed'
+  'src/fit/fit_classic.cpp|s/const double BEYOND = 3;/const double BEYOND = 4;/|the classic fit'"'"'s beyond-the-ends constant changed'
   'src/compute/exact.cpp|s/    for \(; k < n; k\+\+\)\n        if \(x\[k\] != y\[k\]\) at\(k\);/    for (; k + 1 < n; k++)\n        if (x[k] != y[k]) at(k);/|the true trace'"'"'s last remainder cell of a row passed over'
-  'tools/workbench.cpp|s/c\.method == x\.method/c.path == x.path/|every workbench route answering any method'
-  'tools/import_source.cpp|s/s\.gt\[5\] > 0;/false;/|a south-up source imported without being turned'
+  'src/workbench/workbench.cpp|s/c\.method == x\.method/c.path == x.path/|every workbench route answering any method'
+  'src/geo/import_source.cpp|s/s\.gt\[5\] > 0;/false;/|a south-up source imported without being turned'
   'src/files/recovery.cpp|s/            p\.log\.resize\(whole\);\n//|a record torn in the log kept by recovery'
 )
 

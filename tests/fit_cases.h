@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "compute/geometry.h"
-#include "contact.h"
+#include "fit/contact.h"
 #include "files/demset.h"
 
 namespace fitcases {

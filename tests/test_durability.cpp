@@ -538,7 +538,7 @@ TEST(Durability, WorkbenchesKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLog
         for (int k = 0; k < 12; k++) {
             if (k == kill_after) {
                 // Killed while a stamp is on its way.
-                std::thread stamp([&] { client.Post("/api/stamp", "{\"ip\":20,\"jp\":25,\"slope\":5,\"dir\":90,\"infl\":8}", "application/json"); });
+                std::thread stamp([&] { client.Post("/api/stamp", "{\"row\":20,\"column\":25,\"dip\":5,\"dip_direction\":90,\"zone\":8}", "application/json"); });
                 usleep(std::uniform_int_distribution<int>(0, 3000)(rng));
                 server.signal(SIGKILL);
                 stamp.join();
@@ -546,9 +546,9 @@ TEST(Durability, WorkbenchesKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLog
             }
             const Values &v = TREATMENTS[k % 5];
             auto r = client.Post("/api/stamp",
-                                 "{\"ip\":" + std::to_string(v.row) + ",\"jp\":" + std::to_string(v.column) + ",\"slope\":" +
-                                     std::to_string(v.dip + k) + ",\"dir\":" + std::to_string(v.dip_direction) +
-                                     ",\"infl\":" + std::to_string(v.zone) + "}",
+                                 "{\"row\":" + std::to_string(v.row) + ",\"column\":" + std::to_string(v.column) + ",\"dip\":" +
+                                     std::to_string(v.dip + k) + ",\"dip_direction\":" + std::to_string(v.dip_direction) +
+                                     ",\"zone\":" + std::to_string(v.zone) + "}",
                                  "application/json");
             if (r && r->status == 200 && r->body.find("\"stamped\"") != std::string::npos) told++;
         }

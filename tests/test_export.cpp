@@ -12,7 +12,7 @@
 
 #include <chrono>
 
-#include "chain.h"
+#include "geo/chain.h"
 #include "support.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
-#include "files/georef.h"
-#include "fit.h"
+#include "geo/georef.h"
+#include "fit/fit.h"
 #include "fit_cases.h"
 #include "support.h"
 

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "files/georef.h"
+#include "geo/georef.h"
 #include "support.h"
 
 namespace {

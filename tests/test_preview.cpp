@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "picture.h"
+#include "picture/picture.h"
 #include "support.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include <gdal_priv.h>
 
-#include "files/georef.h"
+#include "geo/georef.h"
 #include "support.h"
 
 namespace {
@@ -60,7 +60,9 @@ struct Bench {
     }
 };
 
-Json values(int ip, int jp, int slope, int dir, int infl) { return {{"ip", ip}, {"jp", jp}, {"slope", slope}, {"dir", dir}, {"infl", infl}}; }
+Json values(int row, int column, int dip, int dip_direction, int zone) {
+    return {{"row", row}, {"column", column}, {"dip", dip}, {"dip_direction", dip_direction}, {"zone", zone}};
+}
 
 std::string results(const TempDir &t) {
     return read_file(t / "images/jacksboro/jacksboro_tolmar.raw") + read_file(t / "images/jacksboro/jacksboro_tolmar.txt");
@@ -88,13 +90,13 @@ TEST(Serve, TracesAndStampsAreTheConsolesOwn) {
         // A new set is in true geometry, unless told.
         EXPECT_EQ(info["geometry"], "true");
         const Trace expected = trace(dem.terrain(1, 83), {200, 250, 70, 315, 30}, work, Geometry::exact);
-        const Json t = b.get("/api/trace?ip=200&jp=250&slope=70&dir=315&infl=30");
+        const Json t = b.get("/api/trace?row=200&column=250&dip=70&dip_direction=315&zone=30");
         EXPECT_EQ(t["verdict"], "traced");
         ASSERT_EQ(t["cells"].size(), expected.cells.size());
         for (size_t k = 0; k < expected.cells.size(); k++)
             EXPECT_EQ(t["cells"][k], Json({expected.cells[k].i, expected.cells[k].j})) << k;
         // Refusals are said as the console says them, and stamp nothing.
-        EXPECT_EQ(b.get("/api/trace?ip=10&jp=10&slope=5&dir=315&infl=30")["message"],
+        EXPECT_EQ(b.get("/api/trace?row=10&column=10&dip=5&dip_direction=315&zone=30")["message"],
                   "out of the image borders: zone 30 in direction 315 fits reference points on rows 42 to 301 and columns 42 to 360");
         EXPECT_EQ(b.stamp(values(10, 10, 5, 315, 30))["verdict"], "outside_raster");
         EXPECT_EQ(b.stamp(values(100, 100, 5, 315, 0))["message"], "influence zone must be at least 1");
@@ -103,6 +105,7 @@ TEST(Serve, TracesAndStampsAreTheConsolesOwn) {
         EXPECT_EQ(first["code"], 1);
         EXPECT_EQ(first["record"]["colour"], "#e6194b");
         EXPECT_EQ(b.stamp(values(110, 300, 5, 150, 40))["code"], 2);
+        // The names the page used before, taken for one more release.
         EXPECT_EQ(b.stamp(Json{{"ip", "250"}, {"jp", 100}, {"slope", 2}, {"dir", 135}, {"infl", 50}})["code"], 3);
         EXPECT_EQ(b.get("/api/info")["treatments"].size(), 3u);
     }
@@ -136,8 +139,8 @@ TEST(Serve, RefusesWhatIsNotItsOwnAndKeepsServing) {
     r = b.client->Get("/api/info", {{"Origin", "http://localhost:" + std::to_string(b.port)}});
     EXPECT_EQ(r->status, 200);
     // Bad parameters: a message, never a crash.
-    for (const char *path : {"/api/trace", "/api/trace?ip=1&jp=2&slope=3&dir=4", "/api/trace?ip=x&jp=2&slope=3&dir=4&infl=5",
-                             "/api/trace?ip=99999999999&jp=2&slope=3&dir=4&infl=5",
+    for (const char *path : {"/api/trace", "/api/trace?row=1&column=2&dip=3&dip_direction=4", "/api/trace?row=x&column=2&dip=3&dip_direction=4&zone=5",
+                             "/api/trace?row=99999999999&column=2&dip=3&dip_direction=4&zone=5",
                              "/api/picture?i0=0&j0=0&i1=345&j1=403&w=10&h=10", "/api/picture?i0=5&j0=0&i1=5&j1=403&w=10&h=10",
                              "/api/picture?i0=0&j0=0&i1=344&j1=403&w=100000&h=10"}) {
         const Json e = b.get(path, 400);
@@ -164,13 +167,13 @@ TEST(Serve, RefusesWhatIsNotItsOwnAndKeepsServing) {
     EXPECT_EQ(b.get("/api/info")["code"], 0);
     r = b.client->Get("/");
     ASSERT_TRUE(r);
-    EXPECT_NE(r->body.find("<label for=\"dir\">Dip direction</label>"), std::string::npos);
+    EXPECT_NE(r->body.find("<label for=\"dip_direction\">Dip direction</label>"), std::string::npos);
     // Still serving, and nothing was stamped.
     EXPECT_EQ(b.stamp(values(110, 300, 20, 150, 40))["code"], 1);
     // Each route answers its one method: an image or a link on any page
     // (a GET) can neither stamp nor undo, and a route says what it takes.
     const std::string before = results(t);
-    for (const char *path : {"/api/undo", "/api/stamp?ip=110&jp=300&slope=20&dir=150&infl=40", "/api/geometry", "/api/fit",
+    for (const char *path : {"/api/undo", "/api/stamp?row=110&column=300&dip=20&dip_direction=150&zone=40", "/api/geometry", "/api/fit",
                              "/api/contact"}) {
         r = b.client->Get(path);
         ASSERT_TRUE(r) << path;
@@ -196,12 +199,12 @@ TEST(Serve, HoldsOutAgainstSlowClientsHugeNumbersBadBytesAndAChangedDem) {
     jacksboro(t);
     Bench b(t);
     // Numbers beyond 32 bits, even beyond 64, and bytes that are no UTF-8: 400.
-    EXPECT_EQ(b.stamp({{"ip", 110}, {"jp", 300}, {"slope", 20}, {"dir", 18446744073709551526ULL}, {"infl", 40}}, 400)["error"],
-              "dir is beyond the 32-bit range");
-    auto r = b.client->Post("/api/stamp", std::string("{\"ip\": \"\xff\xfe\"}"), "application/json");
+    EXPECT_EQ(b.stamp({{"row", 110}, {"column", 300}, {"dip", 20}, {"dip_direction", 18446744073709551526ULL}, {"zone", 40}}, 400)["error"],
+              "dip_direction is beyond the 32-bit range");
+    auto r = b.client->Post("/api/stamp", std::string("{\"row\": \"\xff\xfe\"}"), "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 400) << r->body;
-    r = b.client->Get("/api/trace?ip=%ff%fe&jp=2&slope=3&dir=4&infl=5");
+    r = b.client->Get("/api/trace?row=%ff%fe&column=2&dip=3&dip_direction=4&zone=5");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 400) << r->body;
     EXPECT_EQ(b.client->Get("/favicon.ico")->status, 200);
@@ -232,7 +235,7 @@ TEST(Serve, HoldsOutAgainstSlowClientsHugeNumbersBadBytesAndAChangedDem) {
     for (int fd : slow) close(fd);
     // The DEM cut short on disk: told, not a crash.
     truncate((t / "images/jacksboro/jacksboro_m2.raw").c_str(), 1000);
-    r = b.client->Get("/api/trace?ip=200&jp=250&slope=70&dir=315&infl=30");
+    r = b.client->Get("/api/trace?row=200&column=250&dip=70&dip_direction=315&zone=30");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 409);
     EXPECT_NE(r->body.find("changed on disk since the workbench started"), std::string::npos) << r->body;
@@ -284,7 +287,7 @@ TEST(Serve, ReadoutsInMetresAndMapCoordinatesAndUndoOverHttp) {
         EXPECT_NEAR(p["y"].get<double>(), gt[3] + (c.first + 0.5) * gt[5], 1e-6);
     }
     get("/api/point?i=-1&j=0", 400);
-    get("/api/misfit?ip=100&jp=100&slope=10&dir=90&infl=20", 400);  // no contact yet
+    get("/api/misfit?row=100&column=100&dip=10&dip_direction=90&zone=20", 400);  // no contact yet
 
     // A contact of three map points on a plane's trace: read, measured, fitted.
     auto r = client.Post("/api/contact", "x,y\n1,2\n", "text/csv");
@@ -299,7 +302,7 @@ TEST(Serve, ReadoutsInMetresAndMapCoordinatesAndUndoOverHttp) {
     EXPECT_EQ(contact["lines"].size(), 3u);
     EXPECT_NEAR(contact["lines"][1][0][0].get<double>(), 50, 1e-6);
     EXPECT_NEAR(contact["lines"][1][0][1].get<double>(), 60, 1e-6);
-    EXPECT_EQ(get("/api/misfit?ip=50&jp=60&slope=10&dir=90&infl=30", 200)["traced"], true);
+    EXPECT_EQ(get("/api/misfit?row=50&column=60&dip=10&dip_direction=90&zone=30", 200)["traced"], true);
     // Three points cannot decide an attitude: no answer, and why.
     r = client.Post("/api/fit", "", "text/plain");
     ASSERT_TRUE(r && r->status == 200) << (r ? r->body : "");

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <map>
 
-#include "files/georef.h"
+#include "geo/georef.h"
 #include "support.h"
 
 namespace {

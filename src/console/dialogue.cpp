@@ -205,7 +205,7 @@ int tolmar_main(int argc, char **argv) {
     opt::Command command;
     command.tool = "tolmar";
     command.head = USAGE;
-    command.options = {{"--geometry", "", 1, "", ""}, {"--version", "", 0, "", ""}};
+    command.options = {opt::geometry_option("", "classic"), {"--version", "", 0, "", ""}};
     command.help_line = "";
     command.unknown = command.one_more = "unknown argument ";
     // A raster named on the command line, as with a GIS's tools: tolmar asks
@@ -236,8 +236,7 @@ int tolmar_main(int argc, char **argv) {
         return 0;
     }
     Geometry geometry = Geometry::classic;
-    if (line.has("--geometry") && !geometry_of_name(line.value("--geometry").c_str(), geometry))
-        return opt::usage_error("tolmar", "--geometry takes classic or true, not " + formats::printable(line.value("--geometry")));
+    geometry_of_name(line.value("--geometry", "classic").c_str(), geometry);
 
     catch_signals();
     Console con;

@@ -162,8 +162,8 @@ try {
     // The trace of these values at the point the fields hold now.
     await page.waitForFunction((s, d, z) => {
       const t = window.workbench.trace, at = (id) => Number(document.getElementById(id).value);
-      return t && t.values && t.values.slope === s && t.values.dir === d && t.values.infl === z &&
-        t.values.ip === at('row') && t.values.jp === at('column');
+      return t && t.values && t.values.dip === s && t.values.dip_direction === d && t.values.zone === z &&
+        t.values.row === at('row') && t.values.column === at('column');
     }, { timeout: 10000 }, slope, dir, infl);
     return page.evaluate(() => window.workbench.trace);
   }
@@ -179,7 +179,7 @@ try {
         (await page.$eval('#dip', (e) => e.getAttribute('aria-invalid'))) === 'true',
         `a bad value names its field and disables Stamp: ${await text('#status')}`);
   await type('#dip', 20);
-  await type('#dir', 150);
+  await type('#dip_direction', 150);
   await type('#zone', 40);
   let t = await traceOf(20, 150, 40);
   check(t.verdict === 'traced' && t.cells.length > 0 && !(await disabled('#stamp')), `the trace of the values came (${t.cells.length} cells)`);
@@ -192,7 +192,7 @@ try {
   await type('#dip', 5);
   await traceOf(5, 150, 40);
   await stamp(2);
-  await type('#dir', 330);
+  await type('#dip_direction', 330);
   await traceOf(5, 330, 40);
   await stamp(3);
 
@@ -203,10 +203,10 @@ try {
         (await text('#notes')) === 'a dip of 95 lies outside 0 to 90: it is traced as a plane dipping 85 towards 150',
         `a dip of 95 is flagged and told: ${await text('#notes')}`);
   await type('#dip', 5);
-  await type('#dir', 400);
+  await type('#dip_direction', 400);
   await traceOf(5, 400, 40);
   check((await text('#notes')) === 'a dip direction of 400 lies outside 0 to 359: it points as 40 does', `a direction of 400 is told: ${await text('#notes')}`);
-  await type('#dir', 330);
+  await type('#dip_direction', 330);
   await type('#zone', 400);
   t = await traceOf(5, 330, 400);
   const said = await text('#status');
@@ -278,7 +278,7 @@ try {
   await page.keyboard.press('ArrowUp');
   await page.keyboard.press('ArrowRight');
   await type('#dip', 40);
-  await type('#dir', 315);
+  await type('#dip_direction', 315);
   await traceOf(40, 315, 40);
   await page.focus('#map');
   await page.keyboard.press('Enter');
@@ -335,7 +335,7 @@ try {
   check(!net.hidden && net.pole > 10 && net.band > 10, `the stereonet shows the pole and the band is drawn: ${JSON.stringify(net)}`);
   await page.waitForFunction((f) => {
     const m = window.workbench.misfit;
-    return m && m.values && m.values.ip === f[0] && m.values.jp === f[1] && m.values.slope === f[2] && m.values.dir === f[3] && m.values.infl === f[4];
+    return m && m.values && m.values.row === f[0] && m.values.column === f[1] && m.values.dip === f[2] && m.values.dip_direction === f[3] && m.values.zone === f[4];
   }, { timeout: 10000 }, filled);
   const misfit = await page.evaluate(() => window.workbench.misfit);
   check(Math.abs(misfit.within_one_cell - fitted.verdict.within_one_cell) < 1e-12 &&
@@ -432,7 +432,7 @@ try {
 
   // The values being worked on survive a reload and a restart; the hidden treatments too.
   await type('#dip', 12);
-  await type('#dir', 210);
+  await type('#dip_direction', 210);
   await traceOf(12, 210, tr.zone);
   await page.click('#treatments li[data-code="1"] input');
   const working = await page.$$eval('#values input', (inputs) => inputs.map((i) => i.value));
