@@ -173,11 +173,11 @@ TEST(Export, GeoJsonHasOneFeaturePerTreatmentWithItsChainedTrace) {
     ASSERT_EQ(doc["features"].size(), 2u);
     const Json &f1 = doc["features"][0], &f2 = doc["features"][1];
     EXPECT_EQ(f1["properties"]["code"], 1);
-    EXPECT_EQ(f1["properties"]["line"], 3);
+    EXPECT_EQ(f1["properties"]["row"], 3);
     EXPECT_EQ(f1["properties"]["column"], 4);
     EXPECT_EQ(f1["properties"]["dip"], 10);
     EXPECT_EQ(f1["properties"]["dip_direction"], 0);
-    EXPECT_EQ(f1["properties"]["influence_zone"], 5);
+    EXPECT_EQ(f1["properties"]["zone"], 5);
     EXPECT_EQ(f1["properties"]["ref_x"], 1000 + 4.5 * 30);
     EXPECT_EQ(f2["properties"]["dip_direction"], 225);
     EXPECT_EQ(f1["geometry"]["type"], "MultiLineString");

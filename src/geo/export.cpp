@@ -80,9 +80,9 @@ nlohmann::ordered_json geojson_of(const ResultSet &r, const std::vector<std::vec
         const Values &v = rec.values;
         double rx, ry;
         p.at({v.row, v.column}, rx, ry);
-        nlohmann::ordered_json props = {{"code", rec.code},   {"line", v.row}, {"column", v.column},
+        nlohmann::ordered_json props = {{"code", rec.code},   {"row", v.row}, {"column", v.column},
                                         {"ref_x", rx},        {"ref_y", ry},   {"dip", v.dip},
-                                        {"dip_direction", v.dip_direction}, {"influence_zone", v.zone}};
+                                        {"dip_direction", v.dip_direction}, {"zone", v.zone}};
         if (!filled.empty()) props["cells_over_filled_ground"] = over_filled;
         out["features"].push_back({{"type", "Feature"}, {"properties", props},
                                    {"geometry", {{"type", "MultiLineString"}, {"coordinates", lines}}}});
@@ -172,7 +172,7 @@ bool write_gpkg(const std::string &path, const ResultSet &r, const std::vector<s
     OGRLayer *points = traces != nullptr ? f.layer("reference_points", wkbPoint, p, err) : nullptr;
     if (points == nullptr) return false;
     for (OGRLayer *l : {traces, points}) {
-        for (const char *name : {"code", "line", "column", "dip", "dip_direction", "influence_zone"}) {
+        for (const char *name : {"code", "row", "column", "dip", "dip_direction", "zone"}) {
             OGRFieldDefn d(name, OFTInteger);
             l->CreateField(&d);
         }
@@ -197,11 +197,11 @@ bool write_gpkg(const std::string &path, const ResultSet &r, const std::vector<s
         for (OGRLayer *l : {traces, points}) {
             OGRFeature feature(l->GetLayerDefn());
             feature.SetField("code", rec.code);
-            feature.SetField("line", v.row);
+            feature.SetField("row", v.row);
             feature.SetField("column", v.column);
             feature.SetField("dip", v.dip);
             feature.SetField("dip_direction", v.dip_direction);
-            feature.SetField("influence_zone", v.zone);
+            feature.SetField("zone", v.zone);
             feature.SetField("ref_x", rx);
             feature.SetField("ref_y", ry);
             feature.SetField("cells", static_cast<GIntBig>(by_code[static_cast<size_t>(rec.code)].size()));
