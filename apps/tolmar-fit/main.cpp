@@ -62,10 +62,11 @@ opt::Command command() {
          "  --band LAYER        the band where the planes of the region meet the ground,\n"
          "                      as polygons (.gpkg or .geojson, in the DEM's system)\n", ""},
         {"--trace", "", 1, "  --trace LAYER       the answer's trace as lines (.gpkg or .geojson)\n", ""},
-        opt::number_in({"--level", "", 1,
+        opt::defaults_to(opt::number_in({"--level", "", 1,
                         "  --level P           the confidence of the region and its ranges, in percent\n"
                         "                      (default 99; measured to hold at 90 and 99)\n", ""},
                        50, 99.9, "percent", "--level takes a percentage from 50 to 99.9, not {}"),
+                         "99"),
         {"--json", "", 0, "  --json              one JSON object instead of text\n", ""},
         {"--classic", "", 0,
          "  --classic           the classic fit instead: the whole dip and direction whose\n"

@@ -37,8 +37,9 @@ opt::Command command() {
         "dialogue will need.\n"
         "\n";
     c.options = {
-        opt::whole_in({"--band", "", 1, "  --band N          the band to take (default 1)\n", ""}, 1, 65535, "",
-                      "--band takes a number above 0, not {}"),
+        opt::defaults_to(opt::whole_in({"--band", "", 1, "  --band N          the band to take (default 1)\n", ""}, 1,
+                                       65535, "", "--band takes a number above 0, not {}"),
+                         "1"),
         opt::number_in({"--pixel-size", "", 1,
                         "  --pixel-size M    the ground size of a cell in metres, for a source\n"
                         "                    without a georeference\n", ""},

@@ -3,7 +3,9 @@ tools on the layers and files it is given, tells what the tool says
 through QGIS's feedback, and returns what the tool wrote.
 
 The tools are found in the folder named by the environment variable
-TOLMAR_BIN, else on the PATH."""
+TOLMAR_BIN, else on the PATH, else in the bin folder of the prefix the
+plugin is installed under. The parameters' choices, ranges and defaults are
+the tools' own, as each describes its options (--describe)."""
 import json
 import os
 import shutil
@@ -28,8 +30,49 @@ def executable(name):
         raise QgsProcessingException("%s is not in TOLMAR_BIN (%s)" % (name, folder))
     path = shutil.which(name)
     if path is None:
+        # Installed as PREFIX/share/qgis/python/plugins/tolmar beside PREFIX/bin.
+        here = os.path.dirname(os.path.abspath(__file__))
+        beside = os.path.join(here, *([os.pardir] * 5), "bin", name)
+        if os.access(beside, os.X_OK):
+            return os.path.normpath(beside)
         raise QgsProcessingException("%s is neither in the folder named by TOLMAR_BIN nor on the PATH" % name)
     return path
+
+
+_described = {}
+
+
+def described(program):
+    """A tool's options as it describes them (--describe), by name; none when
+    the tool cannot be run (running an algorithm then says why)."""
+    if program not in _described:
+        try:
+            out = subprocess.run([executable(program), "--describe"], capture_output=True, text=True, timeout=30).stdout
+            _described[program] = {o["name"]: o for o in json.loads(out)["options"]}
+        except (QgsProcessingException, OSError, ValueError, KeyError, subprocess.SubprocessError):
+            _described[program] = {}
+    return _described[program]
+
+
+def choices(program, option):
+    """The words an option of a tool takes, and the index of its default."""
+    o = described(program).get(option, {})
+    words = o.get("choices", [])
+    return words, words.index(o["default"]) if o.get("default") in words else 0
+
+
+def number(name, text, program, option, minimum=None, default=None):
+    """A number parameter with the type, range and default of a tool's option."""
+    o = described(program).get(option, {})
+    whole = o.get("kind") != "number"
+    kind = QgsProcessingParameterNumber.Integer if whole else QgsProcessingParameterNumber.Double
+    low = o.get("min", 0) if minimum is None else minimum
+    if default is None:
+        default = o.get("default", low)
+    p = QgsProcessingParameterNumber(name, text, type=kind, defaultValue=float(default), minValue=low)
+    if "max" in o:
+        p.setMaximum(o["max"])
+    return p
 
 
 def run(args, feedback, cwd=None, allowed=(0,)):
@@ -95,7 +138,7 @@ class ImportDem(Algorithm):
                                                      behavior=QgsProcessingParameterFile.Folder))
         self.addParameter(QgsProcessingParameterString("FOLDER", "Folder under images/"))
         self.addParameter(QgsProcessingParameterString("NAME", "DEM name"))
-        self.addParameter(QgsProcessingParameterNumber("BAND", "Band", defaultValue=1, minValue=1))
+        self.addParameter(number("BAND", "Band", "tolmar-import", "--band"))
         self.addOutput(QgsProcessingOutputString("DEM", "DEM raster (NAME_m2.raw or NAME_m4.raw)"))
         self.addOutput(QgsProcessingOutputString("OUTPUT", "DEM as a georeferenced VRT"))
 
@@ -119,17 +162,20 @@ class ImportDem(Algorithm):
         raise QgsProcessingException("tolmar-import wrote no DEM")
 
 
-UNITS = ["the DEM's own (from tolmar-import)", "m", "dm", "cm", "mm"]
+OWN_UNIT = "the DEM's own (from tolmar-import)"
 
 
-def unit_args(algorithm, parameters, context):
+def unit_parameter(program):
+    return QgsProcessingParameterEnum("UNIT", "Unit of the DEM's samples", options=[OWN_UNIT] + choices(program, "--unit")[0],
+                                      defaultValue=0)
+
+
+def unit_args(algorithm, program, parameters, context):
     k = algorithm.parameterAsEnum(parameters, "UNIT", context)
-    return ["--unit", UNITS[k]] if k > 0 else []
+    return ["--unit", choices(program, "--unit")[0][k - 1]] if k > 0 else []
 
 
 class TraceStations(Algorithm):
-    GEOMETRIES = ["true", "classic"]
-
     def name(self):
         return "tracestations"
 
@@ -145,11 +191,12 @@ class TraceStations(Algorithm):
     def initAlgorithm(self, config=None):
         self.addParameter(QgsProcessingParameterFile("DEM", "tolmar DEM (NAME_m2.raw or NAME_m4.raw)", extension="raw"))
         self.addParameter(QgsProcessingParameterFeatureSource("STATIONS", "Stations", [QgsProcessing.TypeVectorPoint]))
-        self.addParameter(QgsProcessingParameterEnum("UNIT", "Unit of the DEM's samples", options=UNITS, defaultValue=0))
-        self.addParameter(QgsProcessingParameterNumber("ZONE", "Influence zone in cells (0: the stations' zone column)",
-                                                       defaultValue=0, minValue=0))
+        self.addParameter(unit_parameter("tolmar-stations"))
+        self.addParameter(number("ZONE", "Influence zone in cells (0: the stations' zone column)", "tolmar-stations", "--zone",
+                                 minimum=0, default=0))
+        geometries, default = choices("tolmar-stations", "--geometry")
         self.addParameter(QgsProcessingParameterEnum("GEOMETRY", "Geometry (true: where the plane meets the ground)",
-                                                     options=self.GEOMETRIES, defaultValue=0))
+                                                     options=geometries, defaultValue=default))
         self.addParameter(QgsProcessingParameterString("RESULT", "Result sets' name (empty: the table's)", optional=True))
         self.addParameter(QgsProcessingParameterVectorDestination("OUTPUT", "Traces", QgsProcessing.TypeVectorLine))
 
@@ -161,8 +208,8 @@ class TraceStations(Algorithm):
         if not (out.endswith(".gpkg") or out.endswith(".geojson")):
             out = os.path.splitext(out)[0] + ".gpkg"
         args = [executable("tolmar-stations"), dem, stations, "-o", out, "--progress",
-                "--geometry", self.GEOMETRIES[self.parameterAsEnum(parameters, "GEOMETRY", context)]]
-        args += unit_args(self, parameters, context)
+                "--geometry", choices("tolmar-stations", "--geometry")[0][self.parameterAsEnum(parameters, "GEOMETRY", context)]]
+        args += unit_args(self, "tolmar-stations", parameters, context)
         zone = self.parameterAsInt(parameters, "ZONE", context)
         if zone > 0:
             args += ["--zone", str(zone)]
@@ -174,8 +221,6 @@ class TraceStations(Algorithm):
 
 
 class FitAttitude(Algorithm):
-    LEVELS = ["99 %", "90 %"]
-
     def name(self):
         return "fitattitude"
 
@@ -193,10 +238,10 @@ class FitAttitude(Algorithm):
         self.addParameter(QgsProcessingParameterFile("DEM", "tolmar DEM (NAME_m2.raw or NAME_m4.raw)", extension="raw"))
         self.addParameter(QgsProcessingParameterFeatureSource("CONTACT", "Contact",
                                                               [QgsProcessing.TypeVectorLine, QgsProcessing.TypeVectorPoint]))
-        self.addParameter(QgsProcessingParameterEnum("UNIT", "Unit of the DEM's samples", options=UNITS, defaultValue=0))
-        self.addParameter(QgsProcessingParameterNumber("ZONE", "Influence zone in cells (0: enough for the contact)",
-                                                       defaultValue=0, minValue=0))
-        self.addParameter(QgsProcessingParameterEnum("LEVEL", "Confidence of the ranges", options=self.LEVELS, defaultValue=0))
+        self.addParameter(unit_parameter("tolmar-fit"))
+        self.addParameter(number("ZONE", "Influence zone in cells (0: enough for the contact)", "tolmar-fit", "--zone",
+                                 minimum=0, default=0))
+        self.addParameter(number("LEVEL", "Confidence of the ranges, in percent", "tolmar-fit", "--level"))
         self.addParameter(QgsProcessingParameterFileDestination("OUTPUT", "Report", "JSON files (*.json)"))
         self.addParameter(QgsProcessingParameterVectorDestination("TRACE", "Trace of the answer", QgsProcessing.TypeVectorLine,
                                                                   optional=True))
@@ -233,8 +278,9 @@ class FitAttitude(Algorithm):
                            context=context, feedback=feedback, is_child_algorithm=True)
             if not os.path.exists(contact):
                 raise QgsProcessingException("Contact: the layer could not be written for tolmar-fit")
-            args = [executable("tolmar-fit"), "--json", "--level", self.LEVELS[self.parameterAsEnum(parameters, "LEVEL", context)][:2]]
-            args += unit_args(self, parameters, context)
+            level = self.parameterAsDouble(parameters, "LEVEL", context)
+            args = [executable("tolmar-fit"), "--json", "--level", "%g" % level]
+            args += unit_args(self, "tolmar-fit", parameters, context)
             zone = self.parameterAsInt(parameters, "ZONE", context)
             if zone > 0:
                 args += ["--zone", str(zone)]
@@ -265,8 +311,7 @@ class FitAttitude(Algorithm):
             any_direction = ranges.get("direction_any")
             feedback.pushInfo("Dip %.1f (%.1f to %.1f), dip direction %.1f (%s) at %s" % (
                 a["dip"], dip[0], dip[1], a["dip_direction"],
-                "any" if any_direction else "%.1f to %.1f" % (direction[0], direction[1]),
-                self.LEVELS[self.parameterAsEnum(parameters, "LEVEL", context)]))
+                "any" if any_direction else "%.1f to %.1f" % (direction[0], direction[1]), "%g %%" % level))
         for key, path in outputs.items():
             if os.path.exists(path):
                 result[key] = path
@@ -274,8 +319,6 @@ class FitAttitude(Algorithm):
 
 
 class ExportTraces(Algorithm):
-    FORMATS = ["gpkg", "geojson", "csv", "vrt"]
-
     def name(self):
         return "exporttraces"
 
@@ -288,12 +331,15 @@ class ExportTraces(Algorithm):
 
     def initAlgorithm(self, config=None):
         self.addParameter(QgsProcessingParameterFile("RESULT", "Result raster (R_tolmar.raw)", extension="raw"))
-        self.addParameter(QgsProcessingParameterEnum("FORMAT", "Format", options=self.FORMATS, defaultValue=0))
+        formats = choices("tolmar-export", "--format")[0]
+        # A GeoPackage, what a GIS takes best, unless the tool has none.
+        self.addParameter(QgsProcessingParameterEnum("FORMAT", "Format", options=formats,
+                                                     defaultValue=formats.index("gpkg") if "gpkg" in formats else 0))
         self.addParameter(QgsProcessingParameterFileDestination("OUTPUT", "Output"))
 
     def processAlgorithm(self, parameters, context, feedback):
         result = self.parameterAsFile(parameters, "RESULT", context)
-        fmt = self.FORMATS[self.parameterAsEnum(parameters, "FORMAT", context)]
+        fmt = choices("tolmar-export", "--format")[0][self.parameterAsEnum(parameters, "FORMAT", context)]
         out = self.parameterAsFileOutput(parameters, "OUTPUT", context)
         run([executable("tolmar-export"), result, "--format", fmt, "-o", out], feedback)
         return {"OUTPUT": out}

@@ -52,6 +52,11 @@ Option choice_of(Option o, const std::vector<std::string> &choices, const std::s
     return o;
 }
 
+Option defaults_to(Option o, const std::string &value) {
+    o.fallback = value;
+    return o;
+}
+
 Option of_kind(Option o, Kind kind, const std::string &bad) {
     o.kind = kind;
     o.bad = bad;
@@ -102,9 +107,13 @@ std::string quoted(const std::string &s) {
     return q + "\"";
 }
 
+// The shortest text that reads back as the same double.
 std::string number_text(double v) {
     char b[32];
-    snprintf(b, sizeof b, "%.17g", v);
+    for (int digits = 15; digits <= 17; digits++) {
+        snprintf(b, sizeof b, "%.*g", digits, v);
+        if (strtod(b, nullptr) == v) break;
+    }
     return b;
 }
 

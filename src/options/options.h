@@ -56,6 +56,8 @@ Option whole_in(Option o, double lo, double hi, const std::string &unit, const s
 Option number_in(Option o, double lo, double hi, const std::string &unit, const std::string &bad);
 Option choice_of(Option o, const std::vector<std::string> &choices, const std::string &bad, const std::string &fallback = "");
 Option of_kind(Option o, Kind kind, const std::string &bad = "");
+// The value an option takes when not given, as --describe tells it.
+Option defaults_to(Option o, const std::string &value);
 
 // The options every front end shares, with their values: the unit of a
 // DEM's samples, the geometry and the background of a new result set.

@@ -27,6 +27,13 @@ list=$(qp list)
 for a in importdem tracestations fitattitude exporttraces; do
   grep -q "tolmar:$a" <<<"$list" || fail "tolmar:$a is not listed: $list"
 done
+# The choices and ranges are the programs' own (--describe), not the plugin's.
+help=$(qp help tolmar:exporttraces)
+for f in $("$bin/tolmar-export" --describe | python3 -c 'import json,sys; print(*[o for o in json.load(sys.stdin)["options"] if o["name"] == "--format"][0]["choices"])'); do
+  grep -q -- "- [0-9]*: $f" <<<"$help" || fail "exporttraces does not offer --format $f: $help"
+done
+grep -q "Incorrect parameter value for LEVEL" <<<"$(qp run tolmar:fitattitude -- DEM=none.raw CONTACT="$examples/jacksboro/contact.geojson" LEVEL=100 OUTPUT=x.json)" ||
+  fail "fitattitude's LEVEL is not bounded by tolmar-fit's --level"
 
 # Import DEM: the same file set as tolmar-import's.
 # The working folder is made when it is not there yet.
@@ -83,7 +90,7 @@ ogr2ogr -f GPKG contact.gpkg all.gpkg traces -nln contact
 ogr2ogr -f GeoJSON -lco RFC7946=NO contact.geojson contact.gpkg
 "$bin/tolmar-fit" --json "$dem" contact.geojson > fit_cli.json 2> fit_cli.err || fail "tolmar-fit: $(cat fit_cli.err; head -c 600 fit_cli.json)"
 mkdir -p "$work/tmp"
-TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/contact.gpkg" UNIT=0 ZONE=0 LEVEL=0 OUTPUT="$work/fit_q.json" \
+TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/contact.gpkg" UNIT=0 ZONE=0 LEVEL=99 OUTPUT="$work/fit_q.json" \
   TRACE="$work/fit_trace.gpkg" BAND="$work/fit_band.gpkg" > fit.log || fail "fitattitude: $(cat fit.log)"
 python3 - <<'PY' || fail "the fit's attitude is tolmar-fit's"
 import json, sys
@@ -97,14 +104,14 @@ grep -q "DIP_DIRECTION" fit.log || fail "the fit returns its numbers: $(cat fit.
 # WGS 84: no answer, a sentence in the log, no failure, nothing left in
 # the temporary folder.
 printf '{"type":"LineString","coordinates":[[-34.868,-7.995],[-34.862,-7.995],[-34.856,-7.995]]}\n' > straight.geojson
-TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/straight.geojson" UNIT=0 ZONE=0 LEVEL=1 OUTPUT="$work/fit_s.json" > straight.log ||
+TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/straight.geojson" UNIT=0 ZONE=0 LEVEL=90 OUTPUT="$work/fit_s.json" > straight.log ||
   fail "fitattitude on a contact that decides nothing: $(cat straight.log)"
 grep -q "does not decide the attitude" straight.log || fail "the undetermined contact is said: $(cat straight.log)"
 [ -z "$(ls -A "$work/tmp" | grep tolmar-fit)" ] || fail "temporary files left: $(ls "$work/tmp")"
 
 # Export traces: the same GeoPackage as tolmar-export's.
 "$bin/tolmar-export" qgis/images/o/qgis_tolmar.raw --format gpkg -o export_cli.gpkg
-qp run tolmar:exporttraces -- RESULT="$work/qgis/images/o/qgis_tolmar.raw" FORMAT=0 OUTPUT="$work/export_q.gpkg" > export.log ||
+qp run tolmar:exporttraces -- RESULT="$work/qgis/images/o/qgis_tolmar.raw" FORMAT=2 OUTPUT="$work/export_q.gpkg" > export.log ||
   fail "exporttraces: $(cat export.log)"
 diff <(features export_cli.gpkg) <(features export_q.gpkg) > /dev/null || fail "the exported layers are tolmar-export's"
 echo "QGIS plugin: 4 algorithms listed and run, outputs as the command line's"
