@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/version.h"
 #include "console/loading.h"
 #include "console/opening.h"
 #include "files/formats.h"
@@ -18,7 +19,7 @@
 
 namespace {
 
-const char VERSION[] = "tolmar 1.2 (December 2026)";
+const char VERSION[] = "tolmar " TOLMAR_VERSION " (" TOLMAR_VERSION_DATE ")";
 
 const char USAGE[] =
     "usage: tolmar [--geometry classic|true] [--help | --version]\n"

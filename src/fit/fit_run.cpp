@@ -171,15 +171,18 @@ bool tell_attitude(const TrueFit &f, bool station, Json &out, std::string &text)
 Status run_fit(const FitRequest &q, FitAnswer &a) {
     a = FitAnswer();
     std::string err;
-    DemSet dem;
-    if (!geo::open_dem_set(q.dem, dem, err)) return failure(q.dem, err);
+    DemSet own;
+    if (q.opened == nullptr && !geo::open_dem_set(q.dem, own, err)) return failure(q.dem, err);
+    const DemSet &dem = q.opened != nullptr ? *q.opened : own;
     const double k = dem.k;
     const int unit = q.unit >= 0 ? q.unit : dem.unit >= 0 ? dem.unit : 0;
     const int pix = dem.pix_size > 0 ? dem.pix_size : q.pixel_size;
     if (pix <= 0) return failure("--pixel-size", formats::descriptor_path(q.dem) + " gives no pixel size: give --pixel-size");
     const Terrain t = dem.samples.terrain(formats::unit_divisor(unit), pix);
     Contact contact;
-    if (!read_contact(q.contact, dem.georef, t.rows, t.cols, contact, err)) return failure(q.contact, err);
+    if (!(q.contact_text.empty() ? read_contact(q.contact, dem.georef, t.rows, t.cols, contact, err)
+                                 : read_contact_text(q.contact_text, q.contact, dem.georef, t.rows, t.cols, contact, err)))
+        return failure(q.contact, err);
     if (q.classic) return run_classic(q, dem, t, unit, pix, contact, a);
     const Cell station{q.row, q.column};
     if (q.point && !t.inside(station.i, station.j))

@@ -23,6 +23,8 @@ struct FitRequest {
     std::string answers, score, picture;
     std::string band, trace;        // the band of the planes that fit, the answer's trace: vector files
     double level = 0.99;            // the confidence of the region
+    const DemSet *opened = nullptr; // a DEM already open, read in place of the file `dem` then only names
+    std::string contact_text;       // the contact's text, read in place of the file `contact` then only names
 };
 
 // What tolmar-fit tells: as text and as one JSON object; `answered` when

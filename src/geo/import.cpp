@@ -542,15 +542,16 @@ Status run_import(const ImportRequest &q, const Listener &l) {
         for (const std::string *n : {&q.folder, &q.name})
             if (!formats::single_name(*n))
                 return Status::misused(*n, *n + " is not a single name (no '/', '\\', '.', '..', blank or control character)");
-        const std::string dir = formats::DATA_ROOT + q.folder + "/";
+        const std::string top = q.root.empty() ? "" : q.root + "/";
+        const std::string dir = top + formats::DATA_ROOT + q.folder + "/";
         // tolmar keeps every path within 127 characters, "_tolmar.raw" the longest ending.
-        if (dir.size() + q.name.size() + formats::LONGEST_SUFFIX > static_cast<size_t>(formats::PATH_MAX_CHARS))
+        if (dir.size() - top.size() + q.name.size() + formats::LONGEST_SUFFIX > static_cast<size_t>(formats::PATH_MAX_CHARS))
             return Status::misused(q.name, dir + q.name + " would make tolmar's paths longer than 127 characters");
         Opened o;
         if (const Status opened = open_source(q, o); !opened.ok()) return opened;
 
         // Existing files are replaced only when asked, and never through a link.
-        mkdir("images", 0777);
+        mkdir((top + "images").c_str(), 0777);
         mkdir(dir.c_str(), 0777);
         const std::string base = dir + q.name;
         for (int w : {2, 4})

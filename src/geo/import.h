@@ -16,6 +16,7 @@ struct ImportRequest {
     int band = 1;
     double pixel_size = 0;  // metres, for a source without a georeference; 0: the source's own
     bool replace = false;   // an existing DEM of that name may be replaced
+    std::string root;       // the folder that holds images/ ("" for the current one)
 };
 
 // Makes the file set and tells what tolmar's dialogue will need; the rows

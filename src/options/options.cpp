@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/version.h"
 #include "files/formats.h"
 
 namespace opt {
@@ -22,7 +23,12 @@ int Line::whole(const std::string &name, int fallback) const {
 std::string help(const Command &c) {
     std::string text = c.head;
     for (const Option &o : c.options) text += o.help;
-    return text + c.help_line + c.tail;
+    // --version under -h, --help, its words in the same column.
+    const size_t at = c.help_line.find("this text");
+    std::string version = "  --version";
+    if (at != std::string::npos && at > version.size()) version.resize(at, ' ');
+    else version += "  ";
+    return text + c.help_line + version + "the program's version\n" + c.tail;
 }
 
 Option whole_in(Option o, double lo, double hi, const std::string &unit, const std::string &bad, const std::string &outside) {
@@ -247,6 +253,10 @@ int parse(const Command &c, int argc, char **argv, Line &line) {
         }
         if (a == "-h" || a == "--help") {
             fputs(help(c).c_str(), stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            printf("%s %s (%s)\n", c.tool.c_str(), TOLMAR_VERSION, TOLMAR_VERSION_DATE);
             return 0;
         }
         if (a == "--describe") {

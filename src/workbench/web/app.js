@@ -39,6 +39,7 @@ window.workbench = state;
 function say(text, refused) {
   statusLine.textContent = text;
   statusLine.className = refused ? 'refused' : '';
+  return text;
 }
 
 async function json(url, options) {
@@ -426,11 +427,14 @@ function askTrace() {
       t.values = v;
       state.trace = t;
       showNotes(t.notes || []);
+      // The fit's words stay before the readout of the trace it filled in.
+      const before = state.fitSaid ? state.fitSaid + ' ' : '';
+      state.fitSaid = null;
       if (t.verdict === 'traced') {
         const filled = t.cells_over_filled_ground ? `, ${t.cells_over_filled_ground} over filled ground` : '';
-        say(`${t.cells.length} cells would be stamped${filled} (${t.ms.toFixed(1)} ms)`);
+        say(`${before}${t.cells.length} cells would be stamped${filled} (${t.ms.toFixed(1)} ms)`);
       } else {
-        say(t.message, true);
+        say(before + t.message, true);
       }
       askMisfit(v);
     } catch (e) {
@@ -656,7 +660,7 @@ async function fit() {
     for (const k of Object.keys(fields)) fields[k].value = String(f.values[k]);
     const direction = f.direction_any ? ' (any direction: the region holds a level plane)'
       : range(f.dip_direction_range, f.level) + (f.vertical ? '; at dip 90 a direction and its opposite are one plane' : '');
-    say(`Fit: dip ${f.values.dip} (fitted ${f.dip.toFixed(1)}${range(f.dip_range, f.level)}), ` +
+    state.fitSaid = say(`Fit: dip ${f.values.dip} (fitted ${f.dip.toFixed(1)}${range(f.dip_range, f.level)}), ` +
         `dip direction ${f.values.dip_direction} (fitted ${f.dip_direction.toFixed(1)}${direction}), ` +
         `RMS distance of the contact from the fitted plane's intersection ${metres(f.rms_distance_m)}` +
         (f.fits ? '' : '; no square around the point fits the DEM') +
