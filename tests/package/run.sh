@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# run.sh: the Debian package as a user gets it. cpack makes it from the
+# build; dpkg -x unpacks it into a temporary root, where each program
+# answers --version, the manual pages and the QGIS plugin are in place,
+# `import tolmar` comes from the package and traces, and the plugin finds
+# the programs beside its prefix without TOLMAR_BIN. Usage: run.sh BUILD_DIR
+# EXAMPLES VERSION.
+set -euo pipefail
+build=$1 examples=$2 version=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+(cd "$work" && cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" > cpack.log 2>&1) || fail "cpack: $(cat "$work/cpack.log")"
+deb=$work/out/tolmar_${version}_amd64.deb
+[ -f "$deb" ] || fail "no $deb: $(ls "$work/out")"
+dpkg-deb -f "$deb" Package Version Architecture Depends | grep -q "^Version: $version" || fail "the package's control: $(dpkg-deb -f "$deb")"
+root=$work/root
+dpkg -x "$deb" "$root"
+
+for p in tolmar tolmar-import tolmar-export tolmar-preview tolmar-fit tolmar-stations tolmar-replay tolmar-serve; do
+  out=$("$root/usr/bin/$p" --version) || fail "$p --version ended with $?"
+  [ "$out" = "$p $version (December 2026)" ] || [[ "$out" == "$p $version ("* ]] || fail "$p --version says: $out"
+  page=$root/usr/share/man/man1/$p.1
+  [ -s "$page" ] || fail "no manual page $p.1"
+  grep -q "^\.TH ${p^^} " "$page" || fail "$p.1 is not a manual page of $p"
+done
+for f in __init__.py algorithms.py provider.py plugin.py metadata.txt; do
+  [ -f "$root/usr/share/qgis/python/plugins/tolmar/$f" ] || fail "the QGIS plugin lacks $f"
+done
+
+# The module from the package alone: a trace on the bundled DEM.
+PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 - "$root" "$examples" <<'PY' || fail "import tolmar from the package"
+import sys
+root, examples = sys.argv[1], sys.argv[2]
+import tolmar
+assert tolmar.__file__.startswith(root + "/usr/lib/python3/dist-packages/tolmar/"), tolmar.__file__
+dem = tolmar.open_dem(examples + "/jacksboro/jacksboro_m2.raw", unit="m")
+t = dem.trace(110, 300, 5, 150, 40)
+assert len(t) == 259, len(t)
+PY
+
+# Installed, the plugin finds the programs beside its prefix, with neither
+# TOLMAR_BIN nor the programs on the PATH (where QGIS's Python is there).
+if /usr/bin/python3 -c "import qgis.core" 2>/dev/null; then
+  found=$(env -u TOLMAR_BIN PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen /usr/bin/python3 - "$root" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1] + "/usr/share/qgis/python/plugins")
+from tolmar.algorithms import executable, choices
+print(executable("tolmar-fit"))
+print(" ".join(choices("tolmar-export", "--format")[0]))
+PY
+) || fail "the installed plugin: $found"
+  [ "$(head -1 <<<"$found")" = "$root/usr/bin/tolmar-fit" ] || fail "the installed plugin runs $found"
+  [ "$(tail -1 <<<"$found")" = "geojson csv gpkg vrt" ] || fail "the installed plugin's formats: $found"
+fi
+echo "tolmar_${version}_amd64.deb: $(dpkg-deb -c "$deb" | wc -l) entries, programs, manual pages, module and plugin in place"
