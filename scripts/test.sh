@@ -5,8 +5,7 @@
 # browser test needs Debian's chromium and puppeteer-core from npm, the QGIS
 # plugin's test Debian's QGIS 3.22 and GDAL's command-line tools, the Python
 # module pybind11 and numpy, its tests pytest, nbclient and matplotlib, the
-# manual pages help2man: all
-# are installed here.
+# manual pages help2man: all are installed here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh chromium qgis python3-qgis gdal-bin pybind11-dev python3-dev python3-numpy python3-pytest python3-nbclient \
