@@ -619,42 +619,50 @@ bool ranges_hold(const TrueFit &f, double dip, double dip_direction) {
     return f.vertical && dip > 90 - 1e-6 && in_arc(f.dir_lo, f.dir_hi, std::fmod(dip_direction + 180, 360));
 }
 
-TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &start, const Cell *station, double level) {
-    TrueFit f;
-    f.level = level;
-    const std::vector<Datum> data = data_of(t, c);
-    const bool free = station == nullptr;
-    f.points = static_cast<int>(data.size());
-    f.unknowns = free ? 3 : 2;
-    if (f.points < f.unknowns + 1) {
-        f.why = "the contact has " + std::to_string(f.points) + " point" + (f.points == 1 ? "" : "s") +
-                ": too few to fit a plane";
-        return f;
-    }
-    const double pix = t.pix_size > 0 ? t.pix_size : 1;
-    double zs = 0, es = 0, ns = 0;
-    if (station != nullptr) {
-        es = station->j * pix;
-        ns = -station->i * pix;
-        zs = t.elevation(station->i, station->j);
-    }
-    auto offset_for = [&](const Pole &p) { return free ? first_offset(data, p) : p.x * es + p.y * ns + p.z * zs; };
-    const double through[3] = {es, ns, zs};
-    // The contact's middle: the plane turns about it when its height is free.
-    double centre[3] = {0, 0, 0};
-    for (const Datum &x : data) centre[0] += x.e / data.size(), centre[1] += x.n / data.size(), centre[2] += x.z / data.size();
-    const double *pivot = free ? centre : through;
-    auto at_pivot = [&](const Pole &q) { return q.x * pivot[0] + q.y * pivot[1] + q.z * pivot[2]; };
+namespace {
 
-    // Every attitude on a grid, by the first-order distances: its lowest
-    // valleys, and the plane through the points, are where the search
-    // starts.
+// What every step of the fit works on: the contact's points, whether the
+// plane's height is free or held through the station, and the point the
+// planes turn about (the station, or the contact's middle).
+struct Frame {
+    Frame(const Terrain &t_, const std::vector<Datum> &data_, const Cell *station)
+        : t(t_), data(data_), free(station == nullptr), pix(t_.pix_size > 0 ? t_.pix_size : 1) {
+        if (station != nullptr) {
+            es = station->j * pix;
+            ns = -station->i * pix;
+            zs = t.elevation(station->i, station->j);
+        }
+        through[0] = es, through[1] = ns, through[2] = zs;
+        for (const Datum &x : data) centre[0] += x.e / data.size(), centre[1] += x.n / data.size(), centre[2] += x.z / data.size();
+        pivot = free ? centre : through;
+    }
+    Frame(const Frame &) = delete;
+    Frame &operator=(const Frame &) = delete;
+    // A normal's offset: the points' own when the height is free, else through the station.
+    double offset_for(const Pole &p) const { return free ? first_offset(data, p) : p.x * es + p.y * ns + p.z * zs; }
+    double at_pivot(const Pole &q) const { return q.x * pivot[0] + q.y * pivot[1] + q.z * pivot[2]; }
+
+    const Terrain &t;
+    const std::vector<Datum> &data;
+    const bool free;
+    const double pix;
+    double es = 0, ns = 0, zs = 0;
+    double through[3] = {0, 0, 0}, centre[3] = {0, 0, 0};
+    const double *pivot = nullptr;
+};
+
+// Radians: a region wider than this is a family of planes, not an answer.
+constexpr double WIDEST = 0.55;
+
+// Every attitude on a grid, by the first-order distances: its lowest
+// valleys, and the plane through the points, are where the search starts.
+std::vector<std::pair<double, Pole>> starts_of(const Frame &fr, const Plane &start) {
     const int DIPS = 46, DIRS = 90;
     std::vector<double> grid(static_cast<size_t>(DIPS) * DIRS);
     for (int a = 0; a < DIPS; a++)
         for (int b = 0; b < DIRS; b++) {
             const Pole p = pole_of(a * 2.0, b * 4.0);
-            grid[static_cast<size_t>(a) * DIRS + b] = first_sum(data, p, offset_for(p), CAP * pix);
+            grid[static_cast<size_t>(a) * DIRS + b] = first_sum(fr.data, p, fr.offset_for(p), CAP * fr.pix);
         }
     std::vector<std::pair<double, Pole>> starts;
     for (int a = 0; a < DIPS; a++)
@@ -675,26 +683,27 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
         const Pole p{-start.a / std::sqrt(1 + h * h), -start.b / std::sqrt(1 + h * h), 1 / std::sqrt(1 + h * h)};
         starts.push_back({0, p});
     }
+    return starts;
+}
 
-    // Each start refined; the best whose intersection follows the contact:
-    // near the contact, it runs not much longer than the contact itself.
-    const double contact_cells = length_of(c);
-    int jittered = 0;
-    const double noise = jitter(c, jittered);
-    f.jitter_cells = noise;
-    Best best;
+// Each start refined; the best whose intersection follows the contact (near
+// the contact, it runs not much longer than the contact itself) into
+// `best`, every such plane into `fits`. False, with the reason in `f`, when
+// none does.
+bool choose_best(const Frame &fr, const std::vector<std::pair<double, Pole>> &starts, Best &best, double &best_ratio,
+                 std::vector<Best> &fits, TrueFit &f) {
     best.s = std::numeric_limits<double>::infinity();
-    double best_ratio = 0, along_ground = 1;
-    std::vector<Best> fits;  // every start's plane that follows the contact
+    best_ratio = 0;
+    double along_ground = 1;
     int shallow = 0;
     for (const auto &s0 : starts) {
-        const Best b = refine(t, data, s0.second, free, offset_for(s0.second), pivot);
-        const double spec = specificity(t, data, {b.p, b.d}, SHIFT * pix);
+        const Best b = refine(fr.t, fr.data, s0.second, fr.free, fr.offset_for(s0.second), fr.pivot);
+        const double spec = specificity(fr.t, fr.data, {b.p, b.d}, SHIFT * fr.pix);
         if (spec < 0.5) {
             along_ground = std::min(along_ground, spec);
             continue;
         }
-        if (meeting_angle(data, b.p) < LEAST_ANGLE) {
+        if (meeting_angle(fr.data, b.p) < LEAST_ANGLE) {
             shallow++;
             continue;
         }
@@ -705,18 +714,25 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
         f.outcome = TrueFit::Outcome::wide;
         f.why = "the planes that pass near the contact's points lie along the ground there, meeting it at less than " +
                 format1(LEAST_ANGLE) + " degrees: the ground's slope, not the contact, would decide their attitude";
-        return f;
+        return false;
     }
     if (!std::isfinite(best.s)) {
         f.outcome = TrueFit::Outcome::no_plane;
         f.why = "no plane fits: every plane that passes near the contact's points lies along the ground there (its "
                 "intersection runs so near everywhere around them that points moved " + format1(SHIFT) +
                 " cells away lie within " + format1(along_ground * SHIFT) + " cells of it)";
-        return f;
+        return false;
     }
+    return true;
+}
+
+// The best plane into `f` (its normal turned up, the same plane): its
+// attitude, its distances from the points (into `res`) and the plane as
+// heights, for a treatment's point, through the points' middle (or the
+// station).
+void take_best(const Frame &fr, double k, Best &best, double ratio, TrueFit &f, std::vector<double> &res) {
     f.found = true;
-    for (int a = 0; a < 3; a++) f.pivot[a] = pivot[a];
-    // The normal turned up (the same plane).
+    for (int a = 0; a < 3; a++) f.pivot[a] = fr.pivot[a];
     if (best.p.z < 0) {
         best.p = {-best.p.x, -best.p.y, -best.p.z};
         best.d = -best.d;
@@ -724,58 +740,31 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
     }
     f.pole = best.p;
     f.offset = best.d;
-    f.height = best.d - at_pivot(best.p);
-    f.trace_ratio = best_ratio;
+    f.height = best.d - fr.at_pivot(best.p);
+    f.trace_ratio = ratio;
     attitude_of(best.p, f.dip, f.dip_direction);
-    std::vector<double> res;
-    sum_of(t, data, best.p, false, best.d, &res);
+    const std::vector<Datum> &data = fr.data;
+    sum_of(fr.t, data, best.p, false, best.d, &res);
     f.rms_m = std::sqrt(best.s / data.size()) / k;
-    f.rms_cells = std::sqrt(best.s / data.size()) / pix;
-    // The plane as heights, for a treatment's point: through the points'
-    // middle (or the station).
+    f.rms_cells = std::sqrt(best.s / data.size()) / fr.pix;
     if (best.p.z > 1e-12) {
         f.fall_e = best.p.x / best.p.z;
         f.fall_n = best.p.y / best.p.z;
-        f.e0 = free ? 0 : es;
-        f.n0 = free ? 0 : ns;
-        if (free) {
+        f.e0 = fr.free ? 0 : fr.es;
+        f.n0 = fr.free ? 0 : fr.ns;
+        if (fr.free) {
             for (const Datum &x : data) f.e0 += x.e / data.size(), f.n0 += x.n / data.size();
         }
         f.z0 = (best.d - best.p.x * f.e0 - best.p.y * f.n0) / best.p.z;
     }
+}
 
-    // Neighbouring points of a mapped line err alike: their distances'
-    // correlation thins the points the ranges may count.
-    double num = 0, den = 0;
-    for (size_t k2 = 0; k2 < data.size(); k2++) {
-        den += res[k2] * res[k2];
-        if (k2 + 1 < data.size() && data[k2].line == data[k2 + 1].line) num += res[k2] * res[k2 + 1];
-    }
-    // (Distances within the least scatter are the fit's own rounding: their
-    // correlation tells nothing of the contact.)
-    const double rho = den > 0 && best.s / data.size() > 4 * LEAST_SCATTER * LEAST_SCATTER * pix * pix
-                           ? std::min(0.95, std::max(0.0, num / den)) : 0;
-    f.correlation = rho;
-    // A mapped line carries one error of its own every few cells at most
-    // (the hand that drew it, the step of a walk): its points count as
-    // that many, however closely it was digitised.
-    f.effective = std::min(data.size() * (1 - rho) / (1 + rho), 1 + contact_cells / OWN_ERROR_EVERY);
-    const double inflation = data.size() / f.effective;
-    const double nu = f.effective - f.unknowns;
-    if (nu < 0.5) {
-        f.outcome = TrueFit::Outcome::wide;
-        f.why = "the contact's " + std::to_string(f.points) + " points count as " + format1(f.effective) +
-                " once their correlation along it is allowed for: too few to bound " + std::to_string(f.unknowns) + " unknowns";
-        return f;
-    }
-    // The points' scatter: from their distances to the intersection (which
-    // the fit itself shrinks by its unknowns' share), but never below what
-    // the contact's own jitter shows, nor below the least.
-    const double sigma2 = std::max({best.s / data.size() / std::max(0.1, 1 - f.unknowns / f.effective),
-                                    noise * noise * pix * pix, LEAST_SCATTER * LEAST_SCATTER * pix * pix});
-
-    // No plane fits a contact that strays from the best intersection far
-    // more than from itself, or by more than a mapped contact strays.
+// Whether no plane fits the contact (then `f` says why, with the figures):
+// one that strays from the best intersection far more than from itself, or
+// by more than a mapped contact strays, or swings away from it and back, or
+// runs across it.
+bool follows_no_plane(const Terrain &t, const Contact &c, const std::vector<double> &res, const Best &best, double pix, double noise,
+                      int jittered, TrueFit &f) {
     // A line that swings away from the best intersection and back over
     // long stretches (a random walk, a folded surface, two contacts in
     // one) is followed by no plane: its distances from the intersection
@@ -806,7 +795,7 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
             f.why = "no plane fits: the contact swings away from the best plane's intersection and back, its points " +
                     format1(f.rms_cells) + " cells from it (RMS) and their distances alike over " + format1(lag) +
                     " cells of its length (correlation " + format1(swing) + "), where a mapped line's own errors are not";
-            return f;
+            return true;
         }
     }
     // A line that runs across the best intersection rather than along it
@@ -849,7 +838,7 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
             f.why = "no plane fits: taken over " + format1(window) + " cells, the contact runs across the best plane's intersection "
                     "at " + format1(std::asin(std::min(1.0, crossing / weight)) * DEG) +
                     " degrees on average rather than along it, its points " + format1(f.rms_cells) + " cells from it (RMS)";
-            return f;
+            return true;
         }
     }
     // A line that strays more than a cell from vertex to vertex (a
@@ -859,193 +848,211 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
         f.why = "no plane fits: the contact strays " + format1(noise) + " cells from one vertex to the next, more than the " +
                 format1(ROUGHEST) + " a mapped line does, and the best plane's intersection runs " + format1(f.rms_cells) +
                 " cells from its points (RMS)";
-        return f;
+        return true;
     }
     if (f.rms_cells > std::max(2.5, 3 * noise)) {
         f.outcome = TrueFit::Outcome::no_plane;
         f.why = "no plane fits: the best plane's intersection runs " + format1(f.rms_cells) + " cells from the contact's points (RMS)" +
                 (noise > 0 ? ", where the contact's own scatter from vertex to vertex implies " + format1(noise) + " cells"
                            : std::string(", more than a mapped contact strays"));
-        return f;
+        return true;
     }
+    return false;
+}
 
-    // The region: the normals about the best whose sum of squares rises by
-    // less than the bound. It is filled on a grid of normals around the
-    // best (steps a third of its narrowest width as the sum's curvature
-    // predicts), so that a long or bent valley of the sum is followed
-    // wherever it goes; where it crosses the bound between two nodes is
-    // found along their edge.
-    const double limit = best.s + sigma2 * inflation * rise_bound(level, std::max(nu, 0.5)) * calibrated(level);
-    f.sum = best.s;
-    f.bound = limit;
-    const Across across(best.p);
-    const double max_angle = 0.55;  // radians: a region wider than this is a family, not an answer
-    // The grid's axes: the sum's stiffest direction and the softest, steps
-    // a third of the region's half-widths there as its curvature predicts
-    // (along a valley with no rise, a tenth of the widest region taken).
-    // The curvature is the sum's own, from its values around the best.
-    double h00 = 0, h01 = 0, h11 = 0;
-    {
-        auto at = [&](double u, double v) {
-            const Pole q = across.at(u, v);
-            return sum_of(t, data, q, free, at_pivot(q) + best.d - at_pivot(best.p)).s;
-        };
-        const double rise0 = limit - best.s;
-        double delta = 0.002;
-        for (int tries = 0; tries < 6; tries++) {
-            const double su = at(delta, 0), sm = at(-delta, 0), sv = at(0, delta), sn = at(0, -delta);
-            const double sd = at(delta, delta), se = at(-delta, -delta);
-            h00 = (su + sm - 2 * best.s) / (delta * delta);
-            h11 = (sv + sn - 2 * best.s) / (delta * delta);
-            h01 = (sd + se - 2 * best.s - (h00 + h11) * delta * delta) / (2 * delta * delta);
-            const double most = std::max({su, sm, sv, sn, sd, se}) - best.s;
-            if (most > rise0 && delta > 1e-6) delta /= 4;
-            else if (most < rise0 / 50 && delta < 0.05) delta *= 4;
-            else break;
-        }
-        // As half the second derivatives: the rise is x' h x.
-        h00 /= 2;
-        h01 /= 2;
-        h11 /= 2;
-    }
-    const double mid = (h00 + h11) / 2, spread = std::sqrt(std::max(0.0, (h00 - h11) * (h00 - h11) / 4 + h01 * h01));
-    const double l1 = mid + spread, l2 = mid - spread;
-    double e1u = 1, e1v = 0;
-    if (spread > 0) {
-        e1u = h01;
-        e1v = l1 - h00;
-        if (std::fabs(e1u) + std::fabs(e1v) < 1e-300) e1u = h00 >= h11 ? 1 : 0, e1v = h00 >= h11 ? 0 : 1;
-        const double len = std::sqrt(e1u * e1u + e1v * e1v);
-        e1u /= len;
-        e1v /= len;
-    }
-    const double rise = limit - best.s;
-    const double s1 = std::min(max_angle / 10, std::max(1e-6, l1 > 0 ? std::sqrt(rise / l1) / 3 : max_angle / 10));
-    const double s2 = std::min(max_angle / 10, std::max(s1, l2 > 0 ? std::sqrt(rise / l2) / 3 : max_angle / 10));
-    // Node (a, b) is the normal a steps along the stiff axis, b along the soft.
-    auto uv = [&](double a, double b, double &u, double &v) {
-        u = a * s1 * e1u - b * s2 * e1v;
-        v = a * s1 * e1v + b * s2 * e1u;
-    };
-    auto node_of = [&](double u, double v, double &a, double &b) {
-        a = (u * e1u + v * e1v) / s1;
-        b = (-u * e1v + v * e1u) / s2;
-    };
-    struct Node {
-        double s, d;
-    };
-    std::map<std::pair<int, int>, Node> seen;
-    auto eval = [&](int a, int b, double h_near) {
-        const auto key = std::make_pair(a, b);
-        const auto it = seen.find(key);
-        if (it != seen.end()) return it->second;
-        double u, v;
-        uv(a, b, u, v);
-        const Pole q = across.at(u, v);
-        const Sum sq = sum_of(t, data, q, free, at_pivot(q) + h_near);
-        return seen[key] = Node{sq.s, sq.d - at_pivot(q)};
-    };
-    std::vector<std::pair<int, int>> inside = {{0, 0}}, queue = {{0, 0}};
-    seen[{0, 0}] = Node{best.s, best.d - at_pivot(best.p)};
-    bool bounded = true;
-    const size_t MAX_NODES = 6000;
-    while (!queue.empty() && bounded) {
-        const std::pair<int, int> at = queue.back();
-        queue.pop_back();
-        const Node here = seen[at];
-        for (const auto &dv : {std::make_pair(1, 0), std::make_pair(-1, 0), std::make_pair(0, 1), std::make_pair(0, -1)}) {
-            const int a = at.first + dv.first, b = at.second + dv.second;
-            if (seen.count({a, b})) continue;
-            double u, v;
-            uv(a, b, u, v);
-            if (std::sqrt(u * u + v * v) > max_angle || seen.size() > MAX_NODES) {
-                bounded = false;
-                break;
-            }
-            if (eval(a, b, here.d).s <= limit) {
-                inside.push_back({a, b});
-                queue.push_back({a, b});
-            }
-        }
-    }
-    if (!bounded) {
-        // The planes that fit reach far from the best: along one line's
-        // family, when the contact's points lie on a line in space.
-        const Line3 l = line_of(data);
-        f.trend = l.trend;
-        f.plunge = l.plunge;
-        const bool line = l.across < 0.1 * l.along;
-        f.outcome = line ? TrueFit::Outcome::line : TrueFit::Outcome::wide;
-        if (line) {
-            // The poles of the planes through that line that fit: an arc.
-            const Pole dir = pole_of(90 + l.plunge, l.trend);  // the line as a unit vector, downwards
-            Pole u{-dir.y, dir.x, 0};
-            const double ul = std::hypot(u.x, u.y);
-            u = ul > 1e-9 ? Pole{u.x / ul, u.y / ul, 0} : Pole{1, 0, 0};
-            const Pole w{dir.y * u.z - dir.z * u.y, dir.z * u.x - dir.x * u.z, dir.x * u.y - dir.y * u.x};
-            double lo_dip = 90;
-            // Through the points' middle, which the line holds.
-            double me = 0, mn = 0, mz = 0;
-            for (const Datum &x : data) me += x.e / data.size(), mn += x.n / data.size(), mz += x.z / data.size();
-            for (int s2 = 0; s2 < 180; s2++) {
-                const double th = s2 * 3.14159265358979323846 / 180;
-                Pole p{std::cos(th) * u.x + std::sin(th) * w.x, std::cos(th) * u.y + std::sin(th) * w.y,
-                       std::cos(th) * u.z + std::sin(th) * w.z};
-                if (p.z < 0) p = {-p.x, -p.y, -p.z};
-                if (sum_of(t, data, p, free, free ? p.x * me + p.y * mn + p.z * mz : offset_for(p)).s <= limit) {
-                    double dd, da;
-                    attitude_of(p, dd, da);
-                    lo_dip = std::min(lo_dip, dd);
-                    f.region.push_back(p);
+// The region: the normals about the best whose sum of squares rises by
+// less than the bound. It is filled on a grid of normals around the best
+// (steps a third of its narrowest width as the sum's curvature predicts),
+// so that a long or bent valley of the sum is followed wherever it goes;
+// where it crosses the bound between two nodes is found along their edge.
+class Region {
+public:
+    Region(const Frame &fr, const Best &best, double limit) : fr_(fr), best_(best), limit_(limit), across_(best.p) { axes(); }
+
+    // Fills the region from the best; false when it reaches further than
+    // WIDEST from it (or over too many nodes): no bounded region.
+    bool fill() {
+        std::vector<std::pair<int, int>> queue = {{0, 0}};
+        inside_ = {{0, 0}};
+        seen_[{0, 0}] = Node{best_.s, best_.d - fr_.at_pivot(best_.p)};
+        const size_t MAX_NODES = 6000;
+        while (!queue.empty()) {
+            const std::pair<int, int> at = queue.back();
+            queue.pop_back();
+            const Node here = seen_[at];
+            for (const auto &dv : {std::make_pair(1, 0), std::make_pair(-1, 0), std::make_pair(0, 1), std::make_pair(0, -1)}) {
+                const int a = at.first + dv.first, b = at.second + dv.second;
+                if (seen_.count({a, b})) continue;
+                double u, v;
+                uv(a, b, u, v);
+                if (std::sqrt(u * u + v * v) > WIDEST || seen_.size() > MAX_NODES) return false;
+                if (eval(a, b, here.d).s <= limit_) {
+                    inside_.push_back({a, b});
+                    queue.push_back({a, b});
                 }
             }
-            f.dip_lo = std::min(std::max(l.plunge, lo_dip), 90.0);
-            f.dip_hi = 90;
-            f.why = "the contact's points lie on one line in space (trend " + format1(l.trend) + ", plunge " + format1(l.plunge) +
-                    "): the planes through it dipping from " + format1(f.dip_lo) +
-                    " to 90 fit about as well, so the contact fixes the line, not a plane";
-        } else {
-            f.why = "the planes that fit the contact about as well as the best spread more than " + format1(max_angle * DEG) +
-                    " degrees from it: the contact does not decide the attitude";
         }
-        return f;
+        return true;
     }
-    // Where the bound lies between each inside node and an outside neighbour.
-    std::vector<Pole> boundary;
-    std::vector<std::pair<double, double>> edge;  // in u, v
-    for (const auto &at : inside) {
-        const Node here = seen[at];
-        for (const auto &dv : {std::make_pair(1, 0), std::make_pair(-1, 0), std::make_pair(0, 1), std::make_pair(0, -1)}) {
-            const auto nb = std::make_pair(at.first + dv.first, at.second + dv.second);
-            const Node there = seen.at(nb);
-            if (there.s <= limit) continue;
-            const double w = there.s > here.s ? (limit - here.s) / (there.s - here.s) : 0.5;
-            double u, v;
-            uv(at.first + w * dv.first, at.second + w * dv.second, u, v);
-            edge.push_back({u, v});
-            boundary.push_back(across.at(u, v));
-        }
-    }
-    // Other valleys of the sum under the bound, away from the region, found
-    // by a search of every attitude: the contact does not decide between
-    // them. The starts' own valleys first, then a grid of the first-order
-    // sums, each one low enough tried in full.
-    auto in_region = [&](const Pole &o) {
-        const double on = o.x * across.n.x + o.y * across.n.y + o.z * across.n.z;
+    // Whether a normal (either way up) lies in the region: near a node inside.
+    bool holds(const Pole &o) const {
+        const double on = o.x * across_.n.x + o.y * across_.n.y + o.z * across_.n.z;
         if (std::fabs(on) < 0.5) return false;
         const Pole q = on < 0 ? Pole{-o.x, -o.y, -o.z} : o;
         const double qn = std::fabs(on);
         double fa, fb;
-        node_of((q.x * across.a.x + q.y * across.a.y + q.z * across.a.z) / qn, (q.x * across.b.x + q.y * across.b.y + q.z * across.b.z) / qn,
-                fa, fb);
+        node_of((q.x * across_.a.x + q.y * across_.a.y + q.z * across_.a.z) / qn,
+                (q.x * across_.b.x + q.y * across_.b.y + q.z * across_.b.z) / qn, fa, fb);
         const int a = static_cast<int>(std::lround(fa)), b = static_cast<int>(std::lround(fb));
         for (int da = -1; da <= 1; da++)
             for (int db = -1; db <= 1; db++) {
-                const auto it = seen.find({a + da, b + db});
-                if (it != seen.end() && it->second.s <= limit) return true;
+                const auto it = seen_.find({a + da, b + db});
+                if (it != seen_.end() && it->second.s <= limit_) return true;
             }
         return false;
+    }
+    // Where the bound lies between each inside node and an outside
+    // neighbour: the normals, and their places (u, v) about the best.
+    void boundary(std::vector<Pole> &poles, std::vector<std::pair<double, double>> &edge) const {
+        for (const auto &at : inside_) {
+            const Node here = seen_.at(at);
+            for (const auto &dv : {std::make_pair(1, 0), std::make_pair(-1, 0), std::make_pair(0, 1), std::make_pair(0, -1)}) {
+                const auto nb = std::make_pair(at.first + dv.first, at.second + dv.second);
+                const Node there = seen_.at(nb);
+                if (there.s <= limit_) continue;
+                const double w = there.s > here.s ? (limit_ - here.s) / (there.s - here.s) : 0.5;
+                double u, v;
+                uv(at.first + w * dv.first, at.second + w * dv.second, u, v);
+                edge.push_back({u, v});
+                poles.push_back(across_.at(u, v));
+            }
+        }
+    }
+
+private:
+    struct Node {
+        double s, d;
     };
+    // The grid's axes: the sum's stiffest direction and the softest, steps
+    // a third of the region's half-widths there as its curvature predicts
+    // (along a valley with no rise, a tenth of the widest region taken).
+    // The curvature is the sum's own, from its values around the best.
+    void axes() {
+        const Terrain &t = fr_.t;
+        double h00 = 0, h01 = 0, h11 = 0;
+        {
+            auto at = [&](double u, double v) {
+                const Pole q = across_.at(u, v);
+                return sum_of(t, fr_.data, q, fr_.free, fr_.at_pivot(q) + best_.d - fr_.at_pivot(best_.p)).s;
+            };
+            const double rise0 = limit_ - best_.s;
+            double delta = 0.002;
+            for (int tries = 0; tries < 6; tries++) {
+                const double su = at(delta, 0), sm = at(-delta, 0), sv = at(0, delta), sn = at(0, -delta);
+                const double sd = at(delta, delta), se = at(-delta, -delta);
+                h00 = (su + sm - 2 * best_.s) / (delta * delta);
+                h11 = (sv + sn - 2 * best_.s) / (delta * delta);
+                h01 = (sd + se - 2 * best_.s - (h00 + h11) * delta * delta) / (2 * delta * delta);
+                const double most = std::max({su, sm, sv, sn, sd, se}) - best_.s;
+                if (most > rise0 && delta > 1e-6) delta /= 4;
+                else if (most < rise0 / 50 && delta < 0.05) delta *= 4;
+                else break;
+            }
+            // As half the second derivatives: the rise is x' h x.
+            h00 /= 2;
+            h01 /= 2;
+            h11 /= 2;
+        }
+        const double mid = (h00 + h11) / 2, spread = std::sqrt(std::max(0.0, (h00 - h11) * (h00 - h11) / 4 + h01 * h01));
+        const double l1 = mid + spread, l2 = mid - spread;
+        if (spread > 0) {
+            e1u_ = h01;
+            e1v_ = l1 - h00;
+            if (std::fabs(e1u_) + std::fabs(e1v_) < 1e-300) e1u_ = h00 >= h11 ? 1 : 0, e1v_ = h00 >= h11 ? 0 : 1;
+            const double len = std::sqrt(e1u_ * e1u_ + e1v_ * e1v_);
+            e1u_ /= len;
+            e1v_ /= len;
+        }
+        const double rise = limit_ - best_.s;
+        s1_ = std::min(WIDEST / 10, std::max(1e-6, l1 > 0 ? std::sqrt(rise / l1) / 3 : WIDEST / 10));
+        s2_ = std::min(WIDEST / 10, std::max(s1_, l2 > 0 ? std::sqrt(rise / l2) / 3 : WIDEST / 10));
+    }
+    // Node (a, b) is the normal a steps along the stiff axis, b along the soft.
+    void uv(double a, double b, double &u, double &v) const {
+        u = a * s1_ * e1u_ - b * s2_ * e1v_;
+        v = a * s1_ * e1v_ + b * s2_ * e1u_;
+    }
+    void node_of(double u, double v, double &a, double &b) const {
+        a = (u * e1u_ + v * e1v_) / s1_;
+        b = (-u * e1v_ + v * e1u_) / s2_;
+    }
+    Node eval(int a, int b, double h_near) {
+        const auto key = std::make_pair(a, b);
+        const auto it = seen_.find(key);
+        if (it != seen_.end()) return it->second;
+        double u, v;
+        uv(a, b, u, v);
+        const Pole q = across_.at(u, v);
+        const Sum sq = sum_of(fr_.t, fr_.data, q, fr_.free, fr_.at_pivot(q) + h_near);
+        return seen_[key] = Node{sq.s, sq.d - fr_.at_pivot(q)};
+    }
+
+    const Frame &fr_;
+    const Best &best_;
+    const double limit_;
+    const Across across_;
+    double e1u_ = 1, e1v_ = 0, s1_ = 0, s2_ = 0;
+    std::map<std::pair<int, int>, Node> seen_;
+    std::vector<std::pair<int, int>> inside_;
+};
+
+// The planes that fit reach far from the best: along one line's family,
+// when the contact's points lie on a line in space (then the poles of the
+// planes through it that fit, an arc, into the region), else too wide.
+void family_of(const Frame &fr, double limit, TrueFit &f) {
+    const std::vector<Datum> &data = fr.data;
+    const Line3 l = line_of(data);
+    f.trend = l.trend;
+    f.plunge = l.plunge;
+    const bool line = l.across < 0.1 * l.along;
+    f.outcome = line ? TrueFit::Outcome::line : TrueFit::Outcome::wide;
+    if (!line) {
+        f.why = "the planes that fit the contact about as well as the best spread more than " + format1(WIDEST * DEG) +
+                " degrees from it: the contact does not decide the attitude";
+        return;
+    }
+    const Pole dir = pole_of(90 + l.plunge, l.trend);  // the line as a unit vector, downwards
+    Pole u{-dir.y, dir.x, 0};
+    const double ul = std::hypot(u.x, u.y);
+    u = ul > 1e-9 ? Pole{u.x / ul, u.y / ul, 0} : Pole{1, 0, 0};
+    const Pole w{dir.y * u.z - dir.z * u.y, dir.z * u.x - dir.x * u.z, dir.x * u.y - dir.y * u.x};
+    double lo_dip = 90;
+    // Through the points' middle, which the line holds.
+    double me = 0, mn = 0, mz = 0;
+    for (const Datum &x : data) me += x.e / data.size(), mn += x.n / data.size(), mz += x.z / data.size();
+    for (int s2 = 0; s2 < 180; s2++) {
+        const double th = s2 * 3.14159265358979323846 / 180;
+        Pole p{std::cos(th) * u.x + std::sin(th) * w.x, std::cos(th) * u.y + std::sin(th) * w.y, std::cos(th) * u.z + std::sin(th) * w.z};
+        if (p.z < 0) p = {-p.x, -p.y, -p.z};
+        if (sum_of(fr.t, data, p, fr.free, fr.free ? p.x * me + p.y * mn + p.z * mz : fr.offset_for(p)).s <= limit) {
+            double dd, da;
+            attitude_of(p, dd, da);
+            lo_dip = std::min(lo_dip, dd);
+            f.region.push_back(p);
+        }
+    }
+    f.dip_lo = std::min(std::max(l.plunge, lo_dip), 90.0);
+    f.dip_hi = 90;
+    f.why = "the contact's points lie on one line in space (trend " + format1(l.trend) + ", plunge " + format1(l.plunge) +
+            "): the planes through it dipping from " + format1(f.dip_lo) +
+            " to 90 fit about as well, so the contact fixes the line, not a plane";
+}
+
+// Other valleys of the sum under the bound, away from the region, found by
+// a search of every attitude: the contact does not decide between them
+// (then `f` says so). The starts' own valleys first, then a grid of the
+// first-order sums, each one low enough tried in full.
+bool another_valley(const Frame &fr, const std::vector<Best> &fits, const Region &region, double limit, TrueFit &f) {
     auto distinct = [&](const Pole &o) {
         double od, oa;
         attitude_of(o, od, oa);
@@ -1053,56 +1060,57 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
         f.why = "planes of distinct attitudes fit the contact about as well: dip " + format1(f.dip) + " towards " +
                 format1(f.dip_direction) + ", and dip " + format1(od) + " towards " + format1(oa) +
                 ": the contact does not decide between them";
+        return true;
     };
     for (const Best &o : fits)
-        if (o.s <= limit && !in_region(o.p)) {
-            distinct(o.p);
-            return f;
+        if (o.s <= limit && !region.holds(o.p)) return distinct(o.p);
+    // Every attitude on a coarser grid, by the exact sums of at most 60 of
+    // the points (evenly taken, the sum scaled to all): those under one and
+    // a half bounds and away from the region, lowest first and ten degrees
+    // apart, are fitted in full.
+    const std::vector<Datum> &data = fr.data;
+    std::vector<Datum> few;
+    const size_t every = std::max<size_t>(1, (data.size() + 59) / 60);
+    for (size_t k2 = 0; k2 < data.size(); k2 += every) few.push_back(data[k2]);
+    const double scale = static_cast<double>(data.size()) / few.size();
+    std::vector<std::pair<double, Pole>> low;
+    for (int a = 0; a <= 30; a++)
+        for (int b = 0; b < 60; b++) {
+            const Pole p = pole_of(a * 3.0, b * 6.0);
+            if (a == 0 && b > 0) break;
+            if (region.holds(p)) continue;
+            const double v = scale * sum_of(fr.t, few, p, fr.free, fr.free ? first_offset(few, p) : fr.offset_for(p)).s;
+            if (v <= 1.5 * limit) low.push_back({v, p});
         }
-    {
-        // Every attitude on a coarser grid, by the exact sums of at most 60
-        // of the points (evenly taken, the sum scaled to all): those under
-        // one and a half bounds and away from the region, lowest first and
-        // ten degrees apart, are fitted in full.
-        std::vector<Datum> few;
-        const size_t every = std::max<size_t>(1, (data.size() + 59) / 60);
-        for (size_t k2 = 0; k2 < data.size(); k2 += every) few.push_back(data[k2]);
-        const double scale = static_cast<double>(data.size()) / few.size();
-        std::vector<std::pair<double, Pole>> low;
-        for (int a = 0; a <= 30; a++)
-            for (int b = 0; b < 60; b++) {
-                const Pole p = pole_of(a * 3.0, b * 6.0);
-                if (a == 0 && b > 0) break;
-                if (in_region(p)) continue;
-                const double v = scale * sum_of(t, few, p, free, free ? first_offset(few, p) : offset_for(p)).s;
-                if (v <= 1.5 * limit) low.push_back({v, p});
-            }
-        std::sort(low.begin(), low.end(), [](const std::pair<double, Pole> &x, const std::pair<double, Pole> &y) { return x.first < y.first; });
-        std::vector<Pole> tried;
-        for (const auto &c2 : low) {
-            bool near = false;
-            for (const Pole &q : tried) near = near || q.x * c2.second.x + q.y * c2.second.y + q.z * c2.second.z > std::cos(10 / DEG);
-            if (near) continue;
-            tried.push_back(c2.second);
-            if (tried.size() > 8) break;
-            const Best o = refine(t, data, c2.second, free, offset_for(c2.second), pivot);
-            if (o.s <= limit && !in_region(o.p) && specificity(t, data, {o.p, o.d}, SHIFT * pix) >= 0.5 &&
-                meeting_angle(data, o.p) >= LEAST_ANGLE) {
-                distinct(o.p);
-                return f;
-            }
-        }
+    std::sort(low.begin(), low.end(), [](const std::pair<double, Pole> &x, const std::pair<double, Pole> &y) { return x.first < y.first; });
+    std::vector<Pole> tried;
+    for (const auto &c2 : low) {
+        bool near = false;
+        for (const Pole &q : tried) near = near || q.x * c2.second.x + q.y * c2.second.y + q.z * c2.second.z > std::cos(10 / DEG);
+        if (near) continue;
+        tried.push_back(c2.second);
+        if (tried.size() > 8) break;
+        const Best o = refine(fr.t, data, c2.second, fr.free, fr.offset_for(c2.second), fr.pivot);
+        if (o.s <= limit && !region.holds(o.p) && specificity(fr.t, data, {o.p, o.d}, SHIFT * fr.pix) >= 0.5 &&
+            meeting_angle(data, o.p) >= LEAST_ANGLE)
+            return distinct(o.p);
     }
-    f.outcome = TrueFit::Outcome::determined;
-    // The boundary in order around the best, for the pictures.
+    return false;
+}
+
+// The ranges of a determined answer: the dips and directions of the
+// region's boundary, and of the level plane or the vertical planes when it
+// holds them; the boundary in order around the best, for the pictures.
+void ranges_of(const Region &region, const Best &best, TrueFit &f) {
+    std::vector<Pole> boundary;
+    std::vector<std::pair<double, double>> edge;  // in u, v
+    region.boundary(boundary, edge);
     std::vector<size_t> order(boundary.size());
     for (size_t k2 = 0; k2 < order.size(); k2++) order[k2] = k2;
     std::sort(order.begin(), order.end(), [&](size_t x, size_t y) {
         return std::atan2(edge[x].second, edge[x].first) < std::atan2(edge[y].second, edge[y].first);
     });
     for (size_t k2 : order) f.region.push_back(boundary[k2]);
-    // The ranges: the dips and directions of the region's boundary, and of
-    // the level plane or the vertical planes when it holds them.
     std::vector<double> dirs = {f.dip_direction};
     f.dip_lo = f.dip_hi = f.dip;
     bool crosses = false;
@@ -1116,12 +1124,84 @@ TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &star
         // normal's own azimuth.
         dirs.push_back(std::fmod(std::atan2(p.x, p.y) * DEG + 360, 360));
     }
-    if (in_region(Pole{0, 0, 1})) f.direction_any = true, f.dip_lo = 0;
+    if (region.holds(Pole{0, 0, 1})) f.direction_any = true, f.dip_lo = 0;
     if (crosses || best.p.z < 1e-9) {
         f.vertical = true;
         f.dip_hi = 90;
     }
     if (!f.direction_any) arc_of(dirs, f.dir_lo, f.dir_hi);
+}
+
+}  // namespace
+
+TrueFit fit_true(const Terrain &t, double k, const Contact &c, const Plane &start, const Cell *station, double level) {
+    TrueFit f;
+    f.level = level;
+    const std::vector<Datum> data = data_of(t, c);
+    const bool free = station == nullptr;
+    f.points = static_cast<int>(data.size());
+    f.unknowns = free ? 3 : 2;
+    if (f.points < f.unknowns + 1) {
+        f.why = "the contact has " + std::to_string(f.points) + " point" + (f.points == 1 ? "" : "s") +
+                ": too few to fit a plane";
+        return f;
+    }
+    const Frame fr(t, data, station);
+    const double pix = fr.pix;
+    const std::vector<std::pair<double, Pole>> starts = starts_of(fr, start);
+    const double contact_cells = length_of(c);
+    int jittered = 0;
+    const double noise = jitter(c, jittered);
+    f.jitter_cells = noise;
+    Best best;
+    double best_ratio;
+    std::vector<Best> fits;  // every start's plane that follows the contact
+    if (!choose_best(fr, starts, best, best_ratio, fits, f)) return f;
+    std::vector<double> res;
+    take_best(fr, k, best, best_ratio, f, res);
+
+    // Neighbouring points of a mapped line err alike: their distances'
+    // correlation thins the points the ranges may count.
+    double num = 0, den = 0;
+    for (size_t k2 = 0; k2 < data.size(); k2++) {
+        den += res[k2] * res[k2];
+        if (k2 + 1 < data.size() && data[k2].line == data[k2 + 1].line) num += res[k2] * res[k2 + 1];
+    }
+    // (Distances within the least scatter are the fit's own rounding: their
+    // correlation tells nothing of the contact.)
+    const double rho = den > 0 && best.s / data.size() > 4 * LEAST_SCATTER * LEAST_SCATTER * pix * pix
+                           ? std::min(0.95, std::max(0.0, num / den)) : 0;
+    f.correlation = rho;
+    // A mapped line carries one error of its own every few cells at most
+    // (the hand that drew it, the step of a walk): its points count as
+    // that many, however closely it was digitised.
+    f.effective = std::min(data.size() * (1 - rho) / (1 + rho), 1 + contact_cells / OWN_ERROR_EVERY);
+    const double inflation = data.size() / f.effective;
+    const double nu = f.effective - f.unknowns;
+    if (nu < 0.5) {
+        f.outcome = TrueFit::Outcome::wide;
+        f.why = "the contact's " + std::to_string(f.points) + " points count as " + format1(f.effective) +
+                " once their correlation along it is allowed for: too few to bound " + std::to_string(f.unknowns) + " unknowns";
+        return f;
+    }
+    // The points' scatter: from their distances to the intersection (which
+    // the fit itself shrinks by its unknowns' share), but never below what
+    // the contact's own jitter shows, nor below the least.
+    const double sigma2 = std::max({best.s / data.size() / std::max(0.1, 1 - f.unknowns / f.effective),
+                                    noise * noise * pix * pix, LEAST_SCATTER * LEAST_SCATTER * pix * pix});
+    if (follows_no_plane(t, c, res, best, pix, noise, jittered, f)) return f;
+
+    const double limit = best.s + sigma2 * inflation * rise_bound(level, std::max(nu, 0.5)) * calibrated(level);
+    f.sum = best.s;
+    f.bound = limit;
+    Region region(fr, best, limit);
+    if (!region.fill()) {
+        family_of(fr, limit, f);
+        return f;
+    }
+    if (another_valley(fr, fits, region, limit, f)) return f;
+    f.outcome = TrueFit::Outcome::determined;
+    ranges_of(region, best, f);
     return f;
 }
 
