@@ -285,6 +285,102 @@ struct OwnFields {
                 dip_direction = "dip_direction";
 };
 
+// The table's layer, its columns named apart, whatever their case (a
+// GeoPackage's are SQL columns): two of one name are refused by it.
+Status open_table(const StationsRequest &q, std::unique_ptr<GDALDataset> &table, OGRLayer *&in) {
+    geo::use_gdal();
+    CPLStringList open_options;
+    if (formats::ends_with(lower(q.table), ".csv")) open_options.AddNameValue("AUTODETECT_TYPE", "YES");
+    table.reset(static_cast<GDALDataset *>(
+        GDALOpenEx(q.table.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, open_options.List(), nullptr)));
+    if (!table) return failure(q.table, "cannot read " + q.table + ": " + geo::gdal_error("not a table OGR reads"));
+    in = q.layer.empty() ? table->GetLayer(0) : table->GetLayerByName(q.layer.c_str());
+    if (in == nullptr) return failure(q.table, q.table + ": no layer " + (q.layer.empty() ? std::string("at all") : q.layer));
+    OGRFeatureDefn *d = in->GetLayerDefn();
+    for (int a = 0; a < d->GetFieldCount(); a++)
+        for (int b = 0; b < a; b++)
+            if (lower(d->GetFieldDefn(a)->GetNameRef()) == lower(d->GetFieldDefn(b)->GetNameRef()))
+                return failure(q.table, q.table + ": two columns are named " + formats::printable(d->GetFieldDefn(b)->GetNameRef()) +
+                               (std::string(d->GetFieldDefn(a)->GetNameRef()) == d->GetFieldDefn(b)->GetNameRef()
+                                    ? ""
+                                    : " and " + formats::printable(d->GetFieldDefn(a)->GetNameRef())) +
+                               ": name them apart");
+    return Status();
+}
+
+std::string column_name(OGRLayer *in, int k) { return std::string("\"") + in->GetLayerDefn()->GetFieldDefn(k)->GetNameRef() + "\""; }
+
+// Where the stations lie: row and column, or map coordinates in the
+// table's system (its own, --table-crs, or else the DEM's), turned into the
+// DEM's by `to_dem` when they differ; `places` says which.
+Status placing(const StationsRequest &q, const DemSet &dem, OGRLayer *in, Columns &c,
+               std::unique_ptr<OGRCoordinateTransformation> &to_dem, std::string &places) {
+    auto name = [&](int k) { return column_name(in, k); };
+    const bool by_cell = c.row >= 0 && c.column >= 0 && (q.x.empty() || q.y.empty());
+    if (by_cell) {
+        c.x = c.y = -1;
+        places = "places from columns " + name(c.row) + " (row) and " + name(c.column) + " (column)";
+        return Status();
+    }
+    if (!dem.georef.known)
+        return failure(dem.raster, dem.raster + " has no georeference (import it with tolmar-import): the table needs row and "
+                                    "column columns");
+    // The points of a layer that has them, unless columns are named;
+    // else x and y columns.
+    const bool points = wkbFlatten(in->GetGeomType()) == wkbPoint && (q.x.empty() || q.y.empty());
+    const bool columns = !points && c.x >= 0 && c.y >= 0;
+    if (!columns && !points && in->GetGeomType() != wkbUnknown)
+        return failure(q.table, q.table + ": no x and y columns (x, easting, lon, ...) and no point geometry");
+    if (!columns) c.x = c.y = -1;
+    places = columns ? "places from columns " + name(c.x) + " and " + name(c.y) : std::string("places from the points");
+    OGRSpatialReference from, dem_srs;
+    const OGRSpatialReference *own = columns ? nullptr : in->GetSpatialRef();
+    const bool lonlat = columns && (lower(in->GetLayerDefn()->GetFieldDefn(c.x)->GetNameRef()).rfind("lon", 0) == 0);
+    if (!q.table_crs.empty()) {
+        if (from.SetFromUserInput(q.table_crs.c_str()) != OGRERR_NONE)
+            return Status::misused("--table-crs", "--table-crs " + q.table_crs + " is not a system GDAL knows");
+    } else if (own != nullptr) {
+        from = *own;
+    } else if (lonlat) {
+        // Columns named lon and lat are WGS 84 longitude and latitude.
+        from.SetWellKnownGeogCS("WGS84");
+    }
+    if (!from.IsEmpty() && !dem.georef.wkt.empty()) {
+        dem_srs.importFromWkt(dem.georef.wkt.c_str());
+        from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        dem_srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        if (!from.IsSame(&dem_srs)) {
+            to_dem.reset(OGRCreateCoordinateTransformation(&from, &dem_srs));
+            if (!to_dem) return failure(q.table, "cannot turn the table's coordinates into the DEM's system");
+            const char *a = from.GetAuthorityName(nullptr), *b = from.GetAuthorityCode(nullptr);
+            places += std::string(", reprojected from ") + (a != nullptr && b != nullptr ? std::string(a) + ":" + b : from.GetName()) +
+                      " to the DEM's " + (dem.georef.crs.empty() ? std::string("system") : dem.georef.crs);
+        }
+    }
+    return Status();
+}
+
+// The trace layer: the station's columns, then tolmar's own (named apart
+// from the station's).
+Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out, const Place &place, VectorFile &file,
+                   OGRLayer *&layer, OwnFields &own, const Listener &l) {
+    std::string err;
+    struct stat earlier;
+    const bool replaced = lstat(out.c_str(), &earlier) == 0;
+    if (!file.create(out, err)) return failure(out, err);
+    if (replaced) l.say("the trace layer " + out + " from an earlier run is replaced\n", true);
+    layer = file.layer(name, wkbMultiLineString, place, err);
+    if (layer == nullptr) return failure(out, err);
+    OGRFeatureDefn *src = in->GetLayerDefn();
+    for (int k = 0; k < src->GetFieldCount(); k++) layer->CreateField(src->GetFieldDefn(k));
+    for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction}) {
+        if (src->GetFieldIndex(f->c_str()) >= 0) *f = "tolmar_" + *f;
+        OGRFieldDefn d(f->c_str(), f == &own.status || f == &own.result ? OFTString : OFTInteger);
+        layer->CreateField(&d);
+    }
+    return Status();
+}
+
 }  // namespace
 
 Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &done) {
@@ -301,76 +397,15 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
     const int pix_size = q.pixel_size > 0 ? q.pixel_size : dem.pix_size;
     if (pix_size <= 0) return Status::misused("--pixel-size", dem.descriptor + " gives no pixel size: give --pixel-size");
 
-    geo::use_gdal();
-    CPLStringList open_options;
-    if (formats::ends_with(lower(q.table), ".csv")) open_options.AddNameValue("AUTODETECT_TYPE", "YES");
-    std::unique_ptr<GDALDataset> table(static_cast<GDALDataset *>(
-        GDALOpenEx(q.table.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, open_options.List(), nullptr)));
-    if (!table) return failure(q.table, "cannot read " + q.table + ": " + geo::gdal_error("not a table OGR reads"));
-    OGRLayer *in = q.layer.empty() ? table->GetLayer(0) : table->GetLayerByName(q.layer.c_str());
-    if (in == nullptr) return failure(q.table, q.table + ": no layer " + (q.layer.empty() ? std::string("at all") : q.layer));
-    // A layer's columns are named apart, whatever their case (a
-    // GeoPackage's are SQL columns): two of one name are refused by it.
-    {
-        OGRFeatureDefn *d = in->GetLayerDefn();
-        for (int a = 0; a < d->GetFieldCount(); a++)
-            for (int b = 0; b < a; b++)
-                if (lower(d->GetFieldDefn(a)->GetNameRef()) == lower(d->GetFieldDefn(b)->GetNameRef()))
-                    return failure(q.table, q.table + ": two columns are named " + formats::printable(d->GetFieldDefn(b)->GetNameRef()) +
-                                   (std::string(d->GetFieldDefn(a)->GetNameRef()) == d->GetFieldDefn(b)->GetNameRef()
-                                        ? ""
-                                        : " and " + formats::printable(d->GetFieldDefn(a)->GetNameRef())) +
-                                   ": name them apart");
-    }
+    std::unique_ptr<GDALDataset> table;
+    OGRLayer *in = nullptr;
+    if (const Status opened = open_table(q, table, in); !opened.ok()) return opened;
     Columns c;
     if (!find_columns(in->GetLayerDefn(), q, c, err)) return failure(q.table, q.table + ": " + err);
-    auto name = [&](int k) { return std::string("\"") + in->GetLayerDefn()->GetFieldDefn(k)->GetNameRef() + "\""; };
-
-    // Where the stations lie: row and column, or map coordinates in the
-    // table's system (its own, --table-crs, or else the DEM's).
-    const bool by_cell = c.row >= 0 && c.column >= 0 && (q.x.empty() || q.y.empty());
-    if (by_cell) c.x = c.y = -1;
+    auto name = [&](int k) { return column_name(in, k); };
     std::unique_ptr<OGRCoordinateTransformation> to_dem;
     std::string places;
-    if (by_cell) {
-        places = "places from columns " + name(c.row) + " (row) and " + name(c.column) + " (column)";
-    } else {
-        if (!dem.georef.known)
-            return failure(dem.raster, dem.raster + " has no georeference (import it with tolmar-import): the table needs row and "
-                                        "column columns");
-        // The points of a layer that has them, unless columns are named;
-        // else x and y columns.
-        const bool points = wkbFlatten(in->GetGeomType()) == wkbPoint && (q.x.empty() || q.y.empty());
-        const bool columns = !points && c.x >= 0 && c.y >= 0;
-        if (!columns && !points && in->GetGeomType() != wkbUnknown)
-            return failure(q.table, q.table + ": no x and y columns (x, easting, lon, ...) and no point geometry");
-        if (!columns) c.x = c.y = -1;
-        places = columns ? "places from columns " + name(c.x) + " and " + name(c.y) : std::string("places from the points");
-        OGRSpatialReference from, dem_srs;
-        const OGRSpatialReference *own = columns ? nullptr : in->GetSpatialRef();
-        const bool lonlat = columns && (lower(in->GetLayerDefn()->GetFieldDefn(c.x)->GetNameRef()).rfind("lon", 0) == 0);
-        if (!q.table_crs.empty()) {
-            if (from.SetFromUserInput(q.table_crs.c_str()) != OGRERR_NONE)
-                return Status::misused("--table-crs", "--table-crs " + q.table_crs + " is not a system GDAL knows");
-        } else if (own != nullptr) {
-            from = *own;
-        } else if (lonlat) {
-            // Columns named lon and lat are WGS 84 longitude and latitude.
-            from.SetWellKnownGeogCS("WGS84");
-        }
-        if (!from.IsEmpty() && !dem.georef.wkt.empty()) {
-            dem_srs.importFromWkt(dem.georef.wkt.c_str());
-            from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-            dem_srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-            if (!from.IsSame(&dem_srs)) {
-                to_dem.reset(OGRCreateCoordinateTransformation(&from, &dem_srs));
-                if (!to_dem) return failure(q.table, "cannot turn the table's coordinates into the DEM's system");
-                const char *a = from.GetAuthorityName(nullptr), *b = from.GetAuthorityCode(nullptr);
-                places += std::string(", reprojected from ") + (a != nullptr && b != nullptr ? std::string(a) + ":" + b : from.GetName()) +
-                          " to the DEM's " + (dem.georef.crs.empty() ? std::string("system") : dem.georef.crs);
-            }
-        }
-    }
+    if (const Status placed = placing(q, dem, in, c, to_dem, places); !placed.ok()) return placed;
     l.say("attitude from " +
               (c.dip_direction >= 0 ? "dip " + name(c.dip) + " and dip direction " + name(c.dip_direction)
                                     : "dip " + name(c.dip) + " and strike " + name(c.strike) +
@@ -390,20 +425,9 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
     place.g = dem.georef;
     place.crs = dem.georef.crs;
     VectorFile file;
-    struct stat earlier;
-    const bool replaced = lstat(out.c_str(), &earlier) == 0;
-    if (!file.create(out, err)) return failure(out, err);
-    if (replaced) l.say("the trace layer " + out + " from an earlier run is replaced\n", true);
-    OGRLayer *layer = file.layer(table_name, wkbMultiLineString, place, err);
-    if (layer == nullptr) return failure(out, err);
-    OGRFeatureDefn *src = in->GetLayerDefn();
-    for (int k = 0; k < src->GetFieldCount(); k++) layer->CreateField(src->GetFieldDefn(k));
+    OGRLayer *layer = nullptr;
     OwnFields own;
-    for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction}) {
-        if (src->GetFieldIndex(f->c_str()) >= 0) *f = "tolmar_" + *f;
-        OGRFieldDefn d(f->c_str(), f == &own.status || f == &own.result ? OFTString : OFTInteger);
-        layer->CreateField(&d);
-    }
+    if (const Status made = trace_layer(in, table_name, out, place, file, layer, own, l); !made.ok()) return made;
 
     const std::string folder = formats::folder_of(dem.raster);
     const std::string result = q.result.empty() ? table_name : q.result;
