@@ -11,6 +11,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import threading
 
 from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException, QgsProcessingOutputBoolean,
                        QgsProcessingOutputNumber,
@@ -76,26 +77,31 @@ def number(name, text, program, option, minimum=None, default=None):
 
 
 def run(args, feedback, cwd=None, allowed=(0,)):
-    """Runs a tool, its lines told as they come ('progress N' lines as the
-    progress bar); its standard output back (and its status, when statuses
-    other than 0 are `allowed`), or an error with what it said."""
+    """Runs a tool, its lines told as they come ('progress N' lines on its
+    standard error as the progress bar); its standard output back (and its
+    status, when statuses other than 0 are `allowed`), or an error with the
+    tool's own words: what it said on its standard error (where the programs
+    say why they fail), else the end of what it printed."""
     feedback.pushCommandInfo(" ".join(args))
+    said = []
     try:
-        with subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True) as p:
+        with subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as p:
+            errors = threading.Thread(target=read_errors, args=(p, feedback, said))
+            errors.start()
             out = read_lines(p, feedback)
+            errors.join()
     except OSError as e:
         raise QgsProcessingException("cannot run %s%s: %s" % (args[0], " in " + cwd if cwd else "", e.strerror))
     status = p.returncode
     if feedback.isCanceled():
         raise QgsProcessingException("canceled")
     if status not in allowed:
-        raise QgsProcessingException("\n".join(out[-10:]) or "%s ended with status %d" % (args[0], status))
+        raise QgsProcessingException("\n".join(said) or "\n".join(out[-10:]) or "%s ended with status %d" % (args[0], status))
     return ("\n".join(out), status) if allowed != (0,) else "\n".join(out)
 
 
-def read_lines(p, feedback):
-    out = []
-    for line in p.stdout:
+def read_errors(p, feedback, said):
+    for line in p.stderr:
         line = line.rstrip("\n")
         if line.startswith("progress "):
             try:
@@ -103,6 +109,14 @@ def read_lines(p, feedback):
             except ValueError:
                 pass
             continue
+        said.append(line)
+        feedback.pushWarning(line)
+
+
+def read_lines(p, feedback):
+    out = []
+    for line in p.stdout:
+        line = line.rstrip("\n")
         out.append(line)
         feedback.pushConsoleInfo(line)
         if feedback.isCanceled():

@@ -114,4 +114,8 @@ grep -q "does not decide the attitude" straight.log || fail "the undetermined co
 qp run tolmar:exporttraces -- RESULT="$work/qgis/images/o/qgis_tolmar.raw" FORMAT=2 OUTPUT="$work/export_q.gpkg" > export.log ||
   fail "exporttraces: $(cat export.log)"
 diff <(features export_cli.gpkg) <(features export_q.gpkg) > /dev/null || fail "the exported layers are tolmar-export's"
+# A failure is told in the program's own sentence.
+said=$(qp run tolmar:exporttraces -- RESULT="$work/none_tolmar.raw" FORMAT=2 OUTPUT="$work/none.gpkg" || true)
+grep -q "^ERROR:.*tolmar-export: cannot read $work/none_tolmar.txt: No such file or directory" <<<"$said" ||
+  fail "a failed export is not told in tolmar-export's words: $said"
 echo "QGIS plugin: 4 algorithms listed and run, outputs as the command line's"
