@@ -49,7 +49,7 @@ public:
 
 private:
     void *data_ = nullptr;
-    size_t mapped_ = 0;  // bytes mapped, 0 when the samples are in memory of their own
+    size_t mapped_ = 0;  // bytes mapped (the file's pages, or a large DEM's own), 0 when on the heap
     int rows_ = 0, cols_ = 0, width_ = 0;
 };
 
