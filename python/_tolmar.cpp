@@ -17,6 +17,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,7 +43,9 @@ namespace {
 struct Raised {
     tolmar::Error error;
 };
-py::object error_type, usage_error_type;
+// The exception types live as long as the interpreter (held here without a
+// reference count, so that nothing is released after it ends).
+PyObject *error_type = nullptr, *usage_error_type = nullptr;
 
 [[noreturn]] void raise(const tolmar::Status &s) { throw Raised{s.error()}; }
 [[noreturn]] void fail(const std::string &subject, const std::string &message) {
@@ -345,12 +348,15 @@ public:
     }
     ~Session() { session_.discard(); }
 
+    // Threads may share a session: one stamp, undo or close at a time (the
+    // GIL let go first, so that a thread waiting here holds nothing).
     py::dict stamp(int row, int column, int dip, int dip_direction, int zone) {
-        if (closed_) fail(raster_, "the session is closed");
         const Values v = values_of(row, column, dip, dip_direction, zone);
         Stamp s;
         {
             py::gil_scoped_release free;
+            std::lock_guard<std::mutex> hold(mutex_);
+            if (closed_) fail(raster_, "the session is closed");
             s = session_.stamp(dem_->terrain, v, work_);
         }
         py::dict out;
@@ -375,18 +381,20 @@ public:
         fail(raster_, s.message);
     }
     bool undo() {
-        if (closed_) fail(raster_, "the session is closed");
         std::string err;
-        if (session_.undoable() == 0) return false;
         py::gil_scoped_release free;
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (closed_) fail(raster_, "the session is closed");
+        if (session_.undoable() == 0) return false;
         if (!session_.undo_last(err)) fail(raster_, err);
         return true;
     }
     void close() {
-        if (closed_) return;
-        closed_ = true;
         std::string err;
         py::gil_scoped_release free;
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (closed_) return;
+        closed_ = true;
         if (!session_.placed()) session_.discard();
         else if (!session_.finish(err)) fail(raster_, err);
     }
@@ -415,6 +423,7 @@ private:
     Work work_;
     std::string raster_, log_;
     bool closed_ = false;
+    std::mutex mutex_;
 };
 
 std::string fit_json(const Dem &d, const std::string &contact, const std::string &text, double level,
@@ -533,16 +542,16 @@ PYBIND11_MODULE(_tolmar, m) {
     m.attr("__version__") = TOLMAR_VERSION;
     geo::use_gdal();
 
-    error_type = py::reinterpret_steal<py::object>(PyErr_NewException("tolmar.Error", PyExc_RuntimeError, nullptr));
-    py::tuple bases = py::make_tuple(error_type, py::handle(PyExc_ValueError));
-    usage_error_type = py::reinterpret_steal<py::object>(PyErr_NewException("tolmar.UsageError", bases.ptr(), nullptr));
-    m.attr("Error") = error_type;
-    m.attr("UsageError") = usage_error_type;
+    error_type = PyErr_NewException("tolmar.Error", PyExc_RuntimeError, nullptr);
+    py::tuple bases = py::make_tuple(py::handle(error_type), py::handle(PyExc_ValueError));
+    usage_error_type = PyErr_NewException("tolmar.UsageError", bases.ptr(), nullptr);
+    m.attr("Error") = py::handle(error_type);
+    m.attr("UsageError") = py::handle(usage_error_type);
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) std::rethrow_exception(p);
         } catch (const Raised &r) {
-            py::object type = r.error.kind == tolmar::Error::Kind::misused ? usage_error_type : error_type;
+            py::handle type = r.error.kind == tolmar::Error::Kind::misused ? usage_error_type : error_type;
             py::object e = type(r.error.message);
             e.attr("subject") = r.error.subject;
             PyErr_SetObject(type.ptr(), e.ptr());
