@@ -86,6 +86,28 @@ def test_undo_gives_back_the_files_and_a_refusal_stamps_nothing(work):
         assert not refused["stamped"] and "rows" in refused["why"] and s.code == 1
 
 
+def test_threads_sharing_a_session_stamp_one_at_a_time(work):
+    # Forty stamps from four threads: a log of codes 1 to 40, and a raster
+    # whose every code holds its record's trace, less what later codes took.
+    dem = tolmar.open_dem(str(work / "images" / "jacksboro" / "jacksboro_m2.raw"), unit="m")
+    with tolmar.Session(dem, "threads") as s:
+        def stamps(k):
+            for n in range(10):
+                assert s.stamp(100 + n, 150 + 10 * k, 10 + n, 30 * k, 20)["stamped"]
+        threads = [threading.Thread(target=stamps, args=(k,)) for k in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+    treatments = records(work / "images" / "jacksboro" / "threads_tolmar.txt")
+    assert [t[0] for t in treatments] == list(range(1, 41))
+    raster = np.fromfile(work / "images" / "jacksboro" / "threads_tolmar.raw", dtype=np.uint8).reshape(dem.rows, dem.columns)
+    for code, row, column, dip, direction, zone in treatments:
+        t = dem.trace(row, column, dip, direction, zone)
+        held = raster[t.rows, t.columns]
+        assert np.all((held >= code) & (held <= 40)) and np.count_nonzero(raster == code) == np.count_nonzero(held == code)
+
+
 def test_the_line_is_where_the_plane_meets_the_bilinear_ground(work):
     # Each end of each segment lies on the plane and on the ground's bilinear
     # surface through the cell centres, computed here from the samples.
