@@ -18,6 +18,21 @@ dpkg-deb -f "$deb" Package Version Architecture Depends | grep -q "^Version: $ve
 root=$work/root
 dpkg -x "$deb" "$root"
 
+# Every library the programs and the module load directly comes from a
+# package the control file depends on.
+depends=$(dpkg-deb -f "$deb" Depends)
+names=$(tr ',' '\n' <<<"$depends" | awk '{print $1}')
+for f in "$root"/usr/bin/* "$root"/usr/lib/python3/dist-packages/tolmar/*.so; do
+  for lib in $(objdump -p "$f" | awk '/NEEDED/ {print $2}'); do
+    [[ "$lib" == ld-linux* ]] && continue
+    # The file the loader takes, as dpkg knows it (with or without /usr).
+    path=$(ldd "$f" | awk -v l="$lib" '$1 == l {print $3}')
+    package=$( (dpkg -S "$path" || dpkg -S "/usr$path" || dpkg -S "${path#/usr}") 2>/dev/null | head -1 | cut -d: -f1)
+    [ -n "$package" ] || fail "no package holds $lib, which ${f##*/} loads"
+    grep -qFx "$package" <<<"$names" || fail "${f##*/} loads $lib of $package, which the package does not depend on ($depends)"
+  done
+done
+
 for p in tolmar tolmar-import tolmar-export tolmar-preview tolmar-fit tolmar-stations tolmar-replay tolmar-serve; do
   out=$("$root/usr/bin/$p" --version) || fail "$p --version ended with $?"
   [ "$out" = "$p $version (December 2026)" ] || [[ "$out" == "$p $version ("* ]] || fail "$p --version says: $out"
