@@ -5,12 +5,13 @@
 # of 1,000 and 20,000 cells a side beside its bare computation and beside a
 # plain numpy script doing the same job, the fit, the wait before the first
 # treatment question beside a page-cache read of the DEM, tolmar-import
-# beside gdal_translate, and the workbench's pictures, traces and memory.
+# beside gdal_translate, the workbench's pictures, traces and memory, and
+# traces from Python beside the same from C++ (when the module is built).
 # Needs about 6 GB of memory and 6 GB of temporary disk. Extra arguments go
 # to the benchmark programs (e.g. --benchmark_filter=Session).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh python3-numpy
+bash scripts/deps.sh python3-numpy pybind11-dev python3-dev
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar_bench tolmar_bench_start tolmar_bench_import tolmar_bench_serve >/dev/null
 out=$(mktemp -d)
@@ -40,3 +41,5 @@ PY
 build/tolmar_bench_start "$@"
 build/tolmar_bench_import "$@"
 build/tolmar_bench_serve "$@"
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar_bench_python >/dev/null
+build/tolmar_bench_python --benchmark_repetitions=3 --benchmark_report_aggregates_only=true "$@"
