@@ -8,13 +8,13 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -78,20 +78,9 @@ struct TempFolder {
         if (mkdtemp(&pattern[0]) == nullptr) fail(pattern, "cannot make a temporary folder in " + pattern + ": " + strerror(errno));
         path = pattern;
     }
-    ~TempFolder() { remove_all(path); }
-    static void remove_all(const std::string &dir) {
-        if (DIR *d = opendir(dir.c_str())) {
-            while (dirent *e = readdir(d)) {
-                const std::string n = e->d_name;
-                if (n == "." || n == "..") continue;
-                const std::string p = dir + "/" + n;
-                struct stat st;
-                if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) remove_all(p);
-                else unlink(p.c_str());
-            }
-            closedir(d);
-        }
-        rmdir(dir.c_str());
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
 };
 

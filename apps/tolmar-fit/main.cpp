@@ -91,7 +91,7 @@ int main(int argc, char **argv) {
     tools::FitRequest q;
     q.dem = line.args[0];
     q.contact = line.args[1];
-    q.unit = line.has("--unit") ? formats::unit_of_name(line.value("--unit")) : -1;
+    q.unit = line.unit();
     q.pixel_size = line.whole("--pixel-size", 0);
     q.zone_cells = line.whole("--zone", 0);
     q.zone = line.has("--zone");

@@ -60,7 +60,7 @@ int main(int argc, char **argv) {
     if (parsed >= 0) return parsed;
     tools::ReplayRequest q;
     q.log = line.args[0];
-    q.unit = line.has("--unit") ? formats::unit_of_name(line.value("--unit")) : -1;
+    q.unit = line.unit();
     q.dem = line.value("--dem");
     q.folder = line.value("--folder");
     q.type = line.has("--type") ? line.whole("--type", -1) : -1;

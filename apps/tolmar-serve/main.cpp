@@ -77,7 +77,7 @@ int main(int argc, char **argv) {
     const int port = line.whole("--port", 8040);
     o.dem = line.args[0];
     o.pixel_size = line.whole("--pixel-size", 0);
-    o.unit = line.has("--unit") ? formats::unit_of_name(line.value("--unit")) : -1;
+    o.unit = line.unit();
     o.black = line.value("--background") == "black";
     Geometry g;
     if (line.has("--geometry") && geometry_of_name(line.value("--geometry").c_str(), g)) o.geometry = g;

@@ -98,7 +98,7 @@ int main(int argc, char **argv) {
     q.column = line.value("--column");
     q.id = line.value("--id");
     q.table_crs = line.value("--table-crs");
-    q.unit = line.has("--unit") ? formats::unit_of_name(line.value("--unit")) : -1;
+    q.unit = line.unit();
     q.zone = line.whole("--zone", 0);
     q.pixel_size = line.whole("--pixel-size", 0);
     geometry_of_name(line.value("--geometry", "true").c_str(), q.geometry);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdarg>
 #include <cmath>
 #include <cerrno>
 #include <climits>
@@ -126,6 +127,18 @@ bool parse_int(const std::string &word, int &out) {
     if (v > INT32_MAX || v < INT32_MIN) return false;
     out = static_cast<int>(v);
     return true;
+}
+
+std::string formatted(const char *fmt, ...) {
+    va_list args, again;
+    va_start(args, fmt);
+    va_copy(again, args);
+    const int n = vsnprintf(nullptr, 0, fmt, args);
+    va_end(args);
+    std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0) vsnprintf(&out[0], out.size() + 1, fmt, again);
+    va_end(again);
+    return out;
 }
 
 std::string printable(const std::string &word, size_t limit) {

@@ -84,6 +84,8 @@ bool parse_int(const std::string &word, int &out);
 // A word as it may be shown: control characters and bytes beyond ASCII as
 // \xNN, and cut after `limit` characters.
 std::string printable(const std::string &word, size_t limit = 40);
+// printf's text as a string, however long.
+std::string formatted(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // ---- units -----------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #ifndef TOLMAR_FIT_CONTACT_H
 #define TOLMAR_FIT_CONTACT_H
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,22 @@ constexpr size_t MAX_CONTACT_BYTES = 16 << 20;
 // metre eastwards and northwards.
 double bilinear(const Terrain &t, double i, double j);
 void bilinear_slope(const Terrain &t, double i, double j, double &east, double &north);
+// Both at once, the four samples read once (the fit's Newton steps ask
+// for them at every step).
+inline void surface(const Terrain &t, double i, double j, double &z, double &east, double &north) {
+    i = std::min(std::max(i, 0.0), t.rows - 1.0);
+    j = std::min(std::max(j, 0.0), t.cols - 1.0);
+    const int i0 = std::min(static_cast<int>(i), std::max(t.rows - 2, 0)), j0 = std::min(static_cast<int>(j), std::max(t.cols - 2, 0));
+    const int i1 = std::min(i0 + 1, t.rows - 1), j1 = std::min(j0 + 1, t.cols - 1);
+    const double fi = i - i0, fj = j - j0;
+    const double z00 = t.elevation(i0, j0), z01 = t.elevation(i0, j1), z10 = t.elevation(i1, j0), z11 = t.elevation(i1, j1);
+    z = (1 - fi) * ((1 - fj) * z00 + fj * z01) + fi * ((1 - fj) * z10 + fj * z11);
+    const double per_column = j1 > j0 ? (1 - fi) * (z01 - z00) + fi * (z11 - z10) : 0;
+    const double per_row = i1 > i0 ? (1 - fj) * (z10 - z00) + fj * (z11 - z01) : 0;
+    const double pix = t.pix_size > 0 ? t.pix_size : 1;
+    east = per_column / pix;
+    north = -per_row / pix;  // rows grow southwards
+}
 
 }  // namespace tools
 

@@ -133,24 +133,6 @@ struct Flat {
     double d = 0;
 };
 
-// The ground's bilinear surface at a fractional cell: its elevation and its
-// rise a metre eastwards and northwards (as bilinear() and
-// bilinear_slope() give them, read once).
-inline void surface(const Terrain &t, double i, double j, double &z, double &ge, double &gn) {
-    i = std::min(std::max(i, 0.0), t.rows - 1.0);
-    j = std::min(std::max(j, 0.0), t.cols - 1.0);
-    const int i0 = std::min(static_cast<int>(i), std::max(t.rows - 2, 0)), j0 = std::min(static_cast<int>(j), std::max(t.cols - 2, 0));
-    const int i1 = std::min(i0 + 1, t.rows - 1), j1 = std::min(j0 + 1, t.cols - 1);
-    const double fi = i - i0, fj = j - j0;
-    const double z00 = t.elevation(i0, j0), z01 = t.elevation(i0, j1), z10 = t.elevation(i1, j0), z11 = t.elevation(i1, j1);
-    z = (1 - fi) * ((1 - fj) * z00 + fj * z01) + fi * ((1 - fj) * z10 + fj * z11);
-    const double per_column = j1 > j0 ? (1 - fi) * (z01 - z00) + fi * (z11 - z10) : 0;
-    const double per_row = i1 > i0 ? (1 - fj) * (z10 - z00) + fj * (z11 - z01) : 0;
-    const double pix = t.pix_size > 0 ? t.pix_size : 1;
-    ge = per_column / pix;
-    gn = -per_row / pix;
-}
-
 // The ground minus the plane at (e, n) metres, and its gradient.
 inline double field(const Terrain &t, const Flat &f, double e, double n, double &fe, double &fn) {
     double z, ge, gn;

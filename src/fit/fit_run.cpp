@@ -4,7 +4,6 @@
 #include "fit/fit_run.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -26,17 +25,9 @@ Status failure(const std::string &subject, const std::string &what) { return Sta
 
 using Json = nlohmann::ordered_json;
 
-std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char *fmt, ...) {
-    char buf[1000];
-    va_list args;
-    va_start(args, fmt);
-    vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
+using formats::formatted;
 
-std::string percent(double share) { return format("%.0f %%", 100 * share); }
+std::string percent(double share) { return formatted("%.0f %%", 100 * share); }
 
 // How a treatment's trace follows the contact, in words.
 std::string closeness_text(const Closeness &c, bool line) {
@@ -77,7 +68,7 @@ bool score_log(const std::string &path, const Terrain &t, double k, const Contac
     text += "scores of " + path + " (" + geometry_name(parsed.geometry) + " geometry):\n";
     for (const formats::Record &r : parsed.records) {
         const Values &v = r.values;
-        text += format("   code %d: (%d, %d) dip %d dir %d zone %d: ", r.code, v.row, v.column, v.dip, v.dip_direction, v.zone);
+        text += formatted("   code %d: (%d, %d) dip %d dir %d zone %d: ", r.code, v.row, v.column, v.dip, v.dip_direction, v.zone);
         Json j;
         if (parsed.geometry == Geometry::exact) {
             const Closeness c = closeness(t, k, contact, v);
@@ -99,14 +90,14 @@ void tell_plane(const Plane &plane, const Contact &contact, Json &out, std::stri
     const size_t n = contact.spots().size();
     out["plane"] = plane_json(plane);
     if (plane.determined) {
-        text += format("1. plane through the %zu points at their elevations (%s): dip %.1f, dip direction %.1f, "
+        text += formatted("1. plane through the %zu points at their elevations (%s): dip %.1f, dip direction %.1f, "
                        "RMS residual %.1f m\n",
                        n, n == 3 ? "exact through three" : "least squares", plane.dip, plane.dip_direction, plane.rms_m);
     } else {
         text += "1. no plane through the points: they are fewer than three or lie on one line\n";
     }
     if (plane.nearly_collinear)
-        text += format("   the points lie nearly on a line (%.1f m across it, %.1f m along it): only the ground's relief\n"
+        text += formatted("   the points lie nearly on a line (%.1f m across it, %.1f m along it): only the ground's relief\n"
                        "   can tell the attitude about that line; the ranges below say how well it does\n",
                        plane.across_m, plane.along_m);
 }
@@ -131,10 +122,10 @@ bool tell_attitude(const TrueFit &f, bool station, Json &out, std::string &text)
     if (!f.determined()) {
         text += "2. the contact does not decide the attitude: " + f.why + "\n";
         if (f.outcome != TrueFit::Outcome::no_plane)
-            text += format("   the best plane, no answer: dip %.1f, dip direction %.1f, RMS distance %.1f m\n", f.dip,
+            text += formatted("   the best plane, no answer: dip %.1f, dip direction %.1f, RMS distance %.1f m\n", f.dip,
                            f.dip_direction, f.rms_m);
         else
-            text += format("   the best plane, no answer: dip %.1f, dip direction %.1f\n", f.dip, f.dip_direction);
+            text += formatted("   the best plane, no answer: dip %.1f, dip direction %.1f\n", f.dip, f.dip_direction);
         j["why"] = f.why;
         if (f.outcome == TrueFit::Outcome::line) {
             j["line"] = {{"trend", f.trend}, {"plunge", f.plunge}};
@@ -145,19 +136,19 @@ bool tell_attitude(const TrueFit &f, bool station, Json &out, std::string &text)
         text += "   no answer is given\n";
         return false;
     }
-    text += format("2. true attitude, whose intersection with the ground follows the %d points%s: dip %.1f, dip "
+    text += formatted("2. true attitude, whose intersection with the ground follows the %d points%s: dip %.1f, dip "
                    "direction %.1f\n",
                    f.points, station ? " (the plane through the station)" : "", f.dip, f.dip_direction);
     const std::string dir = f.direction_any ? std::string("any (the region holds a level plane)")
-                                            : format("%.1f to %.1f", f.dir_lo, f.dir_hi) +
-                                                  (f.vertical ? format(" or its opposite, %.1f to %.1f (at dip 90 a direction and "
+                                            : formatted("%.1f to %.1f", f.dir_lo, f.dir_hi) +
+                                                  (f.vertical ? formatted(" or its opposite, %.1f to %.1f (at dip 90 a direction and "
                                                                        "its opposite are one plane)",
                                                                        std::fmod(f.dir_lo + 180, 360), std::fmod(f.dir_hi + 180, 360))
                                                               : std::string());
-    text += format("   ranges at %.0f %% (%d points, counted as %.0f for their correlation along the contact): dip %.1f to %.1f, "
+    text += formatted("   ranges at %.0f %% (%d points, counted as %.0f for their correlation along the contact): dip %.1f to %.1f, "
                    "dip direction %s\n",
                    100 * f.level, f.points, f.effective, f.dip_lo, f.dip_hi, dir.c_str());
-    text += format("   RMS distance of the points from the intersection: %.1f m\n", f.rms_m);
+    text += formatted("   RMS distance of the points from the intersection: %.1f m\n", f.rms_m);
     j["ranges"] = {{"dip", {f.dip_lo, f.dip_hi}},
                    {"dip_direction", f.direction_any ? Json(nullptr) : Json({f.dir_lo, f.dir_hi})},
                    {"direction_any", f.direction_any},
@@ -206,18 +197,18 @@ Status run_fit(const FitRequest &q, FitAnswer &a) {
         const Values &v = tr.values;
         out["treatment"] = {{"point", {v.row, v.column}}, {"zone", v.zone}, {"dip", v.dip}, {"dip_direction", v.dip_direction},
                             {"square_fits", tr.fits}, {"plane_over_ground_m", tr.offset_m}, {"points_beyond_zone", tr.beyond}};
-        text += format("3. treatment: point (%d, %d), dip %d, dip direction %d, zone %d (the whole degrees next to %.1f and %.1f whose "
+        text += formatted("3. treatment: point (%d, %d), dip %d, dip direction %d, zone %d (the whole degrees next to %.1f and %.1f whose "
                        "trace follows the contact best, as tolmar takes them)\n",
                        v.row, v.column, v.dip, v.dip_direction, v.zone, f.dip, f.dip_direction);
         if (!tr.fits) {
             const Fit fit = reference_points_that_fit(t.rows, t.cols, v.dip_direction, v.zone);
             text += "   its square leaves the DEM" +
                     (fit.empty() ? std::string(": no point fits a square of this zone")
-                                 : format(": zone %d in direction %d fits points on lines %d to %d and columns %d to %d",
+                                 : formatted(": zone %d in direction %d fits points on lines %d to %d and columns %d to %d",
                                           v.zone, v.dip_direction, fit.lo_i, fit.hi_i, fit.lo_j, fit.hi_j)) + "\n";
         } else {
             if (tr.beyond > 0)
-                text += format("   Note: %d of the contact's points lie beyond zone %d of (%d, %d): the square does not reach them\n",
+                text += formatted("   Note: %d of the contact's points lie beyond zone %d of (%d, %d): the square does not reach them\n",
                                tr.beyond, v.zone, v.row, v.column);
             const Closeness c = closeness(t, k, contact, v);
             text += "   verdict: " + closeness_text(c, !contact.points_only()) + "\n";
@@ -229,7 +220,7 @@ Status run_fit(const FitRequest &q, FitAnswer &a) {
     if (q.given) {
         const Values &v = q.values;
         const Closeness c = closeness(t, k, contact, v);
-        text += format("values (%d, %d), dip %d, direction %d, zone %d, in true geometry: ", v.row, v.column, v.dip,
+        text += formatted("values (%d, %d), dip %d, direction %d, zone %d, in true geometry: ", v.row, v.column, v.dip,
                        v.dip_direction, v.zone) + closeness_text(c, !contact.points_only()) + "\n";
         out["values"] = closeness_json(c);
     }

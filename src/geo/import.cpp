@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -408,33 +407,25 @@ bool write_filled(const std::string &path, FILE *valid, int rows, int cols, cons
     return true;
 }
 
-std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char *fmt, ...) {
-    char buf[4096];
-    va_list args;
-    va_start(args, fmt);
-    vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
+using formats::formatted;
 
 // What the import made, and the answers tolmar's dialogue will need.
 void report(const ImportRequest &q, int rows, int cols, int width, int unit, const Found &found, const Source &s,
             const Scale &scale, double p, const std::string &raw, const Listener &l) {
-    l.say(format("\nimages/%s/%s: %d lines x %d columns, %s samples in %s (%lld to %lld)\n", q.folder.c_str(),
+    l.say(formatted("\nimages/%s/%s: %d lines x %d columns, %s samples in %s (%lld to %lld)\n", q.folder.c_str(),
                  formats::name_of(raw).c_str(), rows, cols, width == 2 ? "16-bit" : "32-bit", formats::unit_word(unit),
                  found.lo, found.hi));
     if (!s.note.empty()) l.say("  " + s.note + "\n");
     if (scale.k != 1)
-        l.say(format("  cells of %s m: elevations and the pixel size are stored %d times larger (pixel size %d), which\n"
+        l.say(formatted("  cells of %s m: elevations and the pixel size are stored %d times larger (pixel size %d), which\n"
                      "  leaves every trace as it is; a dip is an angle and is answered as measured\n",
                      metres(p).c_str(), scale.k, scale.pix));
     if (found.nodata > 0)
-        l.say(format("  %lld nodata cells filled by GDAL's interpolation, marked in %s: traces over them are\n"
+        l.say(formatted("  %lld nodata cells filled by GDAL's interpolation, marked in %s: traces over them are\n"
                      "  left out or marked by the companions\n",
                      found.nodata, formats::filled_path(raw).c_str()));
     l.say("  georeference for GIS and the companions: " + formats::sidecar_path(raw) + "\n");
-    l.say(format("\nAnswers for tolmar: folder %s, DEM name %s, type %d (%s), unit %d (%s); the pixel size %d is\n"
+    l.say(formatted("\nAnswers for tolmar: folder %s, DEM name %s, type %d (%s), unit %d (%s); the pixel size %d is\n"
                  "in the descriptor.\n",
                  q.folder.c_str(), q.name.c_str(), width == 2 ? 0 : 1, width == 2 ? "16 bits" : "32 bits", unit,
                  formats::unit_word(unit), scale.pix));

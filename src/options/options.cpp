@@ -15,6 +15,8 @@ std::string Line::value(const std::string &name, const std::string &fallback) co
     return it == given.end() || it->second.empty() ? fallback : it->second.front();
 }
 
+int Line::unit() const { return has("--unit") ? formats::unit_of_name(value("--unit")) : -1; }
+
 int Line::whole(const std::string &name, int fallback) const {
     int n = fallback;
     return has(name) && formats::parse_int(value(name), n) ? n : fallback;

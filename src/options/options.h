@@ -89,6 +89,8 @@ struct Line {
     const std::vector<std::string> &values(const std::string &name) const { return given.at(name); }
     // The value of a whole-number option (checked when read), or `fallback`.
     int whole(const std::string &name, int fallback) const;
+    // The --unit answer (0 metres to 3 millimetres), -1 when not given.
+    int unit() const;
 };
 
 // The --help text of a command.
