@@ -143,8 +143,15 @@ std::shared_ptr<Dem> open_dem(const std::string &path, const std::optional<std::
             if (!geo::open_dem_set(made, d->set, err)) fail(path, err);
         }
     }
+    // The unit of the samples is never guessed: the sidecar's, or the one
+    // given, and the two must agree.
     d->unit = unit_answer(unit);
-    if (d->unit < 0) d->unit = d->set.unit >= 0 ? d->set.unit : 0;
+    if (d->unit < 0 && d->set.unit < 0)
+        misuse("unit", raw + " has no sidecar telling the unit of its samples: give unit=\"m\", \"dm\", \"cm\" or \"mm\"");
+    if (d->unit >= 0 && d->set.unit >= 0 && d->unit != d->set.unit)
+        misuse("unit", std::string("unit=\"") + formats::unit_symbol(d->unit) + "\" differs from " + raw + "'s own unit, " +
+                           formats::unit_word(d->set.unit) + " (its sidecar): leave unit out to take it");
+    if (d->unit < 0) d->unit = d->set.unit;
     d->pix = d->set.pix_size > 0 ? d->set.pix_size : pixel_size;
     if (d->pix <= 0) misuse("pixel_size", formats::descriptor_path(raw) + " gives no pixel size: give pixel_size");
     d->terrain = d->set.samples.terrain(formats::unit_divisor(d->unit), d->pix);

@@ -1,7 +1,7 @@
 """tolmar for Python: where an inclined geological plane cuts the terrain.
 
     import tolmar
-    dem = tolmar.open_dem("images/jacksboro/jacksboro_m2.raw")   # or any raster GDAL reads
+    dem = tolmar.open_dem("images/jacksboro/jacksboro_m2.raw", unit="m")   # or any raster GDAL reads
     t = dem.trace(110, 300, 5, 150, 40)              # t.rows, t.columns, t.line_xy ...
     with tolmar.Session(dem, "mine") as s:           # images/jacksboro/mine_tolmar.raw
         s.stamp(110, 300, 5, 150, 40)

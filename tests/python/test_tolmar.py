@@ -184,6 +184,12 @@ def test_errors_carry_the_librarys_message_and_subject(work):
         dem.trace(100, 100, 10, 10, 10, geometry="straight")
     with pytest.raises(tolmar.UsageError):
         tolmar.open_dem(str(work / "images" / "jacksboro" / "jacksboro_m2.raw"), unit="feet")
+    # The unit is never guessed: a DEM without a sidecar needs one, and one
+    # given must be the sidecar's.
+    with pytest.raises(tolmar.UsageError, match="no sidecar telling the unit"):
+        tolmar.open_dem(str(work / "images" / "jacksboro" / "jacksboro_m2.raw"))
+    with pytest.raises(tolmar.UsageError, match="differs from"):
+        tolmar.open_dem(os.path.join(EXAMPLES, "olinda", "olinda_dem_utm25s.tif"), unit="m")
     with pytest.raises(tolmar.Error) as e:
         tolmar.fit(dem, str(work / "nowhere.geojson"))
     assert e.value.subject.endswith("nowhere.geojson")
