@@ -29,6 +29,7 @@
 #include "files/formats.h"
 #include "files/resultset.h"
 #include "fit/fit_run.h"
+#include "geo/export.h"
 #include "geo/georef.h"
 #include "geo/import.h"
 #include "session/session.h"
@@ -533,6 +534,27 @@ std::string import_dem(const std::string &source, const std::string &folder, con
     fail(source, "the import made no DEM");
 }
 
+// The traces of a result set for a GIS, as tolmar-export writes them; what
+// a user of the file should know comes back as text.
+std::string export_set(const std::string &raster, const std::string &out, const std::string &format, const std::string &crs) {
+    tools::ExportRequest q;
+    q.raster = raster;
+    q.format = format;
+    q.out_path = out;
+    q.crs = crs;
+    std::string said;
+    tolmar::Listener l;
+    l.said = [&](const std::string &text, bool own) { said += own ? "tolmar-export: " + text : text; };
+    l.noted = [&](const std::string &note) { said += "tolmar-export: " + note + "\n"; };
+    tolmar::Status s;
+    {
+        py::gil_scoped_release free;
+        s = tools::run_export(q, l);
+    }
+    if (!s.ok()) raise(s);
+    return said;
+}
+
 PYBIND11_MODULE(_tolmar, m) {
     m.doc() = "tolmar's library: DEMs, traces, result sets, the fit and tables of stations";
     m.attr("__version__") = TOLMAR_VERSION;
@@ -630,6 +652,8 @@ PYBIND11_MODULE(_tolmar, m) {
     m.def("open_dem", &open_dem, py::arg("path"), py::arg("unit") = py::none(), py::arg("pixel_size") = 0, py::arg("band") = 1);
     m.def("_fit", &fit_json);
     m.def("_stations", &run_stations);
+    m.def("export", &export_set, py::arg("raster"), py::arg("out") = "", py::arg("format") = "gpkg", py::arg("crs") = "",
+          "writes the traces of a result set (R_tolmar.raw) for a GIS, as tolmar-export does; returns what it says");
     m.def("import_dem", &import_dem, py::arg("source"), py::arg("folder"), py::arg("name"), py::arg("root") = ".",
           py::arg("band") = 1, py::arg("pixel_size") = 0.0, py::arg("replace") = false,
           "brings any raster GDAL reads in as a DEM file set ROOT/images/FOLDER/NAME_m2.raw (or _m4), as tolmar-import does");

@@ -7,6 +7,7 @@
         s.stamp(110, 300, 5, 150, 40)
     answer = tolmar.fit(dem, "contact.geojson")      # as tolmar-fit --json gives it
     done = tolmar.stations(dem, "stations.csv", zone=20)
+    tolmar.export("images/jacksboro/mine_tolmar.raw", "mine.gpkg")   # as tolmar-export
 
 The five values are named as everywhere in tolmar: row, column, dip,
 dip_direction, zone (cells). Errors are tolmar.Error (tolmar.UsageError for
@@ -16,10 +17,10 @@ file, option or value at fault. The computing runs without the GIL.
 import json
 import os
 
-from ._tolmar import Dem, Error, Session, Trace, UsageError, __version__, import_dem, open_dem
+from ._tolmar import Dem, Error, Session, Trace, UsageError, __version__, export, import_dem, open_dem
 from . import _tolmar
 
-__all__ = ["Dem", "Error", "Session", "Trace", "UsageError", "fit", "import_dem", "open_dem", "stations", "__version__"]
+__all__ = ["Dem", "Error", "Session", "Trace", "UsageError", "export", "fit", "import_dem", "open_dem", "stations", "__version__"]
 
 
 def _dem(dem):
