@@ -8,17 +8,21 @@ plugin is installed under. The parameters' choices, ranges and defaults are
 the tools' own, as each describes its options (--describe)."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
 import threading
 
-from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException, QgsProcessingOutputBoolean,
+from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingContext, QgsProcessingLayerPostProcessorInterface,
+                       QgsProcessingParameterField, QgsProcessingOutputRasterLayer, QgsProcessingUtils, QgsVectorLayer, QgsProcessingException, QgsProcessingOutputBoolean,
                        QgsProcessingOutputNumber,
                        QgsProcessingOutputString, QgsProcessingParameterEnum, QgsProcessingParameterFeatureSource,
                        QgsProcessingParameterFile, QgsProcessingParameterFileDestination, QgsProcessingParameterNumber,
                        QgsProcessingParameterRasterLayer, QgsProcessingParameterString,
                        QgsProcessingParameterVectorDestination, QgsRasterLayer)
+
+from . import dems, styles
 
 
 def executable(name):
@@ -128,14 +132,70 @@ class Algorithm(QgsProcessingAlgorithm):
     def createInstance(self):
         return type(self)()
 
+    # The provider is the group: the algorithms stand right under "tolmar".
     def group(self):
-        return "tolmar"
+        return ""
 
     def groupId(self):
-        return "tolmar"
+        return ""
+
+    # The tools' options, as this dialog names them (the tools' sentences
+    # are told in the dialog's words).
+    FIELDS = {}
+
+    def in_dialog_words(self, text):
+        """A tool's sentence with its options named as the dialog's fields."""
+        def field(m):
+            return "\u201c%s\u201d" % self.FIELDS[m.group(1)] if m.group(1) in self.FIELDS else m.group(0)
+        return re.sub(r"(?<![\w-])(--?[a-z][a-z-]*)(?: [A-Z]+\b)?", field, text)
+
+    def run_tool(self, args, feedback, **kw):
+        try:
+            return run(args, feedback, **kw)
+        except QgsProcessingException as e:
+            raise QgsProcessingException(self.in_dialog_words(str(e))) from None
+
+    def load_styled(self, path, kind, name, context, output, layername=None):
+        """Adds a layer the algorithm wrote to the project when it ends,
+        styled as tolmar styles it (the style kept in a GeoPackage)."""
+        uri = "%s|layername=%s" % (path, layername) if layername else path
+        layer = QgsVectorLayer(uri, name, "ogr")
+        if layer.isValid():
+            styles.style(layer, kind)
+        details = QgsProcessingContext.LayerDetails(name, context.project(), output)
+        post = Styler(kind)
+        KEPT.append(post)
+        details.setPostProcessor(post)
+        context.addLayerToLoadOnCompletion(uri, details)
+
+    def style_destination(self, path, kind, context):
+        """Styles a destination layer the dialog loads itself."""
+        layer = QgsVectorLayer(path, kind, "ogr")
+        if layer.isValid():
+            styles.style(layer, kind)
+        if context.willLoadLayerOnCompletion(path):
+            post = Styler(kind)
+            KEPT.append(post)
+            context.layerToLoadOnCompletionDetails(path).setPostProcessor(post)
+
+
+# Post-processors live until QGIS has run them.
+KEPT = []
+
+
+class Styler(QgsProcessingLayerPostProcessorInterface):
+    def __init__(self, kind):
+        super().__init__()
+        self.kind = kind
+
+    def postProcessLayer(self, layer, context, feedback):
+        if isinstance(layer, QgsVectorLayer) and self.kind in styles.STYLES:
+            styles.STYLES[self.kind](layer)
 
 
 class ImportDem(Algorithm):
+    FIELDS = {"--band": "Band", "--pixel-size": "Pixel size", "--replace": "Working folder"}
+
     def name(self):
         return "importdem"
 
@@ -144,35 +204,46 @@ class ImportDem(Algorithm):
 
     def shortHelpString(self):
         return ("Turns a raster layer into a tolmar DEM file set, WORK/images/FOLDER/NAME_m2.raw (or _m4), with its "
-                "descriptor and georeference (tolmar-import). Returns the DEM, as the georeferenced VRT beside it.")
+                "descriptor and georeference (tolmar-import), and adds it to the project as the georeferenced VRT "
+                "beside it. Left empty, the working folder is the project's tolmar/ folder, the folder \"qgis\" "
+                "and the name the layer's.")
 
     def initAlgorithm(self, config=None):
         self.addParameter(QgsProcessingParameterRasterLayer("INPUT", "Elevation raster"))
         self.addParameter(QgsProcessingParameterFile("WORK", "Working folder (that holds images/)",
-                                                     behavior=QgsProcessingParameterFile.Folder))
-        self.addParameter(QgsProcessingParameterString("FOLDER", "Folder under images/"))
-        self.addParameter(QgsProcessingParameterString("NAME", "DEM name"))
+                                                     behavior=QgsProcessingParameterFile.Folder, optional=True))
+        self.addParameter(QgsProcessingParameterString("FOLDER", "Folder under images/", defaultValue="qgis", optional=True))
+        self.addParameter(QgsProcessingParameterString("NAME", "DEM name (empty: the layer's)", optional=True))
         self.addParameter(number("BAND", "Band", "tolmar-import", "--band"))
         self.addOutput(QgsProcessingOutputString("DEM", "DEM raster (NAME_m2.raw or NAME_m4.raw)"))
-        self.addOutput(QgsProcessingOutputString("OUTPUT", "DEM as a georeferenced VRT"))
+        self.addOutput(QgsProcessingOutputRasterLayer("OUTPUT", "DEM as a georeferenced VRT"))
 
     def processAlgorithm(self, parameters, context, feedback):
         layer = self.parameterAsRasterLayer(parameters, "INPUT", context)
-        work = self.parameterAsFile(parameters, "WORK", context)
-        folder = self.parameterAsString(parameters, "FOLDER", context)
-        name = self.parameterAsString(parameters, "NAME", context)
+        if layer is None:
+            raise QgsProcessingException("Elevation raster: choose a raster layer")
+        work = self.parameterAsFile(parameters, "WORK", context) or dems.cache_root(context.project())
+        folder = self.parameterAsString(parameters, "FOLDER", context) or "qgis"
+        name = self.parameterAsString(parameters, "NAME", context) or \
+            re.sub(r"[^A-Za-z0-9_-]+", "_", layer.name()).strip("_") or "dem"
         band = self.parameterAsInt(parameters, "BAND", context)
-        if not work:
-            raise QgsProcessingException("give the working folder that holds (or is to hold) images/")
+        for text, value in (("Folder under images/", folder), ("DEM name", name)):
+            if not re.fullmatch(r"[^/\\\s.][^/\\\s]*", value) or value in (".", ".."):
+                raise QgsProcessingException("%s: %s is not a single name (no '/', '\\', blank, or leading '.')" % (text, value))
         try:
             os.makedirs(work, exist_ok=True)
         except OSError as e:
-            raise QgsProcessingException("cannot make the working folder %s: %s" % (work, e.strerror))
-        run([executable("tolmar-import"), "--replace", "--band", str(band), layer.source(), folder, name], feedback, cwd=work)
+            raise QgsProcessingException("Working folder: cannot make %s: %s" % (work, e.strerror))
+        self.run_tool([executable("tolmar-import"), "--replace", "--band", str(band), dems.source_file(layer), folder, name],
+                      feedback, cwd=work)
         for width in ("2", "4"):
             raw = os.path.join(work, "images", folder, "%s_m%s.raw" % (name, width))
             if os.path.exists(raw):
-                return {"DEM": raw, "OUTPUT": raw[:-4] + ".vrt"}
+                vrt = raw[:-4] + ".vrt"
+                details = QgsProcessingContext.LayerDetails(name, context.project(), "OUTPUT")
+                details.layerTypeHint = QgsProcessingUtils.LayerHint.Raster
+                context.addLayerToLoadOnCompletion(vrt, details)
+                return {"DEM": raw, "OUTPUT": vrt}
         raise QgsProcessingException("tolmar-import wrote no DEM")
 
 
@@ -189,7 +260,41 @@ def unit_args(algorithm, program, parameters, context):
     return ["--unit", choices(program, "--unit")[0][k - 1]] if k > 0 else []
 
 
+def dem_parameter():
+    return QgsProcessingParameterRasterLayer("DEM", "DEM (a tolmar file set's VRT, or any raster: brought in once)")
+
+
+class _ByTheTool:
+    """Brings a raster in through tolmar-import, for dems.dem_file_set."""
+    UsageError = QgsProcessingException
+
+    def __init__(self, feedback):
+        self.feedback = feedback
+
+    def import_dem(self, source, folder, name, root, band=1, replace=False):
+        run([executable("tolmar-import")] + (["--replace"] if replace else []) + ["--band", str(band), source, folder, name],
+            self.feedback, cwd=root)
+        for suffix in dems.SUFFIXES:
+            made = os.path.join(root, "images", folder, name + suffix)
+            if os.path.exists(made):
+                return made
+        raise QgsProcessingException("DEM: tolmar-import made no DEM of %s" % source)
+
+
+def dem_of(algorithm, parameters, context, feedback):
+    """The DEM file set's raster of the DEM parameter's layer."""
+    layer = algorithm.parameterAsRasterLayer(parameters, "DEM", context)
+    if layer is None:
+        raise QgsProcessingException("DEM: choose a raster layer")
+    return dems.dem_file_set(layer, _ByTheTool(feedback), project=context.project(), said=feedback.pushInfo)
+
+
 class TraceStations(Algorithm):
+    FIELDS = {"--zone-column": "Zone field", "--zone": "Influence zone", "--dip-direction": "Dip direction field",
+              "--dip": "Dip field", "--strike": "Strike field", "--id": "Station name field", "--x": "Stations",
+              "--y": "Stations", "--unit": "Unit of the DEM's samples", "--result": "Result sets' name", "-o": "Traces",
+              "--geometry": "Geometry", "--table-crs": "Stations", "--layer": "Stations"}
+
     def name(self):
         return "tracestations"
 
@@ -197,16 +302,25 @@ class TraceStations(Algorithm):
         return "Trace stations"
 
     def shortHelpString(self):
-        return ("Traces every station of a point layer on a tolmar DEM, as the dialogue would (tolmar-stations): "
-                "its attitude from dip and dip direction columns (or strike and dip by the right-hand rule), its zone "
-                "from a column or one for all. Writes the result sets beside the DEM and returns the trace layer: "
-                "one feature a station, with its columns, code, cells and status.")
+        return ("Traces every station of a point layer on a DEM, as the dialogue would (tolmar-stations): its attitude "
+                "from the dip and dip direction fields (or strike and dip by the right-hand rule), its zone from a "
+                "field or one for all. Fields left empty are found by their usual names. Writes the result sets beside "
+                "the DEM and returns the trace layer, styled by code: one feature a station, with its fields, code, "
+                "cells and status.")
 
     def initAlgorithm(self, config=None):
-        self.addParameter(QgsProcessingParameterFile("DEM", "tolmar DEM (NAME_m2.raw or NAME_m4.raw)", extension="raw"))
+        self.addParameter(dem_parameter())
         self.addParameter(QgsProcessingParameterFeatureSource("STATIONS", "Stations", [QgsProcessing.TypeVectorPoint]))
+        for key, text, kind in (("DIP", "Dip field", QgsProcessingParameterField.Numeric),
+                                ("DIP_DIRECTION", "Dip direction field", QgsProcessingParameterField.Any),
+                                ("STRIKE", "Strike field (right-hand rule), instead of the dip direction",
+                                 QgsProcessingParameterField.Any),
+                                ("ZONE_FIELD", "Zone field (cells)", QgsProcessingParameterField.Numeric),
+                                ("ID", "Station name field", QgsProcessingParameterField.Any)):
+            self.addParameter(QgsProcessingParameterField(key, text, parentLayerParameterName="STATIONS", type=kind,
+                                                          optional=True))
         self.addParameter(unit_parameter("tolmar-stations"))
-        self.addParameter(number("ZONE", "Influence zone in cells (0: the stations' zone column)", "tolmar-stations", "--zone",
+        self.addParameter(number("ZONE", "Influence zone in cells (0: the zone field)", "tolmar-stations", "--zone",
                                  minimum=0, default=0))
         geometries, default = choices("tolmar-stations", "--geometry")
         self.addParameter(QgsProcessingParameterEnum("GEOMETRY", "Geometry (true: where the plane meets the ground)",
@@ -215,7 +329,7 @@ class TraceStations(Algorithm):
         self.addParameter(QgsProcessingParameterVectorDestination("OUTPUT", "Traces", QgsProcessing.TypeVectorLine))
 
     def processAlgorithm(self, parameters, context, feedback):
-        dem = self.parameterAsFile(parameters, "DEM", context)
+        dem = dem_of(self, parameters, context, feedback)
         stations = self.parameterAsCompatibleSourceLayerPath(parameters, "STATIONS", context, ["gpkg", "geojson", "shp", "csv"],
                                                              "gpkg", feedback)
         out = self.parameterAsOutputLayer(parameters, "OUTPUT", context)
@@ -227,14 +341,25 @@ class TraceStations(Algorithm):
         zone = self.parameterAsInt(parameters, "ZONE", context)
         if zone > 0:
             args += ["--zone", str(zone)]
+        for key, option in (("DIP", "--dip"), ("DIP_DIRECTION", "--dip-direction"), ("STRIKE", "--strike"),
+                            ("ZONE_FIELD", "--zone-column"), ("ID", "--id")):
+            field = self.parameterAsString(parameters, key, context)
+            if field:
+                args += [option, field]
+        if zone > 0 and self.parameterAsString(parameters, "ZONE_FIELD", context):
+            raise QgsProcessingException("Influence zone and Zone field: give one of the two (0 takes the field)")
         result = self.parameterAsString(parameters, "RESULT", context)
         if result:
             args += ["--result", result]
-        run(args, feedback)
+        self.run_tool(args, feedback)
+        self.style_destination(out, "stations", context)
         return {"OUTPUT": out}
 
 
 class FitAttitude(Algorithm):
+    FIELDS = {"--level": "Confidence of the ranges", "--zone": "Influence zone", "--unit": "Unit of the DEM's samples",
+              "--trace": "Trace of the answer", "--band": "Band of the planes that fit", "--point": "Contact"}
+
     def name(self):
         return "fitattitude"
 
@@ -249,7 +374,7 @@ class FitAttitude(Algorithm):
                 "(a straight line on even ground, a scribble) gets no answer, and the log says why.")
 
     def initAlgorithm(self, config=None):
-        self.addParameter(QgsProcessingParameterFile("DEM", "tolmar DEM (NAME_m2.raw or NAME_m4.raw)", extension="raw"))
+        self.addParameter(dem_parameter())
         self.addParameter(QgsProcessingParameterFeatureSource("CONTACT", "Contact",
                                                               [QgsProcessing.TypeVectorLine, QgsProcessing.TypeVectorPoint]))
         self.addParameter(unit_parameter("tolmar-fit"))
@@ -262,6 +387,8 @@ class FitAttitude(Algorithm):
         self.addParameter(QgsProcessingParameterVectorDestination("BAND", "Band of the planes that fit",
                                                                   QgsProcessing.TypeVectorPolygon, optional=True))
         self.addOutput(QgsProcessingOutputBoolean("DETERMINED", "The contact decides the attitude"))
+        self.addOutput(QgsProcessingOutputNumber("WHOLE_DIP", "Dip, whole degrees (the trace that follows best)"))
+        self.addOutput(QgsProcessingOutputNumber("WHOLE_DIP_DIRECTION", "Dip direction, whole degrees"))
         self.addOutput(QgsProcessingOutputString("WHY", "Why no answer"))
         for key, text in (("DIP", "Dip"), ("DIP_DIRECTION", "Dip direction"), ("DIP_LOW", "Dip, lowest"),
                           ("DIP_HIGH", "Dip, highest"), ("DIRECTION_LOW", "Dip direction, lowest"),
@@ -269,7 +396,7 @@ class FitAttitude(Algorithm):
             self.addOutput(QgsProcessingOutputNumber(key, text))
 
     def processAlgorithm(self, parameters, context, feedback):
-        dem = self.parameterAsFile(parameters, "DEM", context)
+        dem = dem_of(self, parameters, context, feedback)
         source = self.parameterAsSource(parameters, "CONTACT", context)
         if source is None:
             raise QgsProcessingException("Contact: no layer given")
@@ -302,7 +429,7 @@ class FitAttitude(Algorithm):
                 args += ["--trace", outputs["TRACE"]]
             if "BAND" in outputs:
                 args += ["--band", outputs["BAND"]]
-            text, status = run(args + [dem, contact], feedback, allowed=(0, 1))
+            text, status = self.run_tool(args + [dem, contact], feedback, allowed=(0, 1))
             try:
                 report = json.loads(text[text.index("{"):])
             except ValueError:
@@ -315,24 +442,36 @@ class FitAttitude(Algorithm):
         ranges = a.get("ranges") or {}
         dip = ranges.get("dip") or [None, None]
         direction = ranges.get("dip_direction") or [None, None]
+        treatment = report.get("treatment") or {}
+
+        def tenth(v):
+            # Two decimals say all the ranges allow (their width is a degree or more).
+            return None if v is None else round(v, 2)
         result = {"OUTPUT": out, "DETERMINED": bool(a.get("determined")), "WHY": a.get("why", ""),
-                  "DIP": a.get("dip"), "DIP_DIRECTION": a.get("dip_direction"), "DIP_LOW": dip[0], "DIP_HIGH": dip[1],
-                  "DIRECTION_LOW": direction[0], "DIRECTION_HIGH": direction[1]}
+                  "DIP": tenth(a.get("dip")), "DIP_DIRECTION": tenth(a.get("dip_direction")), "DIP_LOW": tenth(dip[0]),
+                  "DIP_HIGH": tenth(dip[1]), "DIRECTION_LOW": tenth(direction[0]), "DIRECTION_HIGH": tenth(direction[1]),
+                  "WHOLE_DIP": treatment.get("dip") if a.get("determined") else None,
+                  "WHOLE_DIP_DIRECTION": treatment.get("dip_direction") if a.get("determined") else None}
         if not a.get("determined"):
             feedback.reportError("The contact does not decide the attitude: %s. No answer is given." %
                                  a.get("why", "tolmar-fit gives none"), fatalError=False)
         else:
             any_direction = ranges.get("direction_any")
-            feedback.pushInfo("Dip %.1f (%.1f to %.1f), dip direction %.1f (%s) at %s" % (
+            feedback.pushInfo("Dip %d towards %03d in whole degrees; dip %.2f (%.1f to %.1f), dip direction %.2f (%s) at %s" % (
+                treatment.get("dip", round(a["dip"])), treatment.get("dip_direction", round(a["dip_direction"])) % 360,
                 a["dip"], dip[0], dip[1], a["dip_direction"],
                 "any" if any_direction else "%.1f to %.1f" % (direction[0], direction[1]), "%g %%" % level))
         for key, path in outputs.items():
             if os.path.exists(path):
                 result[key] = path
+                self.style_destination(path, "trace" if key == "TRACE" else "band", context)
         return result
 
 
 class ExportTraces(Algorithm):
+    FIELDS = {"-o": "Output", "--format": "Format", "--crs": "Output", "--origin": "Output"}
+    ENDINGS = {"gpkg": (".gpkg",), "geojson": (".geojson", ".json"), "csv": (".csv",), "vrt": (".vrt",)}
+
     def name(self):
         return "exporttraces"
 
@@ -341,7 +480,8 @@ class ExportTraces(Algorithm):
 
     def shortHelpString(self):
         return ("The traces of a tolmar result set (R_tolmar.raw) for a GIS (tolmar-export): a GeoPackage of the "
-                "traces and the reference points, GeoJSON lines, CSV points, or the coded raster as a VRT.")
+                "traces and the reference points, GeoJSON lines, CSV points, or the coded raster as a VRT. What it "
+                "writes is added to the project, styled by code.")
 
     def initAlgorithm(self, config=None):
         self.addParameter(QgsProcessingParameterFile("RESULT", "Result raster (R_tolmar.raw)", extension="raw"))
@@ -349,11 +489,44 @@ class ExportTraces(Algorithm):
         # A GeoPackage, what a GIS takes best, unless the tool has none.
         self.addParameter(QgsProcessingParameterEnum("FORMAT", "Format", options=formats,
                                                      defaultValue=formats.index("gpkg") if "gpkg" in formats else 0))
-        self.addParameter(QgsProcessingParameterFileDestination("OUTPUT", "Output"))
+        self.addParameter(QgsProcessingParameterFileDestination("OUTPUT", "Output", "GeoPackage (*.gpkg);;GeoJSON (*.geojson);;"
+                                                                "CSV (*.csv);;VRT (*.vrt)"))
 
     def processAlgorithm(self, parameters, context, feedback):
         result = self.parameterAsFile(parameters, "RESULT", context)
         fmt = choices("tolmar-export", "--format")[0][self.parameterAsEnum(parameters, "FORMAT", context)]
         out = self.parameterAsFileOutput(parameters, "OUTPUT", context)
-        run([executable("tolmar-export"), result, "--format", fmt, "-o", out], feedback)
+        endings = self.ENDINGS.get(fmt, ())
+        if endings and not out.lower().endswith(endings):
+            ending = os.path.splitext(out)[1].lower()
+            temporary = ending in ("", ".file") or parameters.get("OUTPUT") in (None, "", QgsProcessing.TEMPORARY_OUTPUT)
+            if not temporary:
+                raise QgsProcessingException("Output: the format %s is written to a %s file, not %s; choose the format "
+                                             "the name asks for, or name a %s file" % (fmt, endings[0], os.path.basename(out),
+                                                                                     endings[0]))
+            out = os.path.splitext(out)[0] + endings[0]
+        self.run_tool([executable("tolmar-export"), result, "--format", fmt, "-o", out], feedback)
+        base = os.path.basename(result)[:-len("_tolmar.raw")] if result.endswith("_tolmar.raw") else "tolmar"
+        if fmt == "gpkg":
+            self.load_styled(out, "reference_points", base + " points", context, "OUTPUT", "reference_points")
+            self.load_styled(out, "traces", base + " traces", context, "OUTPUT", "traces")
+        elif fmt == "geojson":
+            self.load_styled(out, "traces", base + " traces", context, "OUTPUT")
+        elif fmt == "csv":
+            # The cells as points by their x and y columns, in the DEM's system.
+            vrt = os.path.join(os.path.dirname(result), "")
+            crs = next((QgsRasterLayer(os.path.join(vrt, f)).crs() for f in sorted(os.listdir(vrt or "."))
+                        if f.endswith(("_m2.vrt", "_m4.vrt"))), None)
+            uri = "file://%s?delimiter=,&xField=x&yField=y&detectTypes=yes" % out
+            if crs is not None and crs.isValid():
+                uri += "&crs=" + (crs.authid() or crs.toWkt())
+            layer = QgsVectorLayer(uri, base + " cells", "delimitedtext")
+            if layer.isValid():
+                context.temporaryLayerStore().addMapLayer(layer)
+                context.addLayerToLoadOnCompletion(layer.id(), QgsProcessingContext.LayerDetails(
+                    base + " cells", context.project(), "OUTPUT"))
+        else:
+            details = QgsProcessingContext.LayerDetails(base, context.project(), "OUTPUT")
+            details.layerTypeHint = QgsProcessingUtils.LayerHint.Raster
+            context.addLayerToLoadOnCompletion(out, details)
         return {"OUTPUT": out}

@@ -298,6 +298,11 @@ Status write_text(const std::string &path, const std::string &text) {
 Status run_export(ExportRequest q, const Listener &l) {
     // Either file of the set may be named.
     if (formats::ends_with(q.raster, formats::RESULT_LOG_SUFFIX)) q.raster = formats::raster_path(q.raster);
+    // A GeoPackage under another name would be half written and refused by
+    // its driver: the name is checked before anything is written.
+    if (q.format == "gpkg" && q.bytes == nullptr && !q.out_path.empty() && vector_driver(q.out_path) != "GPKG")
+        return Status::misused("-o", "a GeoPackage is written to a file named .gpkg, not " + q.out_path +
+                                         " (or choose the format that name asks for)");
     std::string err;
     ResultSet r;
     if (!read_result_set(q.raster, r, err)) return failure(q.raster, err);
@@ -337,7 +342,9 @@ Status run_export(ExportRequest q, const Listener &l) {
         // Asked for its bytes: written in GDAL's memory file system, never on disk.
         if (q.bytes != nullptr) out = "/vsimem/tolmar-export-" + std::to_string(reinterpret_cast<uintptr_t>(q.bytes)) + ".gpkg";
         if (!write_gpkg(out, r, by_code, dem.filled, place, err)) {
+            // What was begun is not left behind as if it were the layers.
             if (q.bytes != nullptr) VSIUnlink(out.c_str());
+            else std::remove(out.c_str());
             return failure(q.bytes != nullptr ? std::string() : out, err);
         }
         if (q.bytes != nullptr) {

@@ -8,7 +8,7 @@ set -euo pipefail
 bin=$1 examples=$2 plugin=$3
 command -v qgis_process.bin >/dev/null 2>&1 || { echo "qgis_process.bin not found: skipped"; exit 77; }
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 # A QGIS profile of its own with the plugin enabled, as a user installs it.
 profile=$work/home/.local/share/QGIS/QGIS3/profiles/default
 mkdir -p "$profile/python/plugins" "$profile/QGIS"
@@ -19,8 +19,11 @@ printf '[PythonPlugins]\ntolmar=true\n' > "$profile/QGIS/QGIS3.ini"
 qp() { HOME=$work/home QT_QPA_PLATFORM=offscreen QGIS_OPTS= PATH=/usr/bin:$PATH TOLMAR_BIN=$bin qgis_process.bin "$@" 2>&1; }
 fail() { echo "FAIL: $*"; exit 1; }
 same() { cmp -s "$1" "$2" || fail "$1 and $2 differ"; }
-# A vector file's features as text, without its name.
-features() { ogrinfo -al -q "$1" | grep -v "^Layer name\|^INFO\|DATA_SOURCE"; }
+# An export's features as text, without its name (and without the style
+# the plugin keeps beside them).
+features() { ogrinfo -q "$1" traces reference_points | grep -v "^Layer name\|^INFO\|DATA_SOURCE"; }
+# The features of a file's first layer (a GeoPackage may also hold its style).
+layer1() { ogrinfo -q "$1" "$(ogrinfo -q "$1" | sed -n '1s/^1: \([^ ]*\) .*/\1/p')"; }
 cd "$work"
 
 list=$(qp list)
@@ -32,7 +35,7 @@ help=$(qp help tolmar:exporttraces)
 for f in $("$bin/tolmar-export" --describe | python3 -c 'import json,sys; print(*[o for o in json.load(sys.stdin)["options"] if o["name"] == "--format"][0]["choices"])'); do
   grep -q -- "- [0-9]*: $f" <<<"$help" || fail "exporttraces does not offer --format $f: $help"
 done
-grep -q "Incorrect parameter value for LEVEL" <<<"$(qp run tolmar:fitattitude -- DEM=none.raw CONTACT="$examples/jacksboro/contact.geojson" LEVEL=100 OUTPUT=x.json)" ||
+grep -q "Incorrect parameter value for LEVEL" <<<"$(qp run tolmar:fitattitude -- DEM="$examples/olinda/olinda_dem_utm25s.tif" CONTACT="$examples/jacksboro/contact.geojson" LEVEL=100 OUTPUT=x.json)" ||
   fail "fitattitude's LEVEL is not bounded by tolmar-fit's --level"
 
 # Import DEM: the same file set as tolmar-import's.
@@ -43,6 +46,12 @@ qp run tolmar:importdem -- INPUT="$examples/olinda/olinda_dem_utm25s.tif" WORK="
   fail "importdem: $(cat import.log)"
 for f in olinda_m4.raw olinda_m4.txt olinda_m4.vrt; do same cli/images/o/$f qgis/images/o/$f; done
 dem=$work/qgis/images/o/olinda_m4.raw
+# The algorithms take the DEM as a raster layer: the file set by its VRT.
+vrt=${dem%.raw}.vrt
+# Left to its defaults, Import DEM brings the layer into the user's cache
+# (no project here) under the layer's name.
+qp run tolmar:importdem -- INPUT="$examples/olinda/olinda_dem_utm25s.tif" > import2.log || fail "importdem, defaults: $(cat import2.log)"
+[ -n "$(find "$work/home/.cache" -path '*/tolmar/images/qgis/olinda_dem_utm25s_m4.raw')" ] || fail "importdem's defaults: $(cat import2.log)"
 
 # Trace stations: a table in longitude and latitude with both attitude
 # conventions and bad rows, and 300 stations (two result sets).
@@ -62,21 +71,33 @@ PY
 "$bin/tolmar-stations" "$dem" stations.csv --table-crs EPSG:4326 --result cli -o cli.gpkg > cli.log || fail "tolmar-stations: $(cat cli.log)"
 # QGIS reads the CSV as a table without a system: it is given one.
 printf '<OGRVRTDataSource><OGRVRTLayer name="stations"><SrcDataSource>%s</SrcDataSource><GeometryType>wkbPoint</GeometryType><LayerSRS>EPSG:4326</LayerSRS><GeometryField encoding="PointFromColumns" x="lon" y="lat"/></OGRVRTLayer></OGRVRTDataSource>\n' "$work/stations.csv" > stations.vrt
-qp run tolmar:tracestations -- DEM="$dem" STATIONS="$work/stations.vrt" ZONE=0 GEOMETRY=0 RESULT=qgis OUTPUT="$work/qgis.gpkg" > stations.log ||
+qp run tolmar:tracestations -- DEM="$vrt" STATIONS="$work/stations.vrt" ZONE=0 GEOMETRY=0 RESULT=qgis OUTPUT="$work/qgis.gpkg" > stations.log ||
   fail "tracestations: $(cat stations.log)"
 grep -q "progress\|100" stations.log || true
 for set in "" _2; do
   for ext in raw txt; do same qgis/images/o/cli${set}_tolmar.$ext qgis/images/o/qgis${set}_tolmar.$ext 2>/dev/null || same "$work/qgis/images/o/cli${set}_tolmar.$ext" "$work/qgis/images/o/qgis${set}_tolmar.$ext"; done
 done
-[ "$(ogrinfo -al -q qgis.gpkg | grep -c '^OGRFeature')" = 300 ] || fail "300 stations, 300 features"
-[ "$(ogrinfo -al -q qgis.gpkg | grep -c 'status (String) = refused')" = 2 ] || fail "the two bad rows are refused and kept"
+[ "$(layer1 qgis.gpkg | grep -c '^OGRFeature')" = 300 ] || fail "300 stations, 300 features"
+[ "$(layer1 qgis.gpkg | grep -c 'status (String) = refused')" = 2 ] || fail "the two bad rows are refused and kept"
 paste -d' ' <(ogrinfo -al -q cli.gpkg | grep "code (Integer)\|cells (Integer)") \
-            <(ogrinfo -al -q qgis.gpkg | grep "code (Integer)\|cells (Integer)") | awk '$4 != $8 { bad = 1 } END { exit bad }' ||
+            <(layer1 qgis.gpkg | grep "code (Integer)\|cells (Integer)") | awk '$4 != $8 { bad = 1 } END { exit bad }' ||
   fail "the QGIS run's codes and cells are the command line's"
 # Strike and dip by the right-hand rule, map coordinates in the DEM's system.
 "$bin/tolmar-stations" "$dem" strike.csv --result strike_cli -o strike_cli.gpkg > /dev/null
-qp run tolmar:tracestations -- DEM="$dem" STATIONS="$work/strike.csv" ZONE=0 GEOMETRY=0 RESULT=strike_q OUTPUT="$work/strike_q.gpkg" > strike.log ||
+qp run tolmar:tracestations -- DEM="$vrt" STATIONS="$work/strike.csv" ZONE=0 GEOMETRY=0 RESULT=strike_q OUTPUT="$work/strike_q.gpkg" > strike.log ||
   fail "tracestations, strike: $(cat strike.log)"
+# The output keeps its style (layer_styles), and a missing zone is told in
+# the dialog's words, not the program's options.
+[ "$(python3 -c 'import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute("select count(*) from layer_styles").fetchone()[0])' strike_q.gpkg)" = 1 ] ||
+  fail "the trace layer keeps its style in layer_styles"
+printf 'x,y,dip,dipdir\n290000,9115000,10,30\n' > nozone.csv
+said=$(qp run tolmar:tracestations -- DEM="$vrt" STATIONS="$work/nozone.csv" OUTPUT=TEMPORARY_OUTPUT || true)
+grep -q "^ERROR:.*give “Influence zone” or “Zone field”" <<<"$said" || fail "a missing zone in the dialog's words: $said"
+# The stations' fields picked by name, a temporary output.
+printf 'x,y,fall,toward,reach,label\n290621,9117385,10,30,8,a\n' > picked.csv
+said=$(qp run tolmar:tracestations -- DEM="$vrt" STATIONS="$work/picked.csv" DIP=fall DIP_DIRECTION=toward ZONE_FIELD=reach ID=label \
+  RESULT=picked OUTPUT=TEMPORARY_OUTPUT) || fail "tracestations with picked fields: $said"
+grep -q "^OUTPUT:.*\.gpkg" <<<"$said" || fail "a temporary trace layer: $said"
 grep -q "right-hand rule" strike.log || fail "the strike convention is said: $(cat strike.log)"
 grep -q "^geometry true" qgis/images/o/strike_q_tolmar.txt || fail "true geometry, the default"
 
@@ -90,21 +111,22 @@ ogr2ogr -f GPKG contact.gpkg all.gpkg traces -nln contact
 ogr2ogr -f GeoJSON -lco RFC7946=NO contact.geojson contact.gpkg
 "$bin/tolmar-fit" --json "$dem" contact.geojson > fit_cli.json 2> fit_cli.err || fail "tolmar-fit: $(cat fit_cli.err; head -c 600 fit_cli.json)"
 mkdir -p "$work/tmp"
-TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/contact.gpkg" UNIT=0 ZONE=0 LEVEL=99 OUTPUT="$work/fit_q.json" \
+TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$vrt" CONTACT="$work/contact.gpkg" UNIT=0 ZONE=0 LEVEL=99 OUTPUT="$work/fit_q.json" \
   TRACE="$work/fit_trace.gpkg" BAND="$work/fit_band.gpkg" > fit.log || fail "fitattitude: $(cat fit.log)"
 python3 - <<'PY' || fail "the fit's attitude is tolmar-fit's"
 import json, sys
 a, b = json.load(open("fit_cli.json"))["attitude"], json.load(open("fit_q.json"))["attitude"]
 sys.exit(0 if abs(a["dip"] - b["dip"]) < 1e-6 and abs(a["dip_direction"] - b["dip_direction"]) < 1e-6 else 1)
 PY
-grep -q "DIP_DIRECTION" fit.log || fail "the fit returns its numbers: $(cat fit.log)"
-[ "$(ogrinfo -al -q fit_band.gpkg | grep -c 'MULTIPOLYGON')" = 1 ] || fail "the band is a layer of polygons"
-[ "$(ogrinfo -al -q fit_trace.gpkg | grep -c 'MULTILINESTRING')" = 1 ] || fail "the trace is a layer of lines"
+grep -q "^DIP_DIRECTION:\s*[0-9]*\.[0-9]\{1,2\}$" fit.log && grep -q "^WHOLE_DIP:\s*[0-9]*$" fit.log ||
+  fail "the fit returns its numbers, to two decimals and in whole degrees: $(cat fit.log)"
+[ "$(layer1 fit_band.gpkg | grep -c 'MULTIPOLYGON')" = 1 ] || fail "the band is a layer of polygons"
+[ "$(layer1 fit_trace.gpkg | grep -c 'MULTILINESTRING')" = 1 ] || fail "the trace is a layer of lines"
 # A contact that decides nothing (a straight line of three points), in
 # WGS 84: no answer, a sentence in the log, no failure, nothing left in
 # the temporary folder.
 printf '{"type":"LineString","coordinates":[[-34.868,-7.995],[-34.862,-7.995],[-34.856,-7.995]]}\n' > straight.geojson
-TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$dem" CONTACT="$work/straight.geojson" UNIT=0 ZONE=0 LEVEL=90 OUTPUT="$work/fit_s.json" > straight.log ||
+TMPDIR=$work/tmp qp run tolmar:fitattitude -- DEM="$vrt" CONTACT="$work/straight.geojson" UNIT=0 ZONE=0 LEVEL=90 OUTPUT="$work/fit_s.json" > straight.log ||
   fail "fitattitude on a contact that decides nothing: $(cat straight.log)"
 grep -q "does not decide the attitude" straight.log || fail "the undetermined contact is said: $(cat straight.log)"
 [ -z "$(ls -A "$work/tmp" | grep tolmar-fit)" ] || fail "temporary files left: $(ls "$work/tmp")"
@@ -114,6 +136,13 @@ grep -q "does not decide the attitude" straight.log || fail "the undetermined co
 qp run tolmar:exporttraces -- RESULT="$work/qgis/images/o/qgis_tolmar.raw" FORMAT=2 OUTPUT="$work/export_q.gpkg" > export.log ||
   fail "exporttraces: $(cat export.log)"
 diff <(features export_cli.gpkg) <(features export_q.gpkg) > /dev/null || fail "the exported layers are tolmar-export's"
+# A temporary output takes the format's ending; a name that asks for
+# another format is refused before anything is written.
+said=$(qp run tolmar:exporttraces -- RESULT="$work/qgis/images/o/qgis_tolmar.raw" FORMAT=2 OUTPUT=TEMPORARY_OUTPUT) || fail "exporttraces, temporary: $said"
+grep -q "^OUTPUT:.*\.gpkg$" <<<"$said" || fail "a temporary GeoPackage: $said"
+said=$(qp run tolmar:exporttraces -- RESULT="$work/qgis/images/o/qgis_tolmar.raw" FORMAT=2 OUTPUT="$work/wrong.geojson" || true)
+grep -q "^ERROR:.*Output: the format gpkg is written to a .gpkg file, not wrong.geojson" <<<"$said" && [ ! -e wrong.geojson ] ||
+  fail "a GeoPackage named .geojson is refused and nothing written: $said"
 # A failure is told in the program's own sentence.
 said=$(qp run tolmar:exporttraces -- RESULT="$work/none_tolmar.raw" FORMAT=2 OUTPUT="$work/none.gpkg" || true)
 grep -q "^ERROR:.*tolmar-export: cannot read $work/none_tolmar.txt: No such file or directory" <<<"$said" ||

@@ -17,7 +17,8 @@ screenshot = sys.argv[4] if len(sys.argv) > 4 else None
 work = tempfile.mkdtemp(prefix="tolmar-panel-")
 os.environ.update(HOME=os.path.join(work, "home"), QT_QPA_PLATFORM="offscreen", TOLMAR_BIN=bin_dir)
 try:
-    from qgis.core import QgsApplication, QgsPointXY, QgsProject, QgsRasterLayer, QgsVectorLayer
+    from qgis.core import (QgsApplication, QgsFeature, QgsGeometry, QgsPointXY, QgsProject, QgsRasterLayer,
+                           QgsVectorLayer)
 except ImportError:
     print("PyQGIS not found: skipped")
     sys.exit(77)
@@ -268,6 +269,60 @@ for (row, column) in forty:
 # The contact, the strike symbol and its label lie over some of them.
 check(red >= 0.6 * len(forty), "the screenshot shows the band's red over its cells (%d of %d)" % (red, len(forty)))
 
+
+# The Processing algorithms on the project's layers: the raster layer as
+# the DEM, a point layer with fields of its own names picked, a line
+# layer as the contact; every output temporary, added to the project styled.
+sys.path.append("/usr/share/qgis/python/plugins")  # QGIS's own plugins, Processing among them
+from processing.core.Processing import Processing  # noqa: E402
+from qgis.analysis import QgsNativeAlgorithms  # noqa: E402
+Processing.initialize()
+if QgsApplication.processingRegistry().providerById("native") is None:
+    QgsApplication.processingRegistry().addProvider(QgsNativeAlgorithms())
+import processing  # noqa: E402
+
+stations = QgsVectorLayer("Point?field=fall:integer&field=toward:integer&field=reach:integer&field=label:string", "stations",
+                          "memory")
+stations.setCrs(raster.crs())
+for k, (row, column) in enumerate(((30, 30), (55, 55), (80, 70))):
+    f = QgsFeature(stations.fields())
+    f.setGeometry(QgsGeometry.fromPointXY(QgsPointXY(*dem.xy(row, column))))
+    f.setAttributes([5 + 10 * k, 200, 20, "s%d" % k])
+    stations.dataProvider().addFeature(f)
+contact = QgsVectorLayer("LineString", "contact", "memory")
+contact.setCrs(raster.crs())
+f = QgsFeature()
+f.setGeometry(QgsGeometry.fromPolylineXY([QgsPointXY(*dem.xy(r, c)) for r, c in cells[::4]]))
+contact.dataProvider().addFeature(f)
+project.addMapLayers([stations, contact])
+
+
+def loaded(results, key):
+    value = results.get(key)
+    return project.mapLayer(value) or next((l for l in project.mapLayers().values()
+                                            if l.source().split("|")[0] == value), None)
+
+
+before = set(project.mapLayers())
+done = processing.runAndLoadResults("tolmar:tracestations", {
+    "DEM": raster, "STATIONS": stations, "DIP": "fall", "DIP_DIRECTION": "toward", "ZONE_FIELD": "reach", "ID": "label",
+    "RESULT": "picked", "OUTPUT": "TEMPORARY_OUTPUT"})
+layer = loaded(done, "OUTPUT")
+check(layer is not None and layer.featureCount() == 3 and
+      layer.renderer().symbol().symbolLayer(0).dataDefinedProperties().hasActiveProperties(),
+      "Trace stations on project layers: three traces, loaded and coloured by code")
+done = processing.runAndLoadResults("tolmar:fitattitude", {
+    "DEM": raster, "CONTACT": contact, "LEVEL": 90, "OUTPUT": "TEMPORARY_OUTPUT", "TRACE": "TEMPORARY_OUTPUT",
+    "BAND": "TEMPORARY_OUTPUT"})
+check(done.get("DETERMINED") and done.get("WHOLE_DIP") == answer["treatment"]["dip"], "Fit attitude on a line layer: %s" % done)
+band = loaded(done, "BAND")
+check(band is not None and band.renderer().symbol().color().alpha() < 255, "the fit's band is loaded, lightly filled")
+done = processing.runAndLoadResults("tolmar:exporttraces", {
+    "RESULT": os.path.join(folder, "con_q_tolmar.raw"), "FORMAT": 2, "OUTPUT": "TEMPORARY_OUTPUT"})
+added = [project.mapLayer(i) for i in set(project.mapLayers()) - before]
+exported = [l for l in added if l.name() == "con_q traces"]
+check(exported and exported[0].renderer().type() == "categorizedSymbol", "Export traces loads its layers styled by code: %s" %
+      [l.name() for l in added])
 
 qgis.utils.unloadPlugin("tolmar")
 check(os.path.exists(os.path.join(folder, "con_q_tolmar.raw")) and
