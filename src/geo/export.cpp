@@ -298,11 +298,6 @@ Status write_text(const std::string &path, const std::string &text) {
 Status run_export(ExportRequest q, const Listener &l) {
     // Either file of the set may be named.
     if (formats::ends_with(q.raster, formats::RESULT_LOG_SUFFIX)) q.raster = formats::raster_path(q.raster);
-    // A GeoPackage under another name would be half written and refused by
-    // its driver: the name is checked before anything is written.
-    if (q.format == "gpkg" && q.bytes == nullptr && !q.out_path.empty() && vector_driver(q.out_path) != "GPKG")
-        return Status::misused("-o", "a GeoPackage is written to a file named .gpkg, not " + q.out_path +
-                                         " (or choose the format that name asks for)");
     std::string err;
     ResultSet r;
     if (!read_result_set(q.raster, r, err)) return failure(q.raster, err);
@@ -337,6 +332,11 @@ Status run_export(ExportRequest q, const Listener &l) {
         return Status();
     }
     if (q.format == "gpkg") {
+        // A GeoPackage under another name would be half written and refused by
+        // its driver: the name is checked before anything is written.
+        if (q.bytes == nullptr && !q.out_path.empty() && vector_driver(q.out_path) != "GPKG")
+            return Status::misused("-o", "a GeoPackage is written to a file named .gpkg, not " + q.out_path +
+                                             " (or choose the format that name asks for)");
         std::string out = q.out_path;
         if (out.empty()) out = formats::sidecar_path(q.raster).substr(0, formats::sidecar_path(q.raster).size() - 4) + ".gpkg";
         // Asked for its bytes: written in GDAL's memory file system, never on disk.

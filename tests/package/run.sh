@@ -40,7 +40,7 @@ for p in tolmar tolmar-import tolmar-export tolmar-preview tolmar-fit tolmar-sta
   [ -s "$page" ] || fail "no manual page $p.1"
   grep -q "^\.TH ${p^^} " "$page" || fail "$p.1 is not a manual page of $p"
 done
-for f in __init__.py algorithms.py provider.py plugin.py metadata.txt; do
+for f in __init__.py algorithms.py provider.py plugin.py metadata.txt panel.py library.py dems.py styles.py; do
   [ -f "$root/usr/share/qgis/python/plugins/tolmar/$f" ] || fail "the QGIS plugin lacks $f"
 done
 
@@ -55,13 +55,20 @@ t = dem.trace(110, 300, 5, 150, 40)
 assert len(t) == 259, len(t)
 PY
 
-# Installed, the plugin finds the programs beside its prefix, with neither
-# TOLMAR_BIN nor the programs on the PATH (where QGIS's Python is there).
+# Installed, the plugin finds the programs and the Python library beside
+# its prefix, with neither TOLMAR_BIN nor the programs on the PATH (where
+# QGIS's Python is there).
 if /usr/bin/python3 -c "import qgis.core" 2>/dev/null; then
   found=$(env -u TOLMAR_BIN PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen /usr/bin/python3 - "$root" <<'PY'
 import sys
 sys.path.insert(0, sys.argv[1] + "/usr/share/qgis/python/plugins")
 from tolmar.algorithms import executable, choices
+from tolmar import library
+# The panel's library: the package's own, under the name that the plugin's
+# `tolmar` leaves free.
+t = library.load()
+assert t.__file__.startswith(sys.argv[1] + "/usr/lib/python3/dist-packages/tolmar/"), t.__file__
+assert t.open_dem is not None and t.export is not None
 print(executable("tolmar-fit"))
 print(" ".join(choices("tolmar-export", "--format")[0]))
 PY
