@@ -304,6 +304,10 @@ def loaded(results, key):
 
 
 before = set(project.mapLayers())
+done = processing.runAndLoadResults("tolmar:importdem", {"INPUT": raster})
+check(done["DEM"].startswith(os.path.join(work, "tolmar", "images", "qgis", "olinda")) and
+      any(l.source() == done["OUTPUT"] for l in project.mapLayers().values()),
+      "Import DEM with its defaults: beside the project, its VRT added: %s" % done)
 done = processing.runAndLoadResults("tolmar:tracestations", {
     "DEM": raster, "STATIONS": stations, "DIP": "fall", "DIP_DIRECTION": "toward", "ZONE_FIELD": "reach", "ID": "label",
     "RESULT": "picked", "OUTPUT": "TEMPORARY_OUTPUT"})
