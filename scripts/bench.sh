@@ -6,7 +6,8 @@
 # plain numpy script doing the same job, the fit, the wait before the first
 # treatment question beside a page-cache read of the DEM, tolmar-import
 # beside gdal_translate, the workbench's pictures, traces and memory, and
-# traces from Python beside the same from C++ (when the module is built).
+# traces from Python beside the same from C++ (when the module is built),
+# and the live traces of the QGIS panel and of the workbench in chromium.
 # Needs about 6 GB of memory and 6 GB of temporary disk. Extra arguments go
 # to the benchmark programs (e.g. --benchmark_filter=Session).
 set -euo pipefail
@@ -43,3 +44,10 @@ build/tolmar_bench_import "$@"
 build/tolmar_bench_serve "$@"
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar_bench_python >/dev/null
 build/tolmar_bench_python --benchmark_repetitions=3 --benchmark_report_aggregates_only=true "$@"
+# The QGIS panel's key to its redrawn band (QGIS offscreen), and the
+# workbench's keystroke to its redrawn trace in chromium, on 10,000² DEMs.
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target tolmar_bench_qgis make_dem >/dev/null
+build/tolmar_bench_qgis "$@"
+if [ -x /usr/bin/chromium ] && [ -d tests/browser/node_modules/puppeteer-core ]; then
+  node bench/workbench_keys.mjs "$PWD/build/tolmar-serve" "$PWD/build/make_dem" 40
+fi

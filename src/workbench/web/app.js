@@ -398,19 +398,30 @@ function showMap(v) {
 
 // ---- the trace of the values ------------------------------------------------
 
-// Asked for as the values change, the last asked for winning.
-let traceTimer = 0;
+// Asked for as the values change: at once when no trace is on its way,
+// else as soon as it has come, for the last values asked for only. A key
+// is answered as fast as the server traces, and fast typing never queues
+// requests; an answer to values changed since is never shown.
+let traceBusy = false, traceNext = null;
 function askTrace() {
-  clearTimeout(traceTimer);
+  traceNext = null;
   save();
   const { v, fault } = check();
+  // The request goes first: the page's own work below overlaps the server's.
+  if (v) {
+    const n = ++state.asked;
+    if (traceBusy) traceNext = { v, n };
+    else fetchTrace(v, n);
+  }
   const partial = {};
   for (const k of Object.keys(fields)) if (fields[k].getAttribute('aria-invalid') === 'false' && fields[k].value.trim() !== '')
     partial[k] = Number(fields[k].value.trim());
   showMap(partial);
   askPointZ(partial);
   updateButtons();
-  draw();
+  // A trace on its way is drawn with the map when it comes: one drawing a
+  // key, not two.
+  if (!v) draw();
   if (!v) {
     showNotes([]);
     if (fault.k === 'row' || fault.k === 'column') {
@@ -419,15 +430,17 @@ function askTrace() {
     } else say(fault.why, true);
     return;
   }
-  traceTimer = setTimeout(async () => {
-    const n = ++state.asked;
-    try {
-      const t = await json(`/api/trace?${query(v)}`);
-      if (n !== state.asked) return;
+}
+
+async function fetchTrace(v, n) {
+  traceBusy = true;
+  try {
+    const t = await json(`/api/trace?${query(v)}`);
+    if (n === state.asked) {
       t.values = v;
       state.trace = t;
       showNotes(t.notes || []);
-      // The fit's words stay before the readout of the trace it filled in.
+      // The fit's words stay before the readout of the trace they filled in.
       const before = state.fitSaid ? state.fitSaid + ' ' : '';
       state.fitSaid = null;
       if (t.verdict === 'traced') {
@@ -437,14 +450,21 @@ function askTrace() {
         say(before + t.message, true);
       }
       askMisfit(v);
-    } catch (e) {
-      if (n !== state.asked) return;
+      updateButtons();
+      draw();
+    }
+  } catch (e) {
+    if (n === state.asked) {
       state.trace = null;
       say(e.message, true);
+      updateButtons();
+      draw();
     }
-    updateButtons();
-    draw();
-  }, 60);
+  }
+  traceBusy = false;
+  const next = traceNext;
+  traceNext = null;
+  if (next && next.n === state.asked) fetchTrace(next.v, next.n);
 }
 
 // ---- the list ---------------------------------------------------------------
