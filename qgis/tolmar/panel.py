@@ -414,7 +414,15 @@ class TolmarPanel(QDockWidget):
             self.say(why)
             return None
         try:
-            done = self.open_session().stamp(*v)
+            session = self.open_session()
+            # A set carried on keeps its own geometry: the band shown must be
+            # what is stamped.
+            if session.geometry != self.geometry.currentText():
+                self.say("Not stamped: %s is in %s geometry and the band in %s; choose %s in Geometry, or another result "
+                         "set." % (os.path.basename(session.raster), session.geometry, self.geometry.currentText(),
+                                   session.geometry))
+                return None
+            done = session.stamp(*v)
             if not done["stamped"]:
                 self.say("Not stamped: %s." % done["why"])
                 return None

@@ -215,6 +215,13 @@ styled = QgsVectorLayer(panel.layer_path() + "|layername=traces", "again", "ogr"
 check(styled.renderer().type() == "categorizedSymbol", "the style is kept in the GeoPackage (layer_styles)")
 check(project.layerTreeRoot().findGroup("tolmar") is not None, "the layers are in the group tolmar")
 
+# A set carried on keeps its geometry: a band in the other one is not stamped.
+panel.geometry.setCurrentIndex(1)
+QTest.mouseClick(panel.stamp_button, Qt.LeftButton)
+check("is in true geometry and the band in classic" in panel.readout.text() and traces.featureCount() == 1,
+      "a classic band is not stamped into a true set: " + panel.readout.text())
+panel.geometry.setCurrentIndex(0)
+
 # The same plane by strike and dip (right-hand rule), its zone in metres.
 panel.convention.setCurrentIndex(1)
 type_into(panel.direction, "110")
