@@ -14,13 +14,13 @@ import subprocess
 import tempfile
 import threading
 
-from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingContext, QgsProcessingLayerPostProcessorInterface,
-                       QgsProcessingParameterField, QgsProcessingOutputRasterLayer, QgsProcessingUtils, QgsVectorLayer, QgsProcessingException, QgsProcessingOutputBoolean,
-                       QgsProcessingOutputNumber,
-                       QgsProcessingOutputString, QgsProcessingParameterEnum, QgsProcessingParameterFeatureSource,
-                       QgsProcessingParameterFile, QgsProcessingParameterFileDestination, QgsProcessingParameterNumber,
+from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingContext, QgsProcessingException,
+                       QgsProcessingLayerPostProcessorInterface, QgsProcessingOutputBoolean, QgsProcessingOutputNumber,
+                       QgsProcessingOutputRasterLayer, QgsProcessingOutputString, QgsProcessingParameterEnum,
+                       QgsProcessingParameterFeatureSource, QgsProcessingParameterField, QgsProcessingParameterFile,
+                       QgsProcessingParameterFileDestination, QgsProcessingParameterNumber,
                        QgsProcessingParameterRasterLayer, QgsProcessingParameterString,
-                       QgsProcessingParameterVectorDestination, QgsRasterLayer)
+                       QgsProcessingParameterVectorDestination, QgsProcessingUtils, QgsRasterLayer, QgsVectorLayer)
 
 from . import dems, styles
 
