@@ -1,4 +1,5 @@
-// bench_start.cpp: a table of 1,000 stations traced on a 10,000 x 10,000 DEM;
+// bench_start.cpp: a table of 1,000 stations traced on DEMs of 1,000 to
+// 20,000 cells a side, with and without result sets;
 // the wait before a session's first treatment question on
 // DEMs of 20,000 and 40,000 cells a side (0.8 and 3.2 GB of 16-bit samples),
 // white and black background, beside the time to read the same file from
@@ -108,29 +109,47 @@ void BM_FirstQuestion(benchmark::State &state) {
     state.counters["file_B_per_cell"] = shared_kb * 1024.0 / cells;
 }
 
-// A table of 1,000 stations traced on a 10,000 x 10,000 DEM at zone 50,
-// from the start of tolmar-stations to its end: mapping the DEM, reading
-// the table, 1,000 treatments stamped and written as four result sets and
-// one trace layer.
+// A table of 1,000 stations traced at zone 50, from the start of
+// tolmar-stations to its end: mapping the DEM, reading the table, 1,000
+// treatments traced into the trace layer alone (sets 0), or also stamped
+// and written as four result sets of the DEM's size (sets 1 white, 2
+// black, written sparse). The same table on every side, its points within
+// the smallest DEM.
 void BM_Stations(benchmark::State &state) {
-    const std::string name = dem(10000);
+    const int side = static_cast<int>(state.range(0)), sets = static_cast<int>(state.range(1));
+    const std::string name = dem(side);
     std::string table = "row,column,dip,dipdir\n";
     for (int k = 0; k < 1000; k++)
-        table += std::to_string(100 + (k * 7919) % 9800) + "," + std::to_string(100 + (k * 104729) % 9800) + "," +
+        table += std::to_string(100 + (k * 7919) % 800) + "," + std::to_string(100 + (k * 104729) % 800) + "," +
                  std::to_string(5 + k % 60) + "," + std::to_string((k * 37) % 360) + "\n";
     std::ofstream(work.dir + "/stations.csv") << table;
+    const char *options[] = {"", " --sets", " --sets --background black"};
+    double seconds = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
         const std::string cmd = std::string("cd '") + work.dir + "' && '" + TOLMAR_STATIONS + "' images/b/" + name +
-                                "_m2.raw stations.csv --unit dm --zone 50 > /dev/null";
+                                "_m2.raw stations.csv --unit dm --zone 50" + options[sets] + " > /dev/null";
         if (system(cmd.c_str()) != 0) state.SkipWithError("tolmar-stations failed");
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        seconds += s;
+        state.SetIterationTime(s);
     }
+    state.counters["ms_a_station"] = seconds / static_cast<double>(state.iterations());
 }
 
 }  // namespace
 
-BENCHMARK(BM_Stations)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_Stations)
+    ->ArgNames({"side", "sets"})
+    ->Args({1000, 0})
+    ->Args({10000, 0})
+    ->Args({20000, 0})
+    ->Args({1000, 1})
+    ->Args({10000, 1})
+    ->Args({10000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
 // The page cache is warm for both: the file is read once before.
 BENCHMARK(BM_PageCacheRead)->ArgName("side")->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 BENCHMARK(BM_FirstQuestion)

@@ -465,6 +465,7 @@ py::dict run_stations(const Dem &d, const std::string &table, const py::dict &op
     q.table = table;
     q.unit = d.unit;
     q.pixel_size = d.pix;
+    bool background = false;
     for (auto item : options) {
         const std::string key = py::str(item.first);
         if (item.second.is_none()) continue;
@@ -484,11 +485,16 @@ py::dict run_stations(const Dem &d, const std::string &table, const py::dict &op
         else if (key == "id") q.id = text();
         else if (key == "table_crs") q.table_crs = text();
         else if (key == "geometry") q.geometry = geometry_named(text());
+        else if (key == "sets") q.sets = item.second.cast<bool>();
         else if (key == "background") {
             if (text() != "white" && text() != "black") misuse("background", "background takes white or black, not " + text());
             q.black = text() == "black";
+            background = true;
         } else misuse(key, "stations() takes no option " + key);
     }
+    if (!q.sets && (background || !q.result.empty()))
+        misuse(background ? "background" : "result", std::string(background ? "background" : "result") +
+                                                         " is for the result sets, which only sets=True writes");
     if (q.zone < 0) misuse("zone", "zone takes a whole number of cells from 1");
     std::vector<std::string> said;
     tolmar::Listener l;

@@ -61,12 +61,13 @@ print(scribble["determined"], "-", scribble.get("why"))"""),
 md("""## A session and a table of stations
 
 A result set stamped from Python is the console's own for the same
-treatments; a table of stations is traced as `tolmar-stations` does."""),
+treatments; a table of stations is traced as `tolmar-stations` does (with
+`sets=True`, into result sets too)."""),
 code("""with tolmar.Session(dem, "notebook") as s:
     print(s.stamp(110, 300, 5, 150, 40))
     print(s.stamp(200, 120, 30, 45, 25))
     print(s.stamp(3, 3, 10, 0, 30))      # a square beyond the DEM: refused
-done = tolmar.stations(dem, f"{here}/stations.csv", out=f"{work}/stations.gpkg")
+done = tolmar.stations(dem, f"{here}/stations.csv", out=f"{work}/stations.gpkg", sets=True)
 print(done["traced"], "stations traced,", done["refused"], "refused:", done["sets"])
 codes = np.fromfile(done["sets"][0], dtype=np.uint8).reshape(dem.rows, dem.columns)
 fig, ax = plt.subplots(figsize=(8, 6.8))

@@ -88,7 +88,7 @@ TEST(Stations, BothConventionsAndBadRowsGiveTheConsolesSetAndAFeatureEveryStatio
     write_file(t / "dipdir.csv", dipdir);
     write_file(t / "strike.csv", strike);
 
-    const RunResult a = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw dipdir.csv --unit m"));
+    const RunResult a = run_command(t.path, stations_command("--sets images/jacksboro/jacksboro_m2.raw dipdir.csv --unit m"));
     ASSERT_EQ(a.status, 0) << a.out;
     EXPECT_NE(a.out.find("attitude from dip \"dip\" and dip direction \"dipdir\"; zone from \"zone\""), std::string::npos) << a.out;
     // Stations named by the table's name column; a fraction told with what
@@ -97,11 +97,11 @@ TEST(Stations, BothConventionsAndBadRowsGiveTheConsolesSetAndAFeatureEveryStatio
                              "station off: refused: outside the DEM", "station edge: refused: out of the image borders",
                              "station zone: refused: zone big is not a whole number", "station c: dip 12.4 is stamped as 12"})
         EXPECT_NE(a.out.find(told), std::string::npos) << told << "\n" << a.out;
-    const RunResult b = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw strike.csv --unit m -o strike.geojson"));
+    const RunResult b = run_command(t.path, stations_command("--sets images/jacksboro/jacksboro_m2.raw strike.csv --unit m -o strike.geojson"));
     ASSERT_EQ(b.status, 0) << b.out;
     EXPECT_NE(b.out.find("strike \"Strike\" by the right-hand rule"), std::string::npos) << b.out;
     // Run again, the earlier set and layer are replaced, and said to be.
-    const RunResult again = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw strike.csv --unit m -o strike.geojson"));
+    const RunResult again = run_command(t.path, stations_command("--sets images/jacksboro/jacksboro_m2.raw strike.csv --unit m -o strike.geojson"));
     EXPECT_NE(again.out.find("the result set images/jacksboro/strike_tolmar.raw and images/jacksboro/strike_tolmar.txt from an earlier "
                              "run is replaced"), std::string::npos) << again.out;
     EXPECT_NE(again.out.find("the trace layer strike.geojson from an earlier run is replaced"), std::string::npos) << again.out;
@@ -138,11 +138,32 @@ TEST(Stations, BothConventionsAndBadRowsGiveTheConsolesSetAndAFeatureEveryStatio
     EXPECT_EQ(g[0].at("dip_direction"), "90");
     EXPECT_EQ(g[2].at("dip_direction"), "135");
 
+    // Without --sets, the trace layer alone: the same features (fields,
+    // statuses, lines) but code and result, and no raster written.
+    TempDir alone;
+    bundled(alone, "jacksboro", "jacksboro_m2");
+    write_file(alone / "dipdir.csv", dipdir);
+    const RunResult n = run_command(alone.path, stations_command("images/jacksboro/jacksboro_m2.raw dipdir.csv --unit m"));
+    ASSERT_EQ(n.status, 0) << n.out;
+    EXPECT_NE(n.out.find("9 stations: 4 traced, 5 refused; the trace layer: dipdir_traces.gpkg\n"
+                         "tolmar-stations: no result set is written (--sets writes them beside the DEM)"),
+              std::string::npos) << n.out;
+    EXPECT_FALSE(file_exists(alone / "images/jacksboro/dipdir_tolmar.raw") || file_exists(alone / "images/jacksboro/dipdir_tolmar.txt"));
+    std::vector<bool> alone_lines;
+    const auto m = features(alone / "dipdir_traces.gpkg", &alone_lines);
+    ASSERT_EQ(m.size(), f.size());
+    EXPECT_EQ(alone_lines, lines);
+    for (size_t k = 0; k < m.size(); k++)
+        for (const auto &field : f[k]) EXPECT_EQ(m[k].at(field.first), field.first == "code" || field.first == "result" ? "" : field.second)
+            << k << " " << field.first;
+    for (const char *o : {" --result x", " --background black"})
+        EXPECT_EQ(run_command(alone.path, stations_command(std::string("images/jacksboro/jacksboro_m2.raw dipdir.csv --unit m") + o)).status, 2) << o;
+
     // Quadrant bearings and dips that name their quadrant are read; what
     // cannot be read is named with its text.
     write_file(t / "quadrant.csv", "id,row,column,strike,dip,zone\nQ-1,100,100,N0E,20E,10\nQ-2,150,200,S45E,30SW,20\n"
                                    "Q-3,200,250,N45E,12,25\nLX-4,120,130,abc,10,10\nLX-5,120,130,N95E,10,10\nLX-6,120,130,45,30Q,10\n");
-    const RunResult q = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw quadrant.csv --unit m -o q.gpkg"));
+    const RunResult q = run_command(t.path, stations_command("--sets images/jacksboro/jacksboro_m2.raw quadrant.csv --unit m -o q.gpkg"));
     ASSERT_EQ(q.status, 0) << q.out;
     for (const char *told : {"station Q-1: dip 20E falls towards its quadrant: dip direction 90",
                              "station Q-2: dip 30SW falls towards its quadrant: dip direction 225",
@@ -168,7 +189,7 @@ TEST(Stations, MoreThan250StationsFillConsecutiveSets) {
         if (k >= 250) second.push_back(s);
     }
     write_file(t / "many.csv", table);
-    const RunResult r = run_command(t.path, stations_command("images/jacksboro/jacksboro_m2.raw many.csv --unit m --zone 6 --result m"));
+    const RunResult r = run_command(t.path, stations_command("--sets images/jacksboro/jacksboro_m2.raw many.csv --unit m --zone 6 --result m"));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("262 traced into images/jacksboro/m_tolmar.raw, images/jacksboro/m_2_tolmar.raw"), std::string::npos) << r.out;
     EXPECT_EQ(count(read_file(t / "images/jacksboro/m_tolmar.txt"), " code "), 250);
@@ -215,10 +236,10 @@ TEST(Stations, MapCoordinatesInAnotherSystemAreReprojectedOntoTheDem) {
     }
     write_file(t / "lonlat.geojson", geojson + "]}");
     write_file(t / "cells.csv", cells);
-    const RunResult a = run_command(t.path, stations_command("images/o/olinda_m4.raw lonlat.geojson"));
+    const RunResult a = run_command(t.path, stations_command("--sets images/o/olinda_m4.raw lonlat.geojson"));
     ASSERT_EQ(a.status, 0) << a.out;
     EXPECT_NE(a.out.find("places from the points, reprojected from"), std::string::npos) << a.out;
-    ASSERT_EQ(run_command(t.path, stations_command("images/o/olinda_m4.raw cells.csv")).status, 0);
+    ASSERT_EQ(run_command(t.path, stations_command("--sets images/o/olinda_m4.raw cells.csv")).status, 0);
     EXPECT_TRUE(read_file(t / "images/o/lonlat_tolmar.raw") == read_file(t / "images/o/cells_tolmar.raw"));
     EXPECT_EQ(read_file(t / "images/o/lonlat_tolmar.txt"), read_file(t / "images/o/cells_tolmar.txt"));
     const auto f = features(t / "lonlat_traces.gpkg");
@@ -234,7 +255,7 @@ TEST(Export, GeoPackageHoldsTheTracesAndTheReferencePointsAndCrsIsNotARelabel) {
     std::filesystem::copy_file(std::string(TOLMAR_EXAMPLES) + "/olinda/olinda_dem_utm25s.tif", t / "olinda.tif");
     ASSERT_EQ(run_command(t.path, std::string("'") + TOLMAR_IMPORT + "' olinda.tif o olinda").status, 0);
     write_file(t / "s.csv", "row,column,dip,dipdir,zone\n40,50,10,90,12\n60,70,25,200,15\n");
-    ASSERT_EQ(run_command(t.path, stations_command("images/o/olinda_m4.raw s.csv")).status, 0);
+    ASSERT_EQ(run_command(t.path, stations_command("--sets images/o/olinda_m4.raw s.csv")).status, 0);
     const std::string exp = std::string("'") + TOLMAR_EXPORT + "' images/o/s_tolmar.raw";
     ASSERT_EQ(run_command(t.path, exp + " --format gpkg -o s.gpkg").status, 0);
     GDALAllRegister();
@@ -278,7 +299,7 @@ TEST(Stations, ASignalEndsATableBetweenStationsAndLeavesNothingHalfMade) {
     write_file(t / "long.csv", table);
     write_file(t / "outside.csv", outside);
     {
-        Live run(t.path, false, TOLMAR_STATIONS, {"--unit", "m", "--progress", "images/jacksboro/jacksboro_m2.raw", "long.csv"});
+        Live run(t.path, false, TOLMAR_STATIONS, {"--sets", "--unit", "m", "--progress", "images/jacksboro/jacksboro_m2.raw", "long.csv"});
         ASSERT_TRUE(run.wait_for("progress 5\n", 1, 60)) << run.printed();
         run.signal(SIGTERM);
         EXPECT_EQ(run.finish(60), 128 + SIGTERM) << run.printed();
@@ -313,7 +334,7 @@ TEST(Stations, ASignalEndsATableBetweenStationsAndLeavesNothingHalfMade) {
             EXPECT_NE(e.path().filename().string()[0], '.') << e.path() << " left behind";
     }
     {
-        Live run(t.path, false, TOLMAR_STATIONS, {"--unit", "m", "--progress", "images/jacksboro/jacksboro_m2.raw", "outside.csv"});
+        Live run(t.path, false, TOLMAR_STATIONS, {"--sets", "--unit", "m", "--progress", "images/jacksboro/jacksboro_m2.raw", "outside.csv"});
         ASSERT_TRUE(run.wait_for("progress 10\n", 1, 60)) << run.printed();
         run.signal(SIGINT);
         EXPECT_EQ(run.finish(60), 128 + SIGINT);
@@ -324,7 +345,7 @@ TEST(Stations, ASignalEndsATableBetweenStationsAndLeavesNothingHalfMade) {
         EXPECT_FALSE(file_exists(t / "images/jacksboro/outside_tolmar.raw"));
     }
     write_file(t / "twice.csv", "row,Row,column,dip,dip_direction,zone\n100,100,100,10,20,30\n");
-    const RunResult r = run_command(t.path, stations_command("--unit m images/jacksboro/jacksboro_m2.raw twice.csv"));
+    const RunResult r = run_command(t.path, stations_command("--sets --unit m images/jacksboro/jacksboro_m2.raw twice.csv"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("twice.csv: two columns are named row and Row: name them apart"), std::string::npos) << r.out;
 }

@@ -20,7 +20,7 @@ opt::Command command() {
     opt::Command c;
     c.tool = TOOL;
     c.head =
-        "usage: tolmar-stations DEM.raw STATIONS [-o LAYER] [--zone N] [--result NAME]\n"
+        "usage: tolmar-stations DEM.raw STATIONS [-o LAYER] [--zone N] [--sets [--result NAME]]\n"
         "                       [--geometry true|classic] [column and place options]\n"
         "\n"
         "Traces every station of a table on the DEM, in the table's order, as the\n"
@@ -28,12 +28,13 @@ opt::Command command() {
         "its dip and dip direction (or strike and dip by the right-hand rule) and its\n"
         "influence zone. STATIONS is any table OGR reads: CSV (x,y or row,column\n"
         "columns), GeoPackage, GeoJSON, Shapefile. Writes:\n"
-        "  - result sets of 250 treatments in the DEM's folder, NAME_tolmar.raw and\n"
-        "    .txt, then NAME_2_tolmar, NAME_3_tolmar, ... (NAME: --result, else the\n"
-        "    table's name); an earlier set of that name is replaced;\n"
         "  - a trace layer: one feature a station, its trace as lines in the DEM's\n"
-        "    system, every column of the station, and code, cells, status (traced, or\n"
-        "    refused and why), result, row and column.\n"
+        "    system, every column of the station, and cells, status (traced, or\n"
+        "    refused and why), row and column; with --sets, code and result too;\n"
+        "  - with --sets, result sets of 250 treatments in the DEM's folder,\n"
+        "    NAME_tolmar.raw and .txt, then NAME_2_tolmar, NAME_3_tolmar, ... (NAME:\n"
+        "    --result, else the table's name); an earlier set of that name is\n"
+        "    replaced. Each set is a raster of the DEM's size.\n"
         "\n";
     c.options = {
         opt::of_kind({"-o", "", 1, "  -o LAYER          the trace layer, .gpkg or .geojson (default\n"
@@ -42,6 +43,7 @@ opt::Command command() {
         opt::whole_in({"--zone", "", 1, "  --zone N          the influence zone of every station, in cells (default:\n"
                                         "                    a column named zone, influence_zone or infl)\n", ""},
                       1, 1000000, "cells", "--zone takes a whole number of cells from 1, not {}"),
+        {"--sets", "", 0, "  --sets            write the result sets too (rasters of the DEM's size)\n", ""},
         {"--result", "", 1, "  --result NAME     the result sets' name\n", ""},
         opt::geometry_option("  --geometry G      true (default: where the plane meets the ground) or classic,\n"
                              "                    as the console's option\n",
@@ -65,7 +67,8 @@ opt::Command command() {
         opt::unit_option("  --unit U          the DEM's unit, m, dm, cm or mm, when its sidecar gives none\n"),
         opt::whole_in({"--pixel-size", "", 1, "  --pixel-size P    when the DEM's descriptor gives none\n", ""}, 1, 2147483647,
                       "metres", "--pixel-size takes a whole number of metres from 1, not {}"),
-        opt::background_option("  --background B    white (default) or black\n"),
+        opt::background_option("  --background B    the sets' background, white (default) or black (a black\n"
+                               "                    set is written sparse: only its traces take room)\n"),
         {"--progress", "", 0, "  --progress        lines \"progress N\" (percent) on the standard error, for a\n"
                               "                    program that runs it (a bar is drawn on a terminal anyway)\n", ""},
     };
@@ -103,6 +106,9 @@ int main(int argc, char **argv) {
     q.pixel_size = line.whole("--pixel-size", 0);
     geometry_of_name(line.value("--geometry", "true").c_str(), q.geometry);
     q.black = line.value("--background") == "black";
+    q.sets = line.has("--sets");
+    for (const char *o : {"--result", "--background"})
+        if (line.has(o) && !q.sets) return opt::usage_error(TOOL, std::string(o) + " is for the result sets, which only --sets writes");
     const bool progress_lines = line.has("--progress");
     if (!q.dip_direction.empty() && !q.strike.empty())
         return opt::usage_error(TOOL, "--dip-direction and --strike name the same thing twice: give one");
@@ -125,7 +131,8 @@ int main(int argc, char **argv) {
     if (done.traced == 0)
         printf("%s: %s before any station was stamped: nothing is written\n", TOOL, opt::signal_words(done.stopped).c_str());
     else
-        printf("%s: %s after station %lld of %lld: stations 1 to %lld are in the sets and the layer, the others are not\n",
-               TOOL, opt::signal_words(done.stopped).c_str(), done.stations, done.count, done.stations);
+        printf("%s: %s after station %lld of %lld: stations 1 to %lld are in the %s, the others are not\n", TOOL,
+               opt::signal_words(done.stopped).c_str(), done.stations, done.count, done.stations,
+               q.sets ? "sets and the layer" : "layer");
     return 128 + done.stopped;
 }

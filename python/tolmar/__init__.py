@@ -61,9 +61,9 @@ def fit(dem, contact, level=0.99, point=None, zone=None, picture=None, band=None
 
 def stations(dem, table, **options):
     """Traces a table of field stations (any vector file OGR reads) as
-    tolmar-stations does, into result sets beside the DEM and a trace layer.
-    Options as the program's, by their Python names: zone, layer, out,
-    result, dip, dip_direction, strike, zone_column, x, y, row, column, id,
-    table_crs, geometry, background. Returns the counts, the sets, the layer
-    and what the program would have said."""
+    tolmar-stations does, into a trace layer and, with sets=True, result
+    sets beside the DEM. Options as the program's, by their Python names:
+    zone, layer, out, sets, result, dip, dip_direction, strike, zone_column,
+    x, y, row, column, id, table_crs, geometry, background. Returns the
+    counts, the sets, the layer and what the program would have said."""
     return _tolmar._stations(_dem(dem), os.fspath(table), options)

@@ -16,7 +16,7 @@ import threading
 
 from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingContext, QgsProcessingException,
                        QgsProcessingLayerPostProcessorInterface, QgsProcessingOutputBoolean, QgsProcessingOutputNumber,
-                       QgsProcessingOutputRasterLayer, QgsProcessingOutputString, QgsProcessingParameterEnum,
+                       QgsProcessingOutputRasterLayer, QgsProcessingOutputString, QgsProcessingParameterBoolean, QgsProcessingParameterEnum,
                        QgsProcessingParameterFeatureSource, QgsProcessingParameterField, QgsProcessingParameterFile,
                        QgsProcessingParameterFileDestination, QgsProcessingParameterNumber,
                        QgsProcessingParameterRasterLayer, QgsProcessingParameterString,
@@ -293,7 +293,8 @@ class TraceStations(Algorithm):
     FIELDS = {"--zone-column": "Zone field", "--zone": "Influence zone", "--dip-direction": "Dip direction field",
               "--dip": "Dip field", "--strike": "Strike field", "--id": "Station name field", "--x": "Stations",
               "--y": "Stations", "--unit": "Unit of the DEM's samples", "--result": "Result sets' name", "-o": "Traces",
-              "--geometry": "Geometry", "--table-crs": "Stations", "--layer": "Stations"}
+              "--geometry": "Geometry", "--table-crs": "Stations", "--layer": "Stations", "--sets": "Write result sets",
+              "--background": "Write result sets"}
 
     def name(self):
         return "tracestations"
@@ -304,9 +305,10 @@ class TraceStations(Algorithm):
     def shortHelpString(self):
         return ("Traces every station of a point layer on a DEM, as the dialogue would (tolmar-stations): its attitude "
                 "from the dip and dip direction fields (or strike and dip by the right-hand rule), its zone from a "
-                "field or one for all. Fields left empty are found by their usual names. Writes the result sets beside "
-                "the DEM and returns the trace layer, styled by code: one feature a station, with its fields, code, "
-                "cells and status.")
+                "field or one for all. Fields left empty are found by their usual names. Returns the trace layer: one "
+                "feature a station, with its fields, cells and status; with \"Write result sets\", the sets of 250 "
+                "treatments are written beside the DEM too (each a raster of the DEM's size), and each feature "
+                "carries its code and set.")
 
     def initAlgorithm(self, config=None):
         self.addParameter(dem_parameter())
@@ -325,6 +327,7 @@ class TraceStations(Algorithm):
         geometries, default = choices("tolmar-stations", "--geometry")
         self.addParameter(QgsProcessingParameterEnum("GEOMETRY", "Geometry (true: where the plane meets the ground)",
                                                      options=geometries, defaultValue=default))
+        self.addParameter(QgsProcessingParameterBoolean("SETS", "Write result sets beside the DEM", defaultValue=False))
         self.addParameter(QgsProcessingParameterString("RESULT", "Result sets' name (empty: the table's)", optional=True))
         self.addParameter(QgsProcessingParameterVectorDestination("OUTPUT", "Traces", QgsProcessing.TypeVectorLine))
 
@@ -348,9 +351,11 @@ class TraceStations(Algorithm):
                 args += [option, field]
         if zone > 0 and self.parameterAsString(parameters, "ZONE_FIELD", context):
             raise QgsProcessingException("Influence zone and Zone field: give one of the two (0 takes the field)")
-        result = self.parameterAsString(parameters, "RESULT", context)
-        if result:
-            args += ["--result", result]
+        if self.parameterAsBool(parameters, "SETS", context):
+            args.append("--sets")
+            result = self.parameterAsString(parameters, "RESULT", context)
+            if result:
+                args += ["--result", result]
         self.run_tool(args, feedback)
         self.style_destination(out, "stations", context)
         return {"OUTPUT": out}

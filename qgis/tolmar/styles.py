@@ -26,11 +26,11 @@ def attitude_words(feature):
 
 def style_stations(layer):
     """tolmar-stations' layer: a colour per code (the sets' codes repeat, so
-    one category each would say little), refused stations left out."""
+    one category each would say little), else per station."""
     symbol = QgsLineSymbol.createSimple({"line_width": "0.8", "capstyle": "round"})
     symbol.symbolLayer(0).setDataDefinedProperty(
         QgsSymbolLayer.PropertyStrokeColor,
-        QgsProperty.fromExpression("color_hsv(to_int(\"code\" * 137.508) % 360, 86, 78)"))
+        QgsProperty.fromExpression("color_hsv(to_int(coalesce(\"code\", $id) * 137.508) % 360, 86, 78)"))
     layer.renderer().setSymbol(symbol)
     layer.triggerRepaint()
 

@@ -460,7 +460,20 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
         OGRFeature o(layer->GetLayerDefn());
         o.SetFrom(f.get(), TRUE);
         o.SetGeometryDirectly(nullptr);
-        if (why.empty()) {
+        if (why.empty() && !q.sets) {
+            // The trace layer alone: each station traced as a stamp would
+            // trace it, no raster written.
+            Trace tr = trace(t, v, work, q.geometry);
+            if (tr.verdict == Verdict::traced) {
+                o.SetField(own.cells.c_str(), static_cast<GIntBig>(tr.cells.size()));
+                if (std::unique_ptr<OGRGeometry> g = trace_lines(tr.cells, place)) o.SetGeometry(g.get());
+                o.SetField(own.status.c_str(), tr.cells.empty() ? "traced: no cell (the plane misses the ground)" : "traced");
+                traced++;
+            } else {
+                why = refusal_headline(tr.verdict);
+                if (tr.verdict == Verdict::outside_raster) why += ": " + refusal_detail(t.rows, t.cols, v);
+            }
+        } else if (why.empty()) {
             if (!sets.ready(err)) return failure(folder, err);
             const Stamp s = sets.session().stamp(t, v, work);
             if (s.kind == Stamp::failed) return failure(folder + sets.name() + formats::RESULT_RASTER_SUFFIX, s.message);
@@ -510,6 +523,7 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
     l.say(std::to_string(n) + " station" + (n == 1 ? "" : "s") + ": " + std::to_string(traced) + " traced" +
               (made.empty() ? "" : " into ") + made + ", " + std::to_string(refused) + " refused; the trace layer: " + out + "\n",
           true);
+    if (!q.sets) l.say("no result set is written (--sets writes them beside the DEM)\n", true);
     if (sets.names().size() > 1)
         l.say("result sets hold 250 treatments each, in the table's order: " + sets.current_name(0) + ", then " +
                   sets.current_name(1) + ", and so on\n",

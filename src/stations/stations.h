@@ -24,7 +24,8 @@ struct StationsRequest {
     std::string table_crs;  // the system of a table that names none
     int unit = -1;          // the dialogue's unit answer (0 m to 3 mm), when the DEM's sidecar gives none
     int pixel_size = 0;     // when the descriptor gives none
-    bool black = false;     // the background (white by default, as the dialogue's first answer)
+    bool sets = false;      // result sets written beside the DEM (else the trace layer alone)
+    bool black = false;     // the sets' background (white by default, as the dialogue's first answer)
     Geometry geometry = Geometry::exact;  // new sets are traced where the plane meets the ground
     // Asked before each station: not 0 (a signal's number) ends the table there.
     std::function<int()> stop;

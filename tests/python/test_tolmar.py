@@ -166,11 +166,13 @@ def test_stations_as_the_program_traces_them(work, tmp_path_factory):
     table = os.path.join(EXAMPLES, "jacksboro", "stations.csv")
     other = tmp_path_factory.mktemp("cli")
     shutil.copytree(work / "images", other / "images")
-    subprocess.run([os.path.join(BIN, "tolmar-stations"), "images/jacksboro/jacksboro_m2.raw", table, "--unit", "m", "-o", "t.gpkg"],
-                   cwd=other, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([os.path.join(BIN, "tolmar-stations"), "images/jacksboro/jacksboro_m2.raw", table, "--unit", "m", "-o", "t.gpkg",
+                    "--sets"], cwd=other, check=True, stdout=subprocess.DEVNULL)
     dem = tolmar.open_dem(str(work / "images" / "jacksboro" / "jacksboro_m2.raw"), unit="m")
-    done = tolmar.stations(dem, table, out=str(work / "t.gpkg"))
-    assert done["traced"] > 0 and done["traced"] + done["refused"] == done["stations"]
+    alone = tolmar.stations(dem, table, out=str(work / "alone.gpkg"))
+    assert alone["sets"] == [] and not (work / "images" / "jacksboro" / "stations_tolmar.raw").exists()
+    done = tolmar.stations(dem, table, out=str(work / "t.gpkg"), sets=True)
+    assert done["traced"] == alone["traced"] > 0 and done["traced"] + done["refused"] == done["stations"]
     for f in ("stations_tolmar.raw", "stations_tolmar.txt"):
         assert (work / "images" / "jacksboro" / f).read_bytes() == (other / "images" / "jacksboro" / f).read_bytes()
 

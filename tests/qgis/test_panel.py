@@ -317,7 +317,7 @@ check(done["DEM"].startswith(os.path.join(work, "tolmar", "images", "qgis", "oli
       "Import DEM with its defaults: beside the project, its VRT added: %s" % done)
 done = processing.runAndLoadResults("tolmar:tracestations", {
     "DEM": raster, "STATIONS": stations, "DIP": "fall", "DIP_DIRECTION": "toward", "ZONE_FIELD": "reach", "ID": "label",
-    "RESULT": "picked", "OUTPUT": "TEMPORARY_OUTPUT"})
+    "OUTPUT": "TEMPORARY_OUTPUT"})
 layer = loaded(done, "OUTPUT")
 check(layer is not None and layer.featureCount() == 3 and
       layer.renderer().symbol().symbolLayer(0).dataDefinedProperties().hasActiveProperties(),
