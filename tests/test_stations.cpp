@@ -281,6 +281,67 @@ TEST(Export, GeoPackageHoldsTheTracesAndTheReferencePointsAndCrsIsNotARelabel) {
     }
 }
 
+// A table is committed in groups of about a second, each said ("durable
+// N" with --progress). Killed (SIGKILL: no word, no cleanup) after its
+// first group, then run again with --resume, with and without sets: the sets
+// and the layer are those of the same table run whole, byte for byte and
+// feature for feature.
+TEST(Stations, AKilledTableResumedGivesTheSetsAndLayerOfOneWholeRun) {
+    for (const bool sets : {true, false}) {
+        // Long enough for a group to end before the table does (a set's
+        // making and placing take their flushes: fewer stations with sets).
+        const int stations = sets ? 6000 : 20000;
+        std::string table = "id,row,column,dip,dip_direction,zone\n";
+        for (int k = 0; k < stations; k++)
+            table += std::to_string(k) + "," + std::to_string(160 + k % 25) + "," + std::to_string(160 + (k * 7) % 80) + "," +
+                     std::to_string(k % 80) + "," + std::to_string((k * 37) % 360) + ",140\n";
+        TempDir whole, killed;
+        for (TempDir *d : {&whole, &killed}) {
+            bundled(*d, "jacksboro", "jacksboro_m2");
+            write_file(*d / "long.csv", table);
+        }
+        const std::string with = sets ? "--sets " : "";
+        const RunResult first = run_command(whole.path, stations_command(with + "--unit m images/jacksboro/jacksboro_m2.raw long.csv"));
+        ASSERT_EQ(first.status, 0) << first.out.substr(0, 2000);
+        std::vector<std::string> args = {"--unit", "m", "--progress", "images/jacksboro/jacksboro_m2.raw", "long.csv"};
+        if (sets) args.insert(args.begin(), "--sets");
+        {
+            Live run(killed.path, false, TOLMAR_STATIONS, args);
+            ASSERT_TRUE(run.wait_for("durable ", 1, 300)) << run.printed().substr(0, 2000);
+            run.signal(SIGKILL);
+            EXPECT_EQ(run.finish(60), -SIGKILL);
+        }
+        EXPECT_LT(features(killed / "long_traces.gpkg").size(), static_cast<size_t>(stations));
+        const RunResult again = run_command(killed.path, stations_command(with + "--resume --unit m images/jacksboro/jacksboro_m2.raw long.csv"));
+        ASSERT_EQ(again.status, 0) << again.out.substr(0, 2000);
+        EXPECT_NE(again.out.find("carrying on long_traces.gpkg: it holds stations 1 to "), std::string::npos) << again.out.substr(0, 2000);
+        // The same summary as the whole run's.
+        const std::string said = std::to_string(stations) + " stations: ";
+        const auto summary = [&](const std::string &out) {
+            const size_t at = out.find(said);
+            return at == std::string::npos ? std::string("none") : out.substr(at, out.find('\n', at) - at);
+        };
+        EXPECT_EQ(summary(again.out), summary(first.out));
+        std::vector<bool> a_lines, b_lines;
+        EXPECT_TRUE(features(whole / "long_traces.gpkg", &a_lines) == features(killed / "long_traces.gpkg", &b_lines)) << sets;
+        EXPECT_EQ(a_lines, b_lines);
+        int compared = 0;
+        for (const auto &e : std::filesystem::directory_iterator(whole / "images/jacksboro")) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("long", 0) != 0) continue;
+            EXPECT_TRUE(read_file(e.path().string()) == read_file(killed / ("images/jacksboro/" + name))) << name;
+            compared++;
+        }
+        int made = 0;
+        for (const auto &e : std::filesystem::directory_iterator(killed / "images/jacksboro")) {
+            EXPECT_NE(e.path().filename().string()[0], '.') << e.path() << " left behind";
+            made += e.path().filename().string().rfind("long", 0) == 0;
+        }
+        EXPECT_EQ(made, compared);
+        EXPECT_EQ(compared > 2, sets);
+    }
+}
+
 // SIGTERM in the middle of a long table ends it between two stations: the
 // sets hold the stations stamped so far, durable and as the console would
 // write them, the layer the same stations, and the status is 128 + 15. A

@@ -69,8 +69,12 @@ opt::Command command() {
                       "metres", "--pixel-size takes a whole number of metres from 1, not {}"),
         opt::background_option("  --background B    the sets' background, white (default) or black (a black\n"
                                "                    set is written sparse: only its traces take room)\n"),
+        {"--resume", "", 0, "  --resume          carry on a table a kill or a failure ended: the layer -o (a\n"
+                            "                    GeoPackage) and the sets are kept, the stations they hold\n"
+                            "                    skipped, the others traced\n", ""},
         {"--progress", "", 0, "  --progress        lines \"progress N\" (percent) on the standard error, for a\n"
-                              "                    program that runs it (a bar is drawn on a terminal anyway)\n", ""},
+                              "                    program that runs it (a bar is drawn on a terminal anyway),\n"
+                              "                    and \"durable N\" once the first N stations are on the disk\n", ""},
     };
     c.min_args = c.max_args = 2;
     c.arguments = {"DEM.raw", "STATIONS"};
@@ -107,6 +111,7 @@ int main(int argc, char **argv) {
     geometry_of_name(line.value("--geometry", "true").c_str(), q.geometry);
     q.black = line.value("--background") == "black";
     q.sets = line.has("--sets");
+    q.resume = line.has("--resume");
     for (const char *o : {"--result", "--background"})
         if (line.has(o) && !q.sets) return opt::usage_error(TOOL, std::string(o) + " is for the result sets, which only --sets writes");
     const bool progress_lines = line.has("--progress");
@@ -124,6 +129,7 @@ int main(int argc, char **argv) {
         if (progress_lines && count > 0 && (n * 100 / count) != ((n - 1) * 100 / count))
             fprintf(stderr, "progress %lld\n", n * 100 / count);
     };
+    if (progress_lines) l.durable = [](long long done) { fprintf(stderr, "durable %lld\n", done); };
     tools::StationsDone done;
     const tolmar::Status s = tools::run_stations(q, l, done);
     if (!s.ok()) return opt::finish(TOOL, s);

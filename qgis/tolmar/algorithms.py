@@ -113,6 +113,9 @@ def read_errors(p, feedback, said):
             except ValueError:
                 pass
             continue
+        if line.startswith("durable "):
+            feedback.pushInfo("stations 1 to %s are on the disk" % line.split()[1])
+            continue
         said.append(line)
         feedback.pushWarning(line)
 

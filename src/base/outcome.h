@@ -53,6 +53,9 @@ struct Listener {
     std::function<void(const std::string &note)> noted;
     // Progress: `done` of `total` (rows, stations; a fraction of 1).
     std::function<void(double done, double total)> progressed;
+    // A batch's first `done` items (stations) are durable: a kill or a
+    // power loss from now on keeps them.
+    std::function<void(long long done)> durable;
 
     void say(const std::string &text, bool own = false) const {
         if (said) said(text, own);

@@ -416,12 +416,29 @@ bool ResultFiles::new_epoch() {
 
 bool ResultFiles::checkpoint() { return fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0; }
 
+bool ResultFiles::sync(std::string &err) {
+    if (pending_log_.empty()) return true;
+    if (fs_->datasync(journal_fd_) != 0) {
+        err = "Cannot write " + paths_.journal + ": " + reason();
+        return false;
+    }
+    const long long at = log_size_ - static_cast<long long>(pending_log_.size());
+    if (!write_all(*fs_, log_fd_, pending_log_.data(), pending_log_.size(), at)) {
+        // The entries are durable: the next opening writes the records.
+        err = "Cannot write " + paths_.log + ": " + reason();
+        return false;
+    }
+    pending_log_.clear();
+    return true;
+}
+
 bool ResultFiles::journal_stamp(const std::vector<Change> &changes, const std::string &record, size_t &size, std::string &err) {
     if (!start_journal(err)) return false;
     const size_t need = journal::entry_size(record.size(), changes.size()) + journal::END_MARK;
     if (journal_at_ + need > journal_size_) {
-        // Full: the files made durable, the journal begun anew (grown if
-        // one entry needs more room than it has).
+        // Full: the group so far and the files made durable, the journal
+        // begun anew (grown if one entry needs more room than it has).
+        if (!sync(err)) return false;
         if (!checkpoint() || !grow_journal(journal::HEAD_SIZE + need) || !new_epoch()) {
             err = "Cannot write " + paths_.raster + " and " + paths_.log + ": " + reason();
             return false;
@@ -429,7 +446,7 @@ bool ResultFiles::journal_stamp(const std::vector<Change> &changes, const std::s
     }
     const std::string entry = journal::entry_bytes(head_.epoch, entries_, log_size_, record, changes);
     if (!write_all(*fs_, journal_fd_, entry.data(), entry.size(), static_cast<long long>(journal_at_)) ||
-        fs_->datasync(journal_fd_) != 0) {
+        (!batch_ && fs_->datasync(journal_fd_) != 0)) {
         err = "Cannot write " + paths_.journal + ": " + reason();
         return false;
     }
@@ -461,14 +478,18 @@ bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &
     const bool journaled = ok && placed_;
     if (ok) {
         const bool cells_written = write_cells(changes, true);
-        if (!cells_written || !write_all(*fs_, log_fd_, record.data(), record.size(), log_size_)) {
+        // In a group, the record waits for its entry to be durable.
+        const bool kept_back = cells_written && batch_ && journaled;
+        if (kept_back) pending_log_ += record;
+        if (!cells_written || (!kept_back && !write_all(*fs_, log_fd_, record.data(), record.size(), log_size_))) {
             err = "Cannot write " + (cells_written ? paths_.log : paths_.raster) + ": " + reason();
             ok = false;
             // Both files as they were, made durable, and only then the
             // entry struck out; when that fails, the entry stays, and the
             // next opening completes the stamp instead.
             const int saved = errno;
-            bool back = write_cells(changes, false) && fs_->ftruncate(log_fd_, static_cast<off_t>(log_size_)) == 0;
+            bool back = write_cells(changes, false) &&
+                        fs_->ftruncate(log_fd_, static_cast<off_t>(log_size_ - static_cast<long long>(pending_log_.size()))) == 0;
             if (journaled) {
                 const std::string blank(8, '\0');
                 back = back && fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0 &&
@@ -501,6 +522,7 @@ bool ResultFiles::take_back(const std::vector<Change> &changes, size_t record_si
         err = "nothing to take back";
         return false;
     }
+    if (!sync(err)) return false;
     lock_.hold_commit(true);
     const long long before = log_size_ - static_cast<long long>(record_size);
     bool ok = write_cells(changes, false) && fs_->ftruncate(log_fd_, static_cast<off_t>(before)) == 0 && checkpoint();
@@ -518,7 +540,7 @@ bool ResultFiles::take_back(const std::vector<Change> &changes, size_t record_si
 }
 
 bool ResultFiles::finish(std::string &err) {
-    bool ok = wait_fill(err);
+    bool ok = wait_fill(err) && sync(err);
     // The files must still be there, and be the ones written.
     if (ok && placed_) {
         struct stat a, b;

@@ -97,6 +97,15 @@ public:
     // fails, both files are put back as they were before, so that they
     // still agree.
     bool commit(const std::vector<Change> &changes, const std::string &record, std::string &err);
+    // Stamps committed in groups (a table of stations): a commit writes its
+    // journal entry and its cells without waiting for the disk, and keeps
+    // its record back; sync() makes the group's entries durable with one
+    // flush, then writes their records. Until then a kill or a power loss
+    // may take the group's stamps (never an earlier group's): a record
+    // reaches the log only after its entry is on the disk, and cells
+    // without a record are given back at the next opening.
+    void batch(bool on) { batch_ = on; }
+    bool sync(std::string &err);
     // Waits for the work done beside the dialogue (the background filled,
     // the raster's pages brought in), which a user's answers give time for.
     void settle() {
@@ -161,6 +170,8 @@ private:
     size_t journal_size_ = 0, journal_at_ = 0;
     unsigned long long entries_ = 0;
     bool placed_ = false;
+    bool batch_ = false;
+    std::string pending_log_;  // records of a group whose entries are not yet durable
     uint8_t background_ = 0;
     // How far the background is in the raster: the cells below hold it (or
     // a stamp); those above will (SIZE_MAX once a set is in place).

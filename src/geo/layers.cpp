@@ -98,6 +98,20 @@ bool VectorFile::create(const std::string &path, std::string &err) {
     return d_ != nullptr;
 }
 
+OGRLayer *VectorFile::open_first(const std::string &path, std::string &err) {
+    geo::use_gdal();
+    driver_ = vector_driver(path);
+    path_ = path;
+    if (driver_ != "GPKG") {
+        err = path + ": only a GeoPackage (.gpkg) layer can be carried on";
+        return nullptr;
+    }
+    d_ = static_cast<GDALDataset *>(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, nullptr, nullptr));
+    OGRLayer *l = d_ != nullptr && d_->GetLayerCount() > 0 ? d_->GetLayer(0) : nullptr;
+    if (l == nullptr) err = "cannot open " + path + " to carry it on: " + geo::gdal_error("not a GeoPackage with a layer");
+    return l;
+}
+
 OGRLayer *VectorFile::layer(const std::string &name, int geometry, const Place &p, std::string &err) {
     OGRSpatialReference srs;
     const bool with_srs = p.g.known && !p.g.wkt.empty() && !p.to_lonlat;

@@ -86,6 +86,9 @@ public:
 
     // One treatment, from its values to both files.
     Stamp stamp(const Terrain &t, const Values &v, Work &work);
+    // Stamps committed in groups, one flush a group (see ResultFiles).
+    void batch(bool on) { files_.batch(on); }
+    bool sync(std::string &err) { return files_.sync(err); }
 
     // Takes back the last stamp of this session not yet taken back: both
     // files as they were before it, byte for byte. False (nothing changed)

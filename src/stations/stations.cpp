@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -98,36 +99,62 @@ long long whole(double v) { return static_cast<long long>(v < 0 ? std::ceil(v - 
 // The result sets of 250 stamps each: NAME, then NAME_2, NAME_3, ...
 class Sets {
 public:
-    Sets(const std::string &folder, const std::string &name, const DemSet &dem, int pix_size, const StationsRequest &q,
-         const Listener &l)
-        : folder_(folder), name_(name), dem_(dem), pix_size_(pix_size), q_(q), l_(l) {}
+    Sets(const std::string &folder, const std::string &name, const DemSet &dem, const Terrain &terrain, int pix_size,
+         const StationsRequest &q, const Listener &l)
+        : folder_(folder), name_(name), dem_(dem), terrain_(terrain), pix_size_(pix_size), q_(q), l_(l) {}
     ~Sets() { session_.discard(); }
     // The set being filled, if it got no stamp, removed with its temporaries.
     void discard() {
         session_.discard();
         open_ = false;
     }
-    // The set the next stamp goes into, a new one when the last is full.
-    bool ready(std::string &err) {
-        if (open_ && !session_.full()) return true;
-        if (open_ && !close(err)) return false;
+    // The set of the stamp `stamps` (counted from 0) open: the k-th set holds
+    // stamps 250 k to 250 k + 249; a set a kill left is carried on, the
+    // others made new.
+    bool ready(long long stamps, std::string &err) {
+        const size_t k = static_cast<size_t>(stamps / formats::MAX_CODES);
+        while (!open_ || names_.size() - 1 < k)
+            if ((open_ && !close(err)) || !open_next(err)) return false;
+        return names_.size() - 1 == k;
+    }
+    bool open_next(std::string &err) {
         const std::string name = current_name(static_cast<int>(names_.size()));
         std::string repaired;
-        if (!session_.open(folder_ + name + formats::RESULT_RASTER_SUFFIX, folder_ + name + formats::RESULT_LOG_SUFFIX, TOOL,
-                           repaired, err) ||
+        const std::string raster = folder_ + name + formats::RESULT_RASTER_SUFFIX, log = folder_ + name + formats::RESULT_LOG_SUFFIX;
+        if (q_.resume && access(log.c_str(), F_OK) == 0) {
+            // A set of the run a kill ended, recovered and carried on.
+            if (!session_.open(raster, log, TOOL, repaired, err, &terrain_) ||
+                !session_.carry_on(dem_.rows(), dem_.cols(), pix_size_, err))
+                return false;
+            if (session_.geometry() != q_.geometry) {
+                err = raster + " was traced in " + geometry_name(session_.geometry()) + " geometry: resume with --geometry " +
+                      geometry_name(session_.geometry());
+                session_.discard();
+                return false;
+            }
+            if (!repaired.empty()) l_.say(raster + ": " + repaired + "\n", true);
+            names_.push_back(name);
+            open_ = true;
+            session_.batch(true);
+            return true;
+        }
+        if (!session_.open(raster, log, TOOL, repaired, err, &terrain_) ||
             !session_.create(dem_.rows(), dem_.cols(), err, q_.geometry) || !session_.set_pix_size(pix_size_, err) ||
             !session_.fill(q_.black ? 0 : 255, err))
             return false;
         names_.push_back(name);
         open_ = true;
+        // Stamps go in by groups, one flush a group (sync()).
+        session_.batch(true);
         // A set of that name from an earlier run is replaced at this set's
         // first stamp, which comes now.
         struct stat st;
-        const std::string raster = folder_ + name + formats::RESULT_RASTER_SUFFIX, log = folder_ + name + formats::RESULT_LOG_SUFFIX;
         if (lstat(raster.c_str(), &st) == 0 || lstat(log.c_str(), &st) == 0)
             l_.say("the result set " + raster + " and " + log + " from an earlier run is replaced\n", true);
         return true;
     }
+    // The stamps so far made durable.
+    bool sync(std::string &err) { return !open_ || session_.sync(err); }
     bool close(std::string &err) {
         if (!open_) return true;
         open_ = false;
@@ -141,6 +168,7 @@ public:
 private:
     std::string folder_, name_;
     const DemSet &dem_;
+    const Terrain &terrain_;
     int pix_size_;
     const StationsRequest &q_;
     const Listener &l_;
@@ -362,16 +390,29 @@ Status placing(const StationsRequest &q, const DemSet &dem, OGRLayer *in, Column
 
 // The trace layer: the station's columns, then tolmar's own (named apart
 // from the station's).
-Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out, const Place &place, VectorFile &file,
-                   OGRLayer *&layer, OwnFields &own, const Listener &l) {
+Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out, const Place &place, bool resume,
+                   VectorFile &file, OGRLayer *&layer, OwnFields &own, const Listener &l) {
     std::string err;
+    OGRFeatureDefn *src = in->GetLayerDefn();
+    if (resume) {
+        // The layer of the run a kill ended: the table's columns and
+        // tolmar's own, named as that run named them.
+        if (access(out.c_str(), F_OK) != 0)
+            return Status::misused("--resume", "--resume carries on the trace layer " + out + ", which is not there: run without it");
+        if ((layer = file.open_first(out, err)) == nullptr) return failure(out, err);
+        for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction}) {
+            if (src->GetFieldIndex(f->c_str()) >= 0) *f = "tolmar_" + *f;
+            if (layer->GetLayerDefn()->GetFieldIndex(f->c_str()) < 0)
+                return failure(out, out + " is not a trace layer of this table (it has no field " + *f + "): it cannot be carried on");
+        }
+        return Status();
+    }
     struct stat earlier;
     const bool replaced = lstat(out.c_str(), &earlier) == 0;
     if (!file.create(out, err)) return failure(out, err);
     if (replaced) l.say("the trace layer " + out + " from an earlier run is replaced\n", true);
     layer = file.layer(name, wkbMultiLineString, place, err);
     if (layer == nullptr) return failure(out, err);
-    OGRFeatureDefn *src = in->GetLayerDefn();
     for (int k = 0; k < src->GetFieldCount(); k++) layer->CreateField(src->GetFieldDefn(k));
     for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction}) {
         if (src->GetFieldIndex(f->c_str()) >= 0) *f = "tolmar_" + *f;
@@ -427,22 +468,38 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
     VectorFile file;
     OGRLayer *layer = nullptr;
     OwnFields own;
-    if (const Status made = trace_layer(in, table_name, out, place, file, layer, own, l); !made.ok()) return made;
+    if (const Status made = trace_layer(in, table_name, out, place, q.resume, file, layer, own, l); !made.ok()) return made;
 
     const std::string folder = formats::folder_of(dem.raster);
     const std::string result = q.result.empty() ? table_name : q.result;
     if (!formats::single_name(result) || result.find(' ') != std::string::npos)
         return Status::misused("--result", "--result " + formats::printable(result) + " is not a name the dialogue can take");
-    Sets sets(folder, result, dem, pix_size, q, l);
     const Terrain t = dem.samples.terrain(formats::unit_divisor(unit), pix_size);
+    Sets sets(folder, result, dem, t, pix_size, q, l);
     Work work;
     const long long count = in->GetFeatureCount(TRUE);
     long long n = 0, traced = 0, refused = 0;
     int signal = 0;
+    // Carrying on: the stations the layer holds are done (one feature a
+    // station, in the table's order); each traced one is a stamp of the sets.
+    long long resumed = 0, traced_before = 0;
+    if (q.resume) {
+        layer->ResetReading();
+        for (std::unique_ptr<OGRFeature> g(layer->GetNextFeature()); g; g.reset(layer->GetNextFeature())) {
+            resumed++;
+            if (std::string(g->GetFieldAsString(own.status.c_str())).rfind("traced", 0) == 0) traced_before++;
+        }
+        l.say("carrying on " + out + ": it holds stations 1 to " + std::to_string(resumed) + "; the table goes on from station " +
+                  std::to_string(resumed + 1) + "\n",
+              true);
+    }
+    long long stamps = traced_before;  // the sets' stamps so far, with --sets
     file.begin();
+    auto group_began = std::chrono::steady_clock::now();
     in->ResetReading();
     for (std::unique_ptr<OGRFeature> f(in->GetNextFeature()); f && (signal = stopped()) == 0; f.reset(in->GetNextFeature())) {
         n++;
+        if (n <= resumed) continue;
         Values v;
         std::string told;
         std::string why = reference_cell(*f, c, dem, to_dem.get(), v);
@@ -474,10 +531,32 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
                 if (tr.verdict == Verdict::outside_raster) why += ": " + refusal_detail(t.rows, t.cols, v);
             }
         } else if (why.empty()) {
-            if (!sets.ready(err)) return failure(folder, err);
-            const Stamp s = sets.session().stamp(t, v, work);
-            if (s.kind == Stamp::failed) return failure(folder + sets.name() + formats::RESULT_RASTER_SUFFIX, s.message);
+            if (!sets.ready(stamps, err)) return failure(folder, err.empty() ? folder + ": the sets are not in order" : err);
+            const std::string raster = folder + sets.name() + formats::RESULT_RASTER_SUFFIX;
+            const int code = static_cast<int>(stamps % formats::MAX_CODES) + 1;
+            ResultSession &session = sets.session();
+            if (code > session.code() + 1)
+                return failure(raster, raster + " holds fewer stamps than " + out + " has traced stations: they are not one run's");
+            Stamp s;
+            if (code <= session.code()) {
+                // Stamped by the run a kill ended, after the layer's last
+                // group: kept, and traced again for the layer.
+                const Values &was = session.records()[static_cast<size_t>(code - 1)].values;
+                if (was.row != v.row || was.column != v.column || was.dip != v.dip || was.dip_direction != v.dip_direction ||
+                    was.zone != v.zone)
+                    return failure(raster, raster + "'s code " + std::to_string(code) + " is not station " + station +
+                                               ": the sets are not this table's");
+                Trace tr = trace(t, v, work, session.geometry());
+                s.kind = Stamp::stamped;
+                s.code = code;
+                s.cells = static_cast<long long>(tr.cells.size());
+                s.trace_cells = std::move(tr.cells);
+            } else {
+                s = session.stamp(t, v, work);
+            }
+            if (s.kind == Stamp::failed) return failure(raster, s.message);
             if (s.kind == Stamp::stamped) {
+                stamps++;
                 o.SetField(own.code.c_str(), s.code);
                 o.SetField(own.cells.c_str(), static_cast<GIntBig>(s.cells));
                 o.SetField(own.result.c_str(), (sets.name() + formats::RESULT_RASTER_SUFFIX).c_str());
@@ -500,13 +579,25 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
         if (attitude_read) o.SetField(own.dip_direction.c_str(), v.dip_direction);
         if (layer->CreateFeature(&o) != OGRERR_NONE) return failure(out, "cannot write " + out + ": " + geo::gdal_error("cannot add a feature"));
         l.progress(static_cast<double>(n), static_cast<double>(count));
+        // A group ends after a second of work: its stamps and features made
+        // durable together, one flush each for the set and the layer.
+        if (std::chrono::steady_clock::now() - group_began >= std::chrono::seconds(1)) {
+            if (!sets.sync(err)) return failure(folder + sets.name() + formats::RESULT_RASTER_SUFFIX, err);
+            if (!file.commit(err)) return failure(out, err);
+            file.begin();
+            group_began = std::chrono::steady_clock::now();
+            if (l.durable) l.durable(n);
+        }
     }
+    traced += traced_before;
+    refused += resumed - traced_before;
     done.stations = n;
     done.count = count;
     done.traced = traced;
     done.refused = refused;
+    done.resumed = resumed;
     done.stopped = signal;
-    if (signal != 0 && traced == 0) {
+    if (signal != 0 && traced == traced_before && !q.resume) {
         // Nothing stamped: no set is made (an earlier one is left as it
         // was) and no half layer stays.
         sets.discard();

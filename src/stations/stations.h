@@ -25,6 +25,7 @@ struct StationsRequest {
     int unit = -1;          // the dialogue's unit answer (0 m to 3 mm), when the DEM's sidecar gives none
     int pixel_size = 0;     // when the descriptor gives none
     bool sets = false;      // result sets written beside the DEM (else the trace layer alone)
+    bool resume = false;    // carry on a table a kill ended: its layer (and sets) kept, the stations they hold skipped
     bool black = false;     // the sets' background (white by default, as the dialogue's first answer)
     Geometry geometry = Geometry::exact;  // new sets are traced where the plane meets the ground
     // Asked before each station: not 0 (a signal's number) ends the table there.
@@ -35,6 +36,7 @@ struct StationsRequest {
 struct StationsDone {
     long long stations = 0, count = 0;  // read, of the table's
     long long traced = 0, refused = 0;
+    long long resumed = 0;              // stations found done in the layer (--resume)
     std::vector<std::string> sets;      // the result rasters filled
     std::string layer;                  // the trace layer ("" when none is left)
     int stopped = 0;                    // what `stop` gave when it ended the table early
