@@ -486,6 +486,7 @@ py::dict run_stations(const Dem &d, const std::string &table, const py::dict &op
         else if (key == "table_crs") q.table_crs = text();
         else if (key == "geometry") q.geometry = geometry_named(text());
         else if (key == "sets") q.sets = item.second.cast<bool>();
+        else if (key == "resume") q.resume = item.second.cast<bool>();
         else if (key == "background") {
             if (text() != "white" && text() != "black") misuse("background", "background takes white or black, not " + text());
             q.black = text() == "black";
@@ -512,6 +513,7 @@ py::dict run_stations(const Dem &d, const std::string &table, const py::dict &op
     out["traced"] = done.traced;
     out["refused"] = done.refused;
     out["sets"] = done.sets;
+    out["resumed"] = done.resumed;
     out["layer"] = done.layer;
     std::string text;
     for (const std::string &t : said) text += t;

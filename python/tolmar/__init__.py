@@ -63,7 +63,8 @@ def stations(dem, table, **options):
     """Traces a table of field stations (any vector file OGR reads) as
     tolmar-stations does, into a trace layer and, with sets=True, result
     sets beside the DEM. Options as the program's, by their Python names:
-    zone, layer, out, sets, result, dip, dip_direction, strike, zone_column,
-    x, y, row, column, id, table_crs, geometry, background. Returns the
-    counts, the sets, the layer and what the program would have said."""
+    zone, layer, out, sets, resume, result, dip, dip_direction, strike,
+    zone_column, x, y, row, column, id, table_crs, geometry, background.
+    Returns the counts, the sets, the layer and what the program would have
+    said."""
     return _tolmar._stations(_dem(dem), os.fspath(table), options)

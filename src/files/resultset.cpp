@@ -283,8 +283,9 @@ bool ResultFiles::open_map(std::string &err) {
         return false;
     }
     // The raster's pages brought in while the dialogue goes on, so that a
-    // stamp reads the cells it changes without waiting for them.
-    warmer_ = helper_thread([this] { fs_->warm(cells_, size_); });
+    // stamp reads the cells it changes without waiting for them (not for a
+    // batch, which reads only the pages its traces cross, and at once).
+    if (!batch_) warmer_ = helper_thread([this] { fs_->warm(cells_, size_); });
     return true;
 }
 

@@ -123,6 +123,7 @@ public:
         const std::string raster = folder_ + name + formats::RESULT_RASTER_SUFFIX, log = folder_ + name + formats::RESULT_LOG_SUFFIX;
         if (q_.resume && access(log.c_str(), F_OK) == 0) {
             // A set of the run a kill ended, recovered and carried on.
+            session_.batch(true);
             if (!session_.open(raster, log, TOOL, repaired, err, &terrain_) ||
                 !session_.carry_on(dem_.rows(), dem_.cols(), pix_size_, err))
                 return false;
@@ -135,17 +136,16 @@ public:
             if (!repaired.empty()) l_.say(raster + ": " + repaired + "\n", true);
             names_.push_back(name);
             open_ = true;
-            session_.batch(true);
             return true;
         }
+        // Stamps go in by groups, one flush a group (sync()).
+        session_.batch(true);
         if (!session_.open(raster, log, TOOL, repaired, err, &terrain_) ||
             !session_.create(dem_.rows(), dem_.cols(), err, q_.geometry) || !session_.set_pix_size(pix_size_, err) ||
             !session_.fill(q_.black ? 0 : 255, err))
             return false;
         names_.push_back(name);
         open_ = true;
-        // Stamps go in by groups, one flush a group (sync()).
-        session_.batch(true);
         // A set of that name from an earlier run is replaced at this set's
         // first stamp, which comes now.
         struct stat st;
