@@ -297,7 +297,7 @@ class TraceStations(Algorithm):
               "--dip": "Dip field", "--strike": "Strike field", "--id": "Station name field", "--x": "Stations",
               "--y": "Stations", "--unit": "Unit of the DEM's samples", "--result": "Result sets' name", "-o": "Traces",
               "--geometry": "Geometry", "--table-crs": "Stations", "--layer": "Stations", "--sets": "Write result sets",
-              "--background": "Write result sets"}
+              "--background": "Write result sets", "--resume": "Carry on a table a crash ended"}
 
     def name(self):
         return "tracestations"
@@ -331,6 +331,9 @@ class TraceStations(Algorithm):
         self.addParameter(QgsProcessingParameterEnum("GEOMETRY", "Geometry (true: where the plane meets the ground)",
                                                      options=geometries, defaultValue=default))
         self.addParameter(QgsProcessingParameterBoolean("SETS", "Write result sets beside the DEM", defaultValue=False))
+        self.addParameter(QgsProcessingParameterBoolean(
+            "RESUME", "Carry on a table a crash ended (the Traces GeoPackage kept, the stations it holds skipped)",
+            defaultValue=False))
         self.addParameter(QgsProcessingParameterString("RESULT", "Result sets' name (empty: the table's)", optional=True))
         self.addParameter(QgsProcessingParameterVectorDestination("OUTPUT", "Traces", QgsProcessing.TypeVectorLine))
 
@@ -354,6 +357,8 @@ class TraceStations(Algorithm):
                 args += [option, field]
         if zone > 0 and self.parameterAsString(parameters, "ZONE_FIELD", context):
             raise QgsProcessingException("Influence zone and Zone field: give one of the two (0 takes the field)")
+        if self.parameterAsBool(parameters, "RESUME", context):
+            args.append("--resume")
         if self.parameterAsBool(parameters, "SETS", context):
             args.append("--sets")
             result = self.parameterAsString(parameters, "RESULT", context)

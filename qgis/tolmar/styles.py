@@ -96,11 +96,15 @@ def keep(layer):
     path = layer.source().split("|")[0]
     if layer.providerType() != "ogr" or not path.lower().endswith(".gpkg"):
         return ""
-    table = QgsProviderRegistry.instance().decodeUri("ogr", layer.source()).get("layerName") or layer.name()
     # QGIS asks in a dialog before it overwrites a style of the same name:
-    # the old one goes first.
+    # the old one goes first. The layer's table: the one its source names,
+    # else the file's first.
+    table = QgsProviderRegistry.instance().decodeUri("ogr", layer.source()).get("layerName")
     try:
         with closing(sqlite3.connect(path, timeout=10)) as db, db:
+            if not table:
+                first = db.execute("SELECT table_name FROM gpkg_contents WHERE data_type = 'features' ORDER BY rowid").fetchone()
+                table = first[0] if first else layer.name()
             if db.execute("SELECT 1 FROM sqlite_master WHERE name = 'layer_styles'").fetchone():
                 db.execute("DELETE FROM layer_styles WHERE f_table_name = ? AND styleName = ?", (table, table))
     except sqlite3.Error as e:

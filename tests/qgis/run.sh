@@ -99,6 +99,12 @@ said=$(qp run tolmar:tracestations -- DEM="$vrt" STATIONS="$work/picked.csv" DIP
   OUTPUT=TEMPORARY_OUTPUT) || fail "tracestations with picked fields: $said"
 grep -q "^OUTPUT:.*\.gpkg" <<<"$said" && grep -q "no result set is written" <<<"$said" && [ ! -e qgis/images/o/picked_tolmar.raw ] ||
   fail "a temporary trace layer alone: $said"
+# Carried on, a finished table has nothing left to trace: the layer is kept.
+pick() { qp run tolmar:tracestations -- DEM="$vrt" STATIONS="$work/picked.csv" DIP=fall DIP_DIRECTION=toward ZONE_FIELD=reach \
+  ID=label OUTPUT="$work/picked.gpkg" "$@"; }
+pick > /dev/null || fail "tracestations to a GeoPackage: $(pick)"
+said=$(pick RESUME=true) || fail "tracestations carried on: $said"
+grep -q "it holds stations 1 to 1; the table goes on from station 2" <<<"$said" || fail "tracestations carried on: $said"
 grep -q "right-hand rule" strike.log || fail "the strike convention is said: $(cat strike.log)"
 grep -q "^geometry true" qgis/images/o/strike_q_tolmar.txt || fail "true geometry, the default"
 
