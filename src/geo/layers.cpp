@@ -98,8 +98,9 @@ bool VectorFile::create(const std::string &path, std::string &err) {
     return d_ != nullptr;
 }
 
-OGRLayer *VectorFile::open_first(const std::string &path, std::string &err) {
+OGRLayer *VectorFile::open_first(const std::string &path, bool &empty, std::string &err) {
     geo::use_gdal();
+    empty = false;
     driver_ = vector_driver(path);
     path_ = path;
     if (driver_ != "GPKG") {
@@ -108,6 +109,11 @@ OGRLayer *VectorFile::open_first(const std::string &path, std::string &err) {
     }
     d_ = static_cast<GDALDataset *>(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, nullptr, nullptr));
     OGRLayer *l = d_ != nullptr && d_->GetLayerCount() > 0 ? d_->GetLayer(0) : nullptr;
+    empty = d_ != nullptr && l == nullptr;
+    if (d_ != nullptr && l == nullptr) {
+        GDALClose(GDALDataset::ToHandle(d_));
+        d_ = nullptr;
+    }
     if (l == nullptr) err = "cannot open " + path + " to carry it on: " + geo::gdal_error("not a GeoPackage with a layer");
     return l;
 }

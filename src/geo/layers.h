@@ -51,8 +51,8 @@ public:
     ~VectorFile();
     bool create(const std::string &path, std::string &err);
     // An existing GeoPackage opened to add features to its first layer
-    // (null, and why, when it cannot be).
-    OGRLayer *open_first(const std::string &path, std::string &err);
+    // (null, and why, when it cannot be; `empty` when it holds no layer).
+    OGRLayer *open_first(const std::string &path, bool &empty, std::string &err);
     // A new layer of `geometry` (an OGRwkbGeometryType) in the place's
     // system; fields are added by the caller.
     OGRLayer *layer(const std::string &name, int geometry, const Place &p, std::string &err);

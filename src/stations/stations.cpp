@@ -393,13 +393,19 @@ Status placing(const StationsRequest &q, const DemSet &dem, OGRLayer *in, Column
 Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out, const Place &place, bool resume,
                    VectorFile &file, OGRLayer *&layer, OwnFields &own, const Listener &l) {
     std::string err;
+    const bool resume_asked = resume;
     OGRFeatureDefn *src = in->GetLayerDefn();
     if (resume) {
         // The layer of the run a kill ended: the table's columns and
         // tolmar's own, named as that run named them.
         if (access(out.c_str(), F_OK) != 0)
             return Status::misused("--resume", "--resume carries on the trace layer " + out + ", which is not there: run without it");
-        if ((layer = file.open_first(out, err)) == nullptr) return failure(out, err);
+        bool empty = false;
+        layer = file.open_first(out, empty, err);
+        if (layer == nullptr && !empty) return failure(out, err);
+        resume = layer != nullptr;
+    }
+    if (resume) {
         for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction}) {
             if (src->GetFieldIndex(f->c_str()) >= 0) *f = "tolmar_" + *f;
             if (layer->GetLayerDefn()->GetFieldIndex(f->c_str()) < 0)
@@ -407,8 +413,9 @@ Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out
         }
         return Status();
     }
+    // (A GeoPackage a kill left before it held a layer is made anew.)
     struct stat earlier;
-    const bool replaced = lstat(out.c_str(), &earlier) == 0;
+    const bool replaced = lstat(out.c_str(), &earlier) == 0 && !resume_asked;
     if (!file.create(out, err)) return failure(out, err);
     if (replaced) l.say("the trace layer " + out + " from an earlier run is replaced\n", true);
     layer = file.layer(name, wkbMultiLineString, place, err);
@@ -489,8 +496,9 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
             resumed++;
             if (std::string(g->GetFieldAsString(own.status.c_str())).rfind("traced", 0) == 0) traced_before++;
         }
-        l.say("carrying on " + out + ": it holds stations 1 to " + std::to_string(resumed) + "; the table goes on from station " +
-                  std::to_string(resumed + 1) + "\n",
+        l.say(resumed == 0 ? "carrying on: " + out + " held no station yet; the table begins again\n"
+                           : "carrying on " + out + ": it holds stations 1 to " + std::to_string(resumed) +
+                                 "; the table goes on from station " + std::to_string(resumed + 1) + "\n",
               true);
     }
     long long stamps = traced_before;  // the sets' stamps so far, with --sets
@@ -538,7 +546,14 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
             if (code > session.code() + 1)
                 return failure(raster, raster + " holds fewer stamps than " + out + " has traced stations: they are not one run's");
             Stamp s;
-            if (code <= session.code()) {
+            Trace again;
+            if (code <= session.code()) again = trace(t, v, work, session.geometry());
+            if (code <= session.code() && again.verdict != Verdict::traced) {
+                // Refused now as it was then: no stamp of the sets is its.
+                s.kind = Stamp::refused;
+                s.message = refusal_headline(again.verdict);
+                if (again.verdict == Verdict::outside_raster) s.detail = refusal_detail(t.rows, t.cols, v);
+            } else if (code <= session.code()) {
                 // Stamped by the run a kill ended, after the layer's last
                 // group: kept, and traced again for the layer.
                 const Values &was = session.records()[static_cast<size_t>(code - 1)].values;
@@ -546,11 +561,10 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
                     was.zone != v.zone)
                     return failure(raster, raster + "'s code " + std::to_string(code) + " is not station " + station +
                                                ": the sets are not this table's");
-                Trace tr = trace(t, v, work, session.geometry());
                 s.kind = Stamp::stamped;
                 s.code = code;
-                s.cells = static_cast<long long>(tr.cells.size());
-                s.trace_cells = std::move(tr.cells);
+                s.cells = static_cast<long long>(again.cells.size());
+                s.trace_cells = std::move(again.cells);
             } else {
                 s = session.stamp(t, v, work);
             }
