@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 
 #include <httplib.h>
@@ -43,10 +44,16 @@ struct Op {
         : kind(k), path(std::move(p)), to(std::move(t)), offset(o), data(std::move(d)) {}
 };
 
-// The real file system, every change recorded by path.
+// The real file system, every change recorded by path, in the order the
+// calls were made from any thread (a background filled beside the stamps).
 class Recording : public FileSystem {
 public:
+    std::recursive_mutex m;
     std::vector<Op> ops;
+    void told() {
+        std::lock_guard<std::recursive_mutex> g(m);
+        ops.push_back({Op::told});
+    }
     std::map<int, std::string> path_of;
     struct Map {
         int fd;
@@ -55,6 +62,7 @@ public:
     std::map<void *, Map> maps;
 
     int open(const char *path, int flags, mode_t mode) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         const bool existed = access(path, F_OK) == 0;
         const int fd = FileSystem::open(path, flags, mode);
         if (fd < 0) return fd;
@@ -64,6 +72,7 @@ public:
         return fd;
     }
     ssize_t pwrite(int fd, const void *data, size_t n, off_t offset) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         const ssize_t w = FileSystem::pwrite(fd, data, n, offset);
         if (w > 0) ops.push_back({Op::write, path_of[fd], "", offset, std::string(static_cast<const char *>(data), size_t(w))});
         for (auto &m : maps)
@@ -72,25 +81,30 @@ public:
         return w;
     }
     int ftruncate(int fd, off_t size) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         const int r = FileSystem::ftruncate(fd, size);
         if (r == 0) ops.push_back({Op::truncate, path_of[fd], "", size});
         return r;
     }
     int fsync(int fd) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         const int r = FileSystem::fsync(fd);
         ops.push_back({Op::sync, path_of[fd]});
         return r;
     }
     int datasync(int fd) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         const int r = FileSystem::datasync(fd);
         ops.push_back({Op::sync, path_of[fd]});
         return r;
     }
     int close(int fd) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         path_of.erase(fd);
         return FileSystem::close(fd);
     }
     int rename(const char *from, const char *to) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         const int r = FileSystem::rename(from, to);
         if (r == 0) {
             ops.push_back({Op::rename, from, to});
@@ -100,23 +114,27 @@ public:
         return r;
     }
     int unlink(const char *path) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         const int r = FileSystem::unlink(path);
         if (r == 0) ops.push_back({Op::unlink, path});
         return r;
     }
     int sync_folder(const std::string &folder) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         ops.push_back({Op::sync_folder, folder});
         return FileSystem::sync_folder(folder);
     }
     // A mapped file is a copy in memory that writes to the file update, as
     // the page cache does for a shared mapping.
     const void *map(int fd, size_t size) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         void *p = calloc(size, 1);
         if (p != nullptr && size > 0) FileSystem::pread(fd, p, size, 0);
         maps[p] = {fd, size};
         return p;
     }
     void unmap(const void *base, size_t) override {
+        std::lock_guard<std::recursive_mutex> g(m);
         maps.erase(const_cast<void *>(base));
         free(const_cast<void *>(base));
     }
@@ -231,7 +249,9 @@ int check_set(const std::string &dir, const Terrain &t, uint8_t background, cons
 
 }  // namespace
 
-TEST(Durability, EveryPrefixOfASessionsWritesIsRecoverableAfterAKillOrAPowerLoss) {
+namespace {
+
+void every_prefix_recovers(size_t late) {
     Hills h;
     Work work;
     // An earlier set of the same name, replaced at the first stamp.
@@ -255,12 +275,13 @@ TEST(Durability, EveryPrefixOfASessionsWritesIsRecoverableAfterAKillOrAPowerLoss
         ResultSession s(rec);
         std::string repaired, err;
         ASSERT_TRUE(s.open(d / "r_tolmar.raw", d / "r_tolmar.txt", "test", repaired, err)) << err;
+        s.late_fill_above(late);
         ASSERT_TRUE(s.create(40, 50, err) && s.set_pix_size(30, err) && s.fill(255, err)) << err;
         for (int k = 0; k < 10; k++) {
             Values v = TREATMENTS[k % 4];
             v.dip_direction = (v.dip_direction + 40 * k) % 360;
             ASSERT_EQ(s.stamp(h.terrain(), v, work).kind, Stamp::stamped);
-            rec.ops.push_back({Op::told});
+            rec.told();
         }
         ASSERT_TRUE(s.finish(err)) << err;
     }
@@ -286,6 +307,17 @@ TEST(Durability, EveryPrefixOfASessionsWritesIsRecoverableAfterAKillOrAPowerLoss
             states++;
         }
     EXPECT_GT(states, 80);
+}
+
+}  // namespace
+
+// Both ways of filling a white background: before the first stamp, and
+// beside the stamps from the set's placing on (as on a large raster).
+TEST(Durability, EveryPrefixOfASessionsWritesIsRecoverableAfterAKillOrAPowerLoss) {
+    for (size_t late : {ResultFiles::LATE_FILL_ABOVE, size_t(0)}) {
+        SCOPED_TRACE(late == 0 ? "the background filled beside the stamps" : "the background filled first");
+        every_prefix_recovers(late);
+    }
 }
 
 namespace {
@@ -460,9 +492,8 @@ int told_of(const std::string &printed) {
     return told;
 }
 
-// The set a killed run left in images/d/ (result name m), checked.
-void check_killed(const TempDir &t, int told, const std::string &what) {
-    Hills h;
+// The set a killed run left in images/d/ (result name m) on `terrain`, checked.
+void check_killed(const TempDir &t, int told, const std::string &what, const Terrain &terrain) {
     const std::string raster = t / "images/d/m_tolmar.raw", log = t / "images/d/m_tolmar.txt";
     if (!file_exists(raster)) {
         EXPECT_EQ(told, 0) << what;
@@ -473,7 +504,7 @@ void check_killed(const TempDir &t, int told, const std::string &what) {
     std::string err, repaired;
     ASSERT_TRUE(read_result_set(raster, seen, err)) << what << ": " << err;
     EXPECT_GE(static_cast<int>(seen.records.size()), told) << what;
-    EXPECT_EQ(std::string(seen.cells.begin(), seen.cells.end()), rebuilt(h.terrain(), seen.records, 255, seen.geometry)) << what;
+    EXPECT_TRUE(std::string(seen.cells.begin(), seen.cells.end()) == rebuilt(terrain, seen.records, 255, seen.geometry)) << what;
     // ... a writer on disk, and removes the dead run's files.
     ResultSession s;
     ASSERT_TRUE(s.open(raster, log, "check", repaired, err)) << what << ": " << err;
@@ -518,9 +549,67 @@ TEST(Durability, ConsoleRunsKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLog
         run.finish();
         const int told = told_of(run.printed());
         stamped_when_killed += told > 0 && told < 30;
-        check_killed(t, told, "trial " + std::to_string(trial) + ", told " + std::to_string(told));
+        check_killed(t, told, "trial " + std::to_string(trial) + ", told " + std::to_string(told), Hills().terrain());
     }
     EXPECT_GT(stamped_when_killed, 30);  // many kills fell inside the session
+}
+
+// A raster large enough that its white background is filled beside the
+// stamps, from the first one on: runs killed at random instants while it
+// is, and their sets read and then opened. Each is white wherever no
+// stamp of its log reaches, and keeps every stamp told.
+TEST(Durability, KillsWhileALargeBackgroundIsFilledLeaveItWhole) {
+    const int side = 4100;  // 16.8 MB of result raster
+    ASSERT_GT(size_t(side) * side, ResultFiles::LATE_FILL_ABOVE);
+    DemSamples dem;
+    dem.allocate(side, side, 2);
+    std::vector<int> z(size_t(side) * side);
+    for (int i = 0; i < side; i++)
+        for (int j = 0; j < side; j++) {
+            z[size_t(i) * side + j] = 1000 + (i * 13 + j * 7) % 17 + j / 2 - i / 3;
+            dem.set(i, j, z[size_t(i) * side + j]);
+        }
+    const Terrain terrain = dem.terrain(1, 30);
+    TempDir source;
+    const std::string descriptor = std::to_string(side) + " " + std::to_string(side) + " 2 0 0 30";
+    make_dem(source.path, "d", "m", false, z, descriptor.c_str());
+    std::string answers = "d\nm\n0\n0\n0\n0\n";
+    for (int k = 0; k < 12; k++)
+        answers += (k ? "0\n" : "") + std::to_string(2000 + 37 * k) + " " + std::to_string(2100 - 23 * k) + " " + std::to_string(3 + 4 * k) +
+                   " " + std::to_string((29 * k) % 360) + " " + std::to_string(10 + 5 * k) + "\n";
+    answers += "5\n";
+    auto copy_dem = [&](const TempDir &t) { fs::copy(source / "images", t / "images", fs::copy_options::recursive); };
+    // A whole run: from its first stamp told to its end, the fill's time.
+    int run_us;
+    {
+        TempDir t;
+        copy_dem(t);
+        Live run(t.path);
+        run.send(answers);
+        ASSERT_TRUE(run.wait_for("\tcode ", 1));
+        const auto t0 = std::chrono::steady_clock::now();
+        run.finish();
+        run_us = static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
+        ASSERT_EQ(told_of(run.printed()), 12);
+    }
+    std::mt19937 rng(33);
+    int mid_fill = 0;
+    for (int trial = 0; trial < 24; trial++) {
+        TempDir t;
+        copy_dem(t);
+        Live run(t.path);
+        run.send(answers);
+        ASSERT_TRUE(run.wait_for("\tcode ", 1 + trial % 3)) << "trial " << trial;
+        usleep(std::uniform_int_distribution<int>(0, run_us)(rng));
+        run.signal(SIGKILL);
+        run.finish();
+        // Killed before the background was whole: its zeros still there.
+        const std::string left = read_file(t / "images/d/m_tolmar.raw");
+        mid_fill += left.find('\0') != std::string::npos;
+        const int told = told_of(run.printed());
+        check_killed(t, told, "trial " + std::to_string(trial) + ", told " + std::to_string(told), terrain);
+    }
+    EXPECT_GT(mid_fill, 4);  // many kills fell while the background was filled
 }
 
 TEST(Durability, WorkbenchesKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLogs) {
@@ -554,7 +643,7 @@ TEST(Durability, WorkbenchesKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLog
         }
         server.signal(SIGKILL);
         server.finish();
-        check_killed(t, told, "workbench trial " + std::to_string(trial) + ", told " + std::to_string(told));
+        check_killed(t, told, "workbench trial " + std::to_string(trial) + ", told " + std::to_string(told), Hills().terrain());
     }
 }
 

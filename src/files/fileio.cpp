@@ -16,6 +16,10 @@ int FileSystem::open(const char *path, int flags, mode_t mode) { return ::open(p
 ssize_t FileSystem::pwrite(int fd, const void *data, size_t n, off_t offset) { return ::pwrite(fd, data, n, offset); }
 ssize_t FileSystem::pread(int fd, void *data, size_t n, off_t offset) { return ::pread(fd, data, n, offset); }
 int FileSystem::ftruncate(int fd, off_t size) { return ::ftruncate(fd, size); }
+int FileSystem::allocate(int fd, off_t size) {
+    if (::fallocate(fd, 0, 0, size) == 0) return 0;
+    return errno == EOPNOTSUPP || errno == ENOSYS ? 0 : -1;
+}
 int FileSystem::fsync(int fd) { return ::fsync(fd); }
 int FileSystem::datasync(int fd) { return ::fdatasync(fd); }
 int FileSystem::close(int fd) { return ::close(fd); }

@@ -23,6 +23,10 @@ public:
     virtual ssize_t pwrite(int fd, const void *data, size_t n, off_t offset);
     virtual ssize_t pread(int fd, void *data, size_t n, off_t offset);
     virtual int ftruncate(int fd, off_t size);
+    // The disk space of the file's first `size` bytes reserved, so that no
+    // later write within them finds the disk full (0 where the file system
+    // cannot reserve: its writes are then told as they fail).
+    virtual int allocate(int fd, off_t size);
     virtual int fsync(int fd);
     // The file's data durable, and its size if it changed (a file written
     // in place within its size needs no more).

@@ -11,6 +11,8 @@ namespace {
 const char JOURNAL_MAGIC[] = "TOLMARJ3";
 const char ENTRY_MAGIC[] = "TOLMARE3";
 const char PLACE_MAGIC[] = "TOLMARP2";
+// A note whose raster's background is still to be filled after the renaming.
+const char PLACE_FILL_MAGIC[] = "TOLMARP3";
 
 struct Table {
     uint32_t t[256];
@@ -50,6 +52,12 @@ std::string head_bytes(const Head &h) {
     put(s, static_cast<unsigned long long>(h.log_size));
     put(s, h.log_sum, 4);
     put(s, crc_of(s, 0, s.size()), 4);
+    // A background still being filled: its byte, and a checksum of the
+    // head with it (a head without one holds zeros here).
+    if (h.fill != 0) {
+        put(s, h.fill, 4);
+        put(s, crc_of(s, 0, s.size()), 4);
+    }
     // Padded to the first entry's place, and the zeros that say no entry
     // follows yet.
     s.resize(HEAD_SIZE + END_MARK, '\0');
@@ -62,6 +70,11 @@ bool parse_head(const std::string &bytes, Head &h) {
     h.raster_size = get(bytes, 16);
     h.log_size = static_cast<long long>(get(bytes, 24));
     h.log_sum = static_cast<uint32_t>(get(bytes, 32, 4));
+    h.fill = 0;
+    if (bytes.size() >= 48 && get(bytes, 40, 4) != 0) {
+        if (get(bytes, 40, 4) != 255 || get(bytes, 44, 4) != crc_of(bytes, 0, 44)) return false;
+        h.fill = 255;
+    }
     return h.log_size >= 0;
 }
 
@@ -156,28 +169,38 @@ bool names_set(const Head &h, unsigned long long raster_size, const std::string 
 
 // ---- the placing note ----------------------------------------------------------------
 
-std::string place_bytes(const std::string &raster_tmp, const std::string &log_tmp) {
-    const std::string s = std::string(PLACE_MAGIC) + "\n" + raster_tmp + "\n" + log_tmp + "\n";
+std::string place_bytes(const std::string &raster_tmp, const std::string &log_tmp, uint8_t fill) {
+    const std::string s = std::string(fill != 0 ? PLACE_FILL_MAGIC : PLACE_MAGIC) + "\n" + raster_tmp + "\n" + log_tmp + "\n" +
+                          (fill != 0 ? "fill " + std::to_string(fill) + "\n" : "");
     char sum[16];
     snprintf(sum, sizeof sum, "%08x\n", crc_of(s, 0, s.size()));
     return s + sum;
 }
 
-Note parse_place(const std::string &s, std::string &raster_tmp, std::string &log_tmp) {
+Note parse_place(const std::string &s, std::string &raster_tmp, std::string &log_tmp, uint8_t &fill) {
     // A note is written whole before it is made durable: one that ends
-    // before its fourth line (or holds the zeros of a block never written)
-    // was cut short, and the renaming it announces never began.
-    size_t lines[4], at = 0;
-    for (int k = 0; k < 4; k++) {
+    // before its last line (or holds the zeros of a block never written)
+    // was cut short, and the renaming it announces never began. A note of
+    // a background still to be filled has a line more, before its checksum.
+    const bool filling = s.compare(0, 9, std::string(PLACE_FILL_MAGIC) + "\n") == 0;
+    const int count = filling ? 5 : 4;
+    size_t lines[5], at = 0;
+    for (int k = 0; k < count; k++) {
         const size_t end = s.find('\n', at);
         if (end == std::string::npos || s.find('\0') != std::string::npos) return Note::torn;
         lines[k] = end;
         at = end + 1;
     }
-    if (at != s.size() || s.compare(0, lines[0], PLACE_MAGIC) != 0) return Note::foreign;
+    if (at != s.size() || (!filling && s.compare(0, lines[0], PLACE_MAGIC) != 0)) return Note::foreign;
+    const size_t summed = lines[count - 2] + 1;
     char sum[16];
-    snprintf(sum, sizeof sum, "%08x", crc_of(s, 0, lines[2] + 1));
-    if (s.compare(lines[2] + 1, lines[3] - lines[2] - 1, sum) != 0) return Note::foreign;
+    snprintf(sum, sizeof sum, "%08x", crc_of(s, 0, summed));
+    if (s.compare(summed, lines[count - 1] - summed, sum) != 0) return Note::foreign;
+    fill = 0;
+    if (filling) {
+        if (s.compare(lines[2] + 1, lines[3] - lines[2] - 1, "fill 255") != 0) return Note::foreign;
+        fill = 255;
+    }
     raster_tmp = s.substr(lines[0] + 1, lines[1] - lines[0] - 1);
     log_tmp = s.substr(lines[1] + 1, lines[2] - lines[1] - 1);
     return Note::whole;

@@ -42,6 +42,9 @@ struct Head {
     unsigned long long raster_size = 0;  // bytes of the raster
     long long log_size = 0;              // the log's length at the checkpoint
     uint32_t log_sum = 0;                // CRC-32C of the log up to there
+    // 255 while the raster's white background is still being filled: its
+    // cells that hold 0 are the background (a white set holds no 0 else).
+    uint8_t fill = 0;
 };
 
 // Where the entries begin, and what one costs besides its body.
@@ -105,14 +108,15 @@ bool names_set(const Head &h, unsigned long long raster_size, const std::string 
 // ---- the placing note ----------------------------------------------------------------
 
 // The note that a new set's two temporary files are being put in place:
-// their names (in the set's folder), one a line, and a checksum.
-std::string place_bytes(const std::string &raster_tmp, const std::string &log_tmp);
+// their names (in the set's folder), one a line, and a checksum; `fill`
+// 255 when the raster's white background is still to be filled (its zeros).
+std::string place_bytes(const std::string &raster_tmp, const std::string &log_tmp, uint8_t fill = 0);
 enum class Note {
     whole,    // the two names, checked
     torn,     // cut short while it was written: no renaming began
     foreign,  // complete, but not a note of this program (or its checksum fails)
 };
-Note parse_place(const std::string &bytes, std::string &raster_tmp, std::string &log_tmp);
+Note parse_place(const std::string &bytes, std::string &raster_tmp, std::string &log_tmp, uint8_t &fill);
 
 }  // namespace journal
 

@@ -2,6 +2,7 @@
 #include "files/recovery.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "files/journal.h"
@@ -28,19 +29,22 @@ namespace {
 // file's, by offset.
 class Cells {
 public:
-    explicit Cells(const Contents &c) : c_(c) {}
+    Cells(const Contents &c, bool fill) : c_(c), fill_(fill) {}
     uint8_t operator[](size_t k) const {
         const auto it = changed_.find(k);
-        return it != changed_.end() ? it->second : c_.cells[k];
+        return it != changed_.end() ? it->second : file(k);
     }
     void set(size_t k, uint8_t v) {
-        if (c_.cells[k] == v) changed_.erase(k);
+        if (file(k) == v) changed_.erase(k);
         else changed_[k] = v;
     }
     const std::map<size_t, uint8_t> &changed() const { return changed_; }
 
 private:
+    // A cell as the file holds it, once a background being filled is.
+    uint8_t file(size_t k) const { return fill_ && c_.cells[k] == 0 ? 255 : c_.cells[k]; }
     const Contents &c_;
+    bool fill_;
     std::map<size_t, uint8_t> changed_;
 };
 
@@ -53,6 +57,7 @@ struct JournalState {
     journal::Reading read;
     std::string trouble;
     bool loud = false;
+    bool fill = false;  // its head says the background is still being filled
 };
 
 JournalState read_journal(const Contents &c) {
@@ -62,6 +67,7 @@ JournalState read_journal(const Contents &c) {
     const bool named = c.journal_present && journal::parse_head(c.journal, head) && journal::names_set(head, c.size, c.log);
     const bool blank = c.journal.find_first_not_of('\0') == std::string::npos;
     if (named) {
+        j.fill = head.fill != 0;
         j.read = journal::parse_entries(c.journal, head);
         const journal::Reading &read = j.read;
         const bool cut = c.journal.size() < journal::HEAD_SIZE + journal::room(c.size);
@@ -219,9 +225,11 @@ std::string words_of(const Contents &c, const JournalState &j, bool torn, int re
 Plan plan(const Contents &c, const Tracer &tracer) {
     Plan p;
     p.log = c.log;
-    Cells cells(c);
     // A journal that does not tell every stamp leaves the files to speak.
     JournalState j = read_journal(c);
+    p.fill = c.filling || j.fill ||
+             (c.size > 0 && memchr(c.cells, 255, c.size) != nullptr && memchr(c.cells, 0, c.size) != nullptr);
+    Cells cells(c, p.fill);
     std::vector<const journal::Entry *> unplaced;
     redo_whole_entries(j.read, p, cells, unplaced);
 

@@ -35,6 +35,7 @@ struct Contents {
     bool journal_present = false;
     std::string journal;            // the journal's bytes
     std::string journal_name;       // its path, for the words
+    bool filling = false;           // a placing note says the white background is still to be filled
 };
 
 struct Plan {
@@ -42,6 +43,11 @@ struct Plan {
     std::string log;                // the log as it must be
     int completed = 0;              // stamps completed from the journal
     std::string found;              // a damaged journal or log: what was found and done, in words
+    // The raster's white background is still to be filled: every cell
+    // that holds 0 (after `cells`) must be made 255. So the placing note
+    // or the journal's head says; and so does a raster holding both 0 and
+    // 255, which only a fill cut short leaves.
+    bool fill = false;
 };
 
 Plan plan(const Contents &c, const Tracer &tracer = nullptr);

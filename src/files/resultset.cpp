@@ -94,7 +94,8 @@ int open_writable(FileSystem &fs, const std::string &path, std::string &why) {
 // own temporaries: their paths. `refusal` says why a note that is there
 // cannot be followed; a note cut short announces a renaming that never began.
 enum class Placing { none, follow, torn, refused };
-Placing placing_note(FileSystem &fs, const SetPaths &p, std::string &raster_tmp, std::string &log_tmp, std::string &refusal) {
+Placing placing_note(FileSystem &fs, const SetPaths &p, std::string &raster_tmp, std::string &log_tmp, bool &filling,
+                     std::string &refusal) {
     std::string text, why;
     const Opened got = read_whole(fs, p.place, text, why, 1 << 12);
     if (got == Opened::missing) return Placing::none;
@@ -102,7 +103,9 @@ Placing placing_note(FileSystem &fs, const SetPaths &p, std::string &raster_tmp,
         refusal = "Cannot use " + p.place + ": " + why;
         return Placing::refused;
     }
-    const journal::Note note = journal::parse_place(text, raster_tmp, log_tmp);
+    uint8_t fill = 0;
+    const journal::Note note = journal::parse_place(text, raster_tmp, log_tmp, fill);
+    filling = fill != 0;
     if (note == journal::Note::torn) return Placing::torn;
     if (note == journal::Note::foreign || !temporary_of(raster_tmp, formats::name_of(p.raster_tmp)) ||
         !temporary_of(log_tmp, formats::name_of(p.log_tmp))) {
@@ -114,6 +117,19 @@ Placing placing_note(FileSystem &fs, const SetPaths &p, std::string &raster_tmp,
     log_tmp = p.folder + log_tmp;
     return Placing::follow;
 }
+
+// The zeros of bytes [at, at + n) of the raster open on fd turned to 255
+// (a white background still to be filled): read, and written back where
+// any was.
+bool fill_zeros(FileSystem &fs, int fd, size_t at, size_t n, std::vector<uint8_t> &block) {
+    block.resize(n);
+    if (!read_all(fs, fd, block.data(), n, static_cast<long long>(at))) return false;
+    bool any = false;
+    for (uint8_t &b : block)
+        if (b == 0) b = 255, any = true;
+    return !any || write_all(fs, fd, block.data(), n, static_cast<long long>(at));
+}
+constexpr size_t FILL_BLOCK = size_t(1) << 18;
 
 }  // namespace
 
@@ -131,8 +147,9 @@ bool ResultFiles::recover(std::string &repaired, std::string &err, const recover
     std::vector<std::string> said;
     // A renaming cut short goes on: both temporaries were complete.
     std::string raster_tmp, log_tmp;
+    bool filling = false;
     note_refused_ = false;
-    switch (placing_note(*fs_, paths_, raster_tmp, log_tmp, err)) {
+    switch (placing_note(*fs_, paths_, raster_tmp, log_tmp, filling, err)) {
     case Placing::refused: note_refused_ = true; return false;
     case Placing::follow:
         for (const auto &p : {std::make_pair(raster_tmp, paths_.raster), std::make_pair(log_tmp, paths_.log)})
@@ -142,7 +159,8 @@ bool ResultFiles::recover(std::string &repaired, std::string &err, const recover
             }
         fs_->sync_folder(paths_.folder);
         said.push_back("a new result set a dead run was putting in place is in place");
-        fs_->unlink(paths_.place.c_str());
+        // A note of a background still to be filled stays until it is.
+        if (!filling) fs_->unlink(paths_.place.c_str());
         break;
     case Placing::torn: fs_->unlink(paths_.place.c_str()); break;
     case Placing::none: break;
@@ -150,10 +168,11 @@ bool ResultFiles::recover(std::string &repaired, std::string &err, const recover
     // The set as its journal and files say it must be, written.
     recovery::Contents c;
     c.journal_name = paths_.journal;
+    c.filling = filling;
     std::string why;
     c.journal_present = read_whole(*fs_, paths_.journal, c.journal, why, 1u << 30) == Opened::ok;
     struct stat rs;
-    if (c.journal_present && fs_->lstat(paths_.raster.c_str(), rs) == 0 && S_ISREG(rs.st_mode) &&
+    if ((c.journal_present || c.filling) && fs_->lstat(paths_.raster.c_str(), rs) == 0 && S_ISREG(rs.st_mode) &&
         read_whole(*fs_, paths_.log, c.log, why, 1 << 20) == Opened::ok) {
         const int fd = open_writable(*fs_, paths_.raster, why);
         const int log_fd = fd < 0 ? -1 : open_writable(*fs_, paths_.log, why);
@@ -182,6 +201,10 @@ bool ResultFiles::recover(std::string &repaired, std::string &err, const recover
             ok = write_all(*fs_, log_fd, plan.log.data() + same, plan.log.size() - same, static_cast<long long>(same)) &&
                  fs_->ftruncate(log_fd, static_cast<off_t>(plan.log.size())) == 0;
         }
+        // A background a dead run was filling, completed.
+        std::vector<uint8_t> block;
+        for (size_t at = 0; ok && plan.fill && at < c.size; at += FILL_BLOCK)
+            ok = fill_zeros(*fs_, fd, at, std::min(FILL_BLOCK, c.size - at), block);
         ok = ok && fs_->fsync(fd) == 0 && fs_->fsync(log_fd) == 0;
         fs_->close(fd);
         fs_->close(log_fd);
@@ -193,8 +216,10 @@ bool ResultFiles::recover(std::string &repaired, std::string &err, const recover
             said.push_back(std::to_string(plan.completed) + " treatment" + (plan.completed == 1 ? "" : "s") +
                            " a dead run stamped completed from its journal");
         if (!plan.found.empty()) said.push_back(plan.found);
+        if (plan.fill) said.push_back("the white background a dead run was filling completed");
     }
     if (exists(*fs_, paths_.journal)) fs_->unlink(paths_.journal.c_str());
+    if (filling) fs_->unlink(paths_.place.c_str());
     // Temporaries a dead run left.
     int removed = 0;
     std::vector<std::string> names;
@@ -251,22 +276,41 @@ bool ResultFiles::fill(uint8_t background, std::string &err) {
         err = "Cannot write " + paths_.raster + ": " + reason();
         return false;
     }
-    if (background == 0) return open_map(err);
     fill_failed_ = false;
-    filled_ = 0;
-    filler_ = helper_thread([this, background] {
-        const std::vector<uint8_t> block(std::min<size_t>(size_, 1 << 20), background);
+    late_ = background != 0 && size_ > late_fill_above_;
+    if (late_) {
+        // The disk space taken now: the fill, later, cannot find it full.
+        if (fs_->allocate(raster_fd_, static_cast<off_t>(size_)) != 0) {
+            err = "Cannot write " + paths_.raster + ": " + reason();
+            return false;
+        }
+        fill_done_ = false;
+        fill_durable_ = false;
+    } else if (background != 0) {
+        start_filler(false);
+    }
+    return open_map(err);
+}
+
+void ResultFiles::start_filler(bool late) {
+    filler_ = helper_thread([this, late] {
+        std::vector<uint8_t> block(std::min(size_, late ? FILL_BLOCK : size_t(1) << 20), background_);
         for (size_t at = 0; at < size_; at += block.size()) {
-            if (!write_all(*fs_, raster_fd_, block.data(), std::min(size_ - at, block.size()), static_cast<long long>(at))) {
+            const size_t n = std::min(size_ - at, block.size());
+            // Beside the stamps a block is read and only its zeros turned,
+            // between two writes of theirs.
+            std::unique_lock<std::mutex> io(io_, std::defer_lock);
+            if (late) io.lock();
+            if (late ? !fill_zeros(*fs_, raster_fd_, at, n, block)
+                     : !write_all(*fs_, raster_fd_, block.data(), n, static_cast<long long>(at))) {
+                if (!late) io.lock();
                 fill_failed_ = true;
                 fill_error_ = "Cannot write " + paths_.raster + ": " + reason();
                 return;
             }
-            filled_ = at + block.size();
         }
-        filled_ = SIZE_MAX;
+        fill_done_ = true;
     });
-    return open_map(err);
 }
 
 bool ResultFiles::wait_fill(std::string &err) {
@@ -296,8 +340,12 @@ void ResultFiles::unmap() {
 }
 
 bool ResultFiles::place(bool &replaced, std::string &err) {
-    if (!wait_fill(err) || !open_map(err)) return false;
-    const std::string place = journal::place_bytes(formats::name_of(raster_tmp_), formats::name_of(log_tmp_));
+    if ((!late_ && !wait_fill(err)) || !open_map(err)) return false;
+    // A late fill is said in the note, and then in the journal: the raster
+    // made durable here is its stamps and zeros, sparse, at once.
+    const bool filling = late_ && !fill_durable_;
+    const std::string place =
+        journal::place_bytes(formats::name_of(raster_tmp_), formats::name_of(log_tmp_), filling ? background_ : 0);
     int fd = -1;
     bool ok = fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0;
     if (!ok) {
@@ -328,12 +376,17 @@ bool ResultFiles::place(bool &replaced, std::string &err) {
     }
     log_tmp_.clear();
     fs_->sync_folder(paths_.folder);
-    fs_->unlink(paths_.place.c_str());
     placed_ = true;
     // The journal of the stamps to come (a failure here is told at the
-    // next stamp, which tries again).
+    // next stamp, which tries again). The note of a fill stays until the
+    // journal says it.
+    note_left_ = true;
     std::string ignored;
-    start_journal(ignored);
+    if (!start_journal(ignored) && !filling) {
+        fs_->unlink(paths_.place.c_str());
+        note_left_ = false;
+    }
+    if (filling) start_filler(true);
     return true;
 }
 
@@ -384,6 +437,10 @@ bool ResultFiles::start_journal(std::string &err) {
     journal_size_ = 0;
     const bool ok = journal_fd_ >= 0 && grow_journal(journal::HEAD_SIZE + journal::room(size_)) && new_epoch() &&
                     fs_->sync_folder(paths_.folder) == 0;
+    if (ok && note_left_) {
+        fs_->unlink(paths_.place.c_str());
+        note_left_ = false;
+    }
     if (!ok) {
         err = "Cannot write " + paths_.journal + ": " + reason();
         if (journal_fd_ >= 0) fs_->close(journal_fd_);
@@ -404,6 +461,7 @@ bool ResultFiles::grow_journal(size_t size) {
 
 bool ResultFiles::new_epoch() {
     head_.epoch++;
+    head_.fill = late_ && !fill_durable_ ? background_ : 0;
     head_.log_size = log_size_;
     std::string log(static_cast<size_t>(log_size_), '\0');
     if (log_size_ > 0 && !read_all(*fs_, log_fd_, &log[0], log.size(), 0)) return false;
@@ -417,7 +475,23 @@ bool ResultFiles::new_epoch() {
 
 bool ResultFiles::checkpoint() { return fs_->fsync(raster_fd_) == 0 && fs_->fsync(log_fd_) == 0; }
 
+bool ResultFiles::checkpoint_fill() {
+    const bool filled = fill_done_;
+    if (!checkpoint()) return false;
+    if (filled) fill_durable_ = true;
+    return true;
+}
+
 bool ResultFiles::sync(std::string &err) {
+    std::lock_guard<std::mutex> io(io_);
+    if (fill_failed_) {
+        err = fill_error_;
+        return false;
+    }
+    return sync_group(err);
+}
+
+bool ResultFiles::sync_group(std::string &err) {
     if (pending_log_.empty()) return true;
     if (fs_->datasync(journal_fd_) != 0) {
         err = "Cannot write " + paths_.journal + ": " + reason();
@@ -439,8 +513,8 @@ bool ResultFiles::journal_stamp(const std::vector<Change> &changes, const std::s
     if (journal_at_ + need > journal_size_) {
         // Full: the group so far and the files made durable, the journal
         // begun anew (grown if one entry needs more room than it has).
-        if (!sync(err)) return false;
-        if (!checkpoint() || !grow_journal(journal::HEAD_SIZE + need) || !new_epoch()) {
+        if (!sync_group(err)) return false;
+        if (!checkpoint_fill() || !grow_journal(journal::HEAD_SIZE + need) || !new_epoch()) {
             err = "Cannot write " + paths_.raster + " and " + paths_.log + ": " + reason();
             return false;
         }
@@ -470,7 +544,12 @@ bool ResultFiles::write_cells(const std::vector<Change> &changes, bool after) {
 }
 
 bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &record, std::string &err) {
-    if (!wait_fill(err) || !open_map(err)) return false;
+    if ((!late_ && !wait_fill(err)) || !open_map(err)) return false;
+    std::lock_guard<std::mutex> io(io_);
+    if (fill_failed_) {
+        err = fill_error_;
+        return false;
+    }
     lock_.hold_commit(true);
     // A set in place: the stamp is complete (and durable) once its journal
     // entry is; then the cells and the record are written.
@@ -523,10 +602,11 @@ bool ResultFiles::take_back(const std::vector<Change> &changes, size_t record_si
         err = "nothing to take back";
         return false;
     }
-    if (!sync(err)) return false;
+    std::lock_guard<std::mutex> io(io_);
+    if (!sync_group(err)) return false;
     lock_.hold_commit(true);
     const long long before = log_size_ - static_cast<long long>(record_size);
-    bool ok = write_cells(changes, false) && fs_->ftruncate(log_fd_, static_cast<off_t>(before)) == 0 && checkpoint();
+    bool ok = write_cells(changes, false) && fs_->ftruncate(log_fd_, static_cast<off_t>(before)) == 0 && checkpoint_fill();
     if (ok) {
         log_size_ = before;
         ok = start_journal(err) && new_epoch();
@@ -541,7 +621,7 @@ bool ResultFiles::take_back(const std::vector<Change> &changes, size_t record_si
 }
 
 bool ResultFiles::finish(std::string &err) {
-    bool ok = wait_fill(err) && sync(err);
+    bool ok = wait_fill(err) && sync_group(err);
     // The files must still be there, and be the ones written.
     if (ok && placed_) {
         struct stat a, b;
@@ -574,15 +654,18 @@ bool ResultFiles::finish(std::string &err) {
 
 void ResultFiles::drop_new() {
     if (placed_) {
-        // A set in place that is to be made anew: its files made durable
-        // and closed, its journal over; the lock stays.
-        checkpoint();
+        // A set in place that is to be made anew: its background filled,
+        // its files made durable and closed, its journal over (kept when
+        // the fill failed, for the next opening to complete it); the lock
+        // stays.
+        if (filler_.joinable()) filler_.join();
+        const bool whole = checkpoint() && !fill_failed_;
         unmap();
         for (int *fd : {&raster_fd_, &log_fd_, &journal_fd_}) {
             if (*fd >= 0) fs_->close(*fd);
             *fd = -1;
         }
-        if (exists(*fs_, paths_.journal)) fs_->unlink(paths_.journal.c_str());
+        if (whole && exists(*fs_, paths_.journal)) fs_->unlink(paths_.journal.c_str());
         journal_size_ = 0;
         placed_ = false;
         return;
@@ -599,7 +682,9 @@ void ResultFiles::drop_new() {
         tmp->clear();
     }
     journal_size_ = 0;
-    filled_ = SIZE_MAX;
+    late_ = false;
+    fill_done_ = true;
+    fill_durable_ = true;
 }
 
 void ResultFiles::discard() {
@@ -629,8 +714,9 @@ bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err
     // A new set whose placing note is whole is read in its place: each file
     // from its temporary while that is still there.
     std::string raster = p.raster, log = p.log, raster_tmp, log_tmp, refusal;
+    bool filling = false;
     r.repaired.clear();
-    if (placing_note(fs, p, raster_tmp, log_tmp, refusal) == Placing::follow) {
+    if (placing_note(fs, p, raster_tmp, log_tmp, filling, refusal) == Placing::follow) {
         if (exists(fs, raster_tmp)) raster = raster_tmp;
         if (exists(fs, log_tmp)) log = log_tmp;
         r.repaired = "a new result set a dead run was putting in place is read in its place";
@@ -652,8 +738,11 @@ bool read_result_set(const std::string &raw_path, ResultSet &r, std::string &err
     c.journal_present = read_whole(fs, p.journal, c.journal, why, 1u << 30) == Opened::ok;
     c.cells = reinterpret_cast<const uint8_t *>(cells.data());
     c.size = cells.size();
-    const recovery::Plan plan = c.journal_present ? recovery::plan(c) : recovery::Plan{{}, c.log, 0, ""};
+    c.filling = filling;
+    const recovery::Plan plan = c.journal_present || c.filling ? recovery::plan(c) : recovery::Plan{{}, c.log, 0, "", false};
     for (const auto &kv : plan.cells) cells[kv.first] = static_cast<char>(kv.second);
+    // A background still being filled (by the writer, or by the next one).
+    if (plan.fill) std::replace(cells.begin(), cells.end(), '\0', '\xff');
     if (plan.completed > 0 || !plan.found.empty())
         r.repaired += std::string(r.repaired.empty() ? "" : "; ") +
                       (plan.found.empty() ? "a stamp a dead run left in its journal is read completed" : plan.found);

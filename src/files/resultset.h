@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,9 +79,16 @@ public:
     // Lines after header line 5: the pixel size, and the geometry's.
     bool append_line(const std::string &line, std::string &err);
     // Starts filling the new raster with the background (0 or 255): a
-    // white one is written while the dialogue goes on, a black one is the
-    // zeros of a file extended to its size.
+    // black one is the zeros of a file extended to its size; a white one
+    // is written while the dialogue goes on, or, on a raster larger than
+    // late_fill_above() bytes, from the set's placing on, beside the
+    // stamps (its disk space reserved now): then the placing note and the
+    // journal say that the raster's zeros are background still to be
+    // filled, the next opening and every reader complete it, and the
+    // first stamp need not wait for the whole raster to reach the disk.
     bool fill(uint8_t background, std::string &err);
+    static constexpr size_t LATE_FILL_ABOVE = size_t(16) << 20;
+    void late_fill_above(size_t bytes) { late_fill_above_ = bytes; }
     // Puts both files in place of any old ones, at once as far as any later
     // reader can tell; `replaced` says whether there were old ones.
     bool place(bool &replaced, std::string &err);
@@ -91,7 +99,8 @@ public:
     // the background is in place; cell() is any cell as the raster holds it
     // once its background is in place.
     const uint8_t *cells() const { return cells_; }
-    uint8_t cell(size_t k) const { return k < filled_.load() ? cells_[k] : background_; }
+    // (A white set holds no 0 but where its background is yet to come.)
+    uint8_t cell(size_t k) const { return cells_[k] == 0 ? background_ : cells_[k]; }
     // Changes cells and appends `record` to the log, both durable before it
     // returns; a new set is put in place at its first commit. When anything
     // fails, both files are put back as they were before, so that they
@@ -106,8 +115,8 @@ public:
     // without a record are given back at the next opening.
     void batch(bool on) { batch_ = on; }
     bool sync(std::string &err);
-    // Waits for the work done beside the dialogue (the background filled,
-    // the raster's pages brought in), which a user's answers give time for.
+    // Waits for the work done beside the dialogue and the stamps (the
+    // background filled, the raster's pages brought in).
     void settle() {
         if (filler_.joinable()) filler_.join();
         if (warmer_.joinable()) warmer_.join();
@@ -145,6 +154,9 @@ private:
     bool open_map(std::string &err);
     void unmap();
     bool wait_fill(std::string &err);
+    // The white background written from `from` on, beside the dialogue
+    // (`late`: beside the stamps too, turning only the zeros).
+    void start_filler(bool late);
     // The journal of a set in place: made (zeros to its size, then its
     // head), grown, begun anew at a checkpoint, an entry written.
     bool start_journal(std::string &err);
@@ -154,6 +166,9 @@ private:
     bool new_epoch();
     bool checkpoint();
     bool journal_stamp(const std::vector<Change> &changes, const std::string &record, size_t &size, std::string &err);
+    bool sync_group(std::string &err);
+    // A checkpoint, and whether a late fill finished before it is now durable.
+    bool checkpoint_fill();
 
     FileSystem *fs_;
     SetLock lock_;
@@ -173,12 +188,18 @@ private:
     bool batch_ = false;
     std::string pending_log_;  // records of a group whose entries are not yet durable
     uint8_t background_ = 0;
-    // How far the background is in the raster: the cells below hold it (or
-    // a stamp); those above will (SIZE_MAX once a set is in place).
-    std::atomic<size_t> filled_{SIZE_MAX};
     std::thread filler_, warmer_;
     bool fill_failed_ = false;
     std::string fill_error_;
+    // A late fill: the raster's zeros turned to the background beside the
+    // stamps; every write to the set's files holds io_ meanwhile, so that
+    // the filler never writes over a stamp's cell.
+    size_t late_fill_above_ = LATE_FILL_ABOVE;
+    bool late_ = false;
+    std::atomic<bool> fill_done_{true};
+    bool fill_durable_ = true;  // its end is on the disk: the journal no longer says it
+    bool note_left_ = false;    // the placing note kept, while no journal says the fill
+    std::mutex io_;
     bool note_refused_ = false;
 };
 

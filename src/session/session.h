@@ -81,6 +81,9 @@ public:
     // pixel size.
     bool carry_on(int rows, int cols, int pix_size, std::string &err);
 
+    // A white background filled beside the stamps on rasters larger than
+    // this (see ResultFiles).
+    void late_fill_above(size_t bytes) { files_.late_fill_above(bytes); }
     // Waits for the work done beside the dialogue (see ResultFiles).
     void settle() { files_.settle(); }
 
