@@ -1,8 +1,8 @@
 // chain.cpp: chaining the cells of a trace into lines.
 #include "geo/chain.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <set>
 
 #include "files/formats.h"
 
@@ -27,8 +27,27 @@ const int DJ[8] = {0, 1, 0, -1, 1, 1, -1, -1};
 }  // namespace
 
 std::vector<Line> chain(const std::vector<Cell> &trace) {
-    std::set<Cell> left(trace.begin(), trace.end());  // cells not yet on a line
-    auto free_at = [&](int i, int j) { return left.count({i, j}) != 0; };
+    // The cells in row-major order, each once, and which are not yet on a
+    // line: a cell is found by halving, without a node of its own.
+    std::vector<Cell> cells(trace);
+    std::sort(cells.begin(), cells.end());
+    cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+    std::vector<char> on_line(cells.size(), 0);
+    size_t left = cells.size(), first_left = 0;
+    auto index_of = [&](int i, int j) -> size_t {
+        const Cell c{i, j};
+        const auto it = std::lower_bound(cells.begin(), cells.end(), c);
+        return it != cells.end() && *it == c ? static_cast<size_t>(it - cells.begin()) : cells.size();
+    };
+    auto free_at = [&](int i, int j) {
+        const size_t k = index_of(i, j);
+        return k < cells.size() && !on_line[k];
+    };
+    auto take = [&](const Cell &c) {
+        on_line[index_of(c.i, c.j)] = 1;
+        left--;
+        while (first_left < cells.size() && on_line[first_left]) first_left++;
+    };
     auto neighbours_left = [&](const Cell &c) {
         int n = 0;
         for (int d = 0; d < 8; d++) n += free_at(c.i + DI[d], c.j + DJ[d]);
@@ -37,13 +56,13 @@ std::vector<Line> chain(const std::vector<Cell> &trace) {
     // The first cell left, in row-major order, with `n` neighbours left
     // (any number when n is -1).
     auto first_with = [&](int n) {
-        for (const Cell &c : left)
-            if (n < 0 || neighbours_left(c) == n) return c;
+        for (size_t k = first_left; k < cells.size(); k++)
+            if (!on_line[k] && (n < 0 || neighbours_left(cells[k]) == n)) return cells[k];
         return Cell{-1, -1};
     };
 
     std::vector<Line> lines;
-    while (!left.empty()) {
+    while (left > 0) {
         // Open lines from their ends, then lone cells, then what is left: loops.
         Cell start = first_with(1);
         bool loop = false;
@@ -53,13 +72,13 @@ std::vector<Line> chain(const std::vector<Cell> &trace) {
             loop = true;
         }
         Line line{start};
-        left.erase(start);
+        take(start);
         for (Cell at = start;;) {
             int d = 0;
             while (d < 8 && !free_at(at.i + DI[d], at.j + DJ[d])) d++;
             if (d == 8) break;
             at = {at.i + DI[d], at.j + DJ[d]};
-            left.erase(at);
+            take(at);
             line.push_back(at);
         }
         const Cell last = line.back();
