@@ -573,34 +573,46 @@ TEST(Durability, KillsWhileALargeBackgroundIsFilledLeaveItWhole) {
     TempDir source;
     const std::string descriptor = std::to_string(side) + " " + std::to_string(side) + " 2 0 0 30";
     make_dem(source.path, "d", "m", false, z, descriptor.c_str());
-    std::string answers = "d\nm\n0\n0\n0\n0\n";
+    std::vector<std::string> treatments;
     for (int k = 0; k < 12; k++)
-        answers += (k ? "0\n" : "") + std::to_string(2000 + 37 * k) + " " + std::to_string(2100 - 23 * k) + " " + std::to_string(3 + 4 * k) +
-                   " " + std::to_string((29 * k) % 360) + " " + std::to_string(10 + 5 * k) + "\n";
-    answers += "5\n";
+        treatments.push_back((k ? "0\n" : "") + std::to_string(2000 + 37 * k) + " " + std::to_string(2100 - 23 * k) + " " +
+                             std::to_string(3 + 4 * k) + " " + std::to_string((29 * k) % 360) + " " + std::to_string(10 + 5 * k) + "\n");
+    const std::string opening = "d\nm\n0\n0\n0\n0\n";
     auto copy_dem = [&](const TempDir &t) { fs::copy(source / "images", t / "images", fs::copy_options::recursive); };
-    // A whole run: from its first stamp told to its end, the fill's time.
-    int run_us;
+    // A whole run: from its first stamp told to its end, the fill's time
+    // (stamps one after another hold it back to the end).
+    int fill_us;
     {
         TempDir t;
         copy_dem(t);
         Live run(t.path);
-        run.send(answers);
-        ASSERT_TRUE(run.wait_for("\tcode ", 1));
+        std::string all = opening;
+        for (const std::string &a : treatments) all += a;
+        run.send(all + "5\n");
+        ASSERT_TRUE(run.wait_for("\tcode ", 12));
         const auto t0 = std::chrono::steady_clock::now();
         run.finish();
-        run_us = static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
+        fill_us = static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
         ASSERT_EQ(told_of(run.printed()), 12);
     }
+    // The treatments come one after another (the filler waits), then a
+    // pause in which it goes on, and the kill falls in it; or the kill
+    // falls while the end waits for the fill.
     std::mt19937 rng(33);
     int mid_fill = 0;
     for (int trial = 0; trial < 24; trial++) {
         TempDir t;
         copy_dem(t);
         Live run(t.path);
-        run.send(answers);
-        ASSERT_TRUE(run.wait_for("\tcode ", 1 + trial % 3)) << "trial " << trial;
-        usleep(std::uniform_int_distribution<int>(0, run_us)(rng));
+        run.send(opening);
+        const int kill_after = std::uniform_int_distribution<int>(1, 13)(rng);
+        for (int k = 0; k < 12 && k < kill_after; k++) {
+            run.send(treatments[size_t(k)]);
+            ASSERT_TRUE(run.wait_for("\tcode ", k + 1)) << "trial " << trial;
+            if (k + 1 < kill_after) usleep(std::uniform_int_distribution<int>(0, 30000)(rng));
+        }
+        if (kill_after == 13) run.send("5\n");
+        usleep((kill_after == 13 ? 0 : 50000) + std::uniform_int_distribution<int>(0, fill_us / 2)(rng));
         run.signal(SIGKILL);
         run.finish();
         // Killed before the background was whole: its zeros still there.
@@ -609,7 +621,7 @@ TEST(Durability, KillsWhileALargeBackgroundIsFilledLeaveItWhole) {
         const int told = told_of(run.printed());
         check_killed(t, told, "trial " + std::to_string(trial) + ", told " + std::to_string(told), terrain);
     }
-    EXPECT_GT(mid_fill, 4);  // many kills fell while the background was filled
+    EXPECT_GT(mid_fill, 6);  // many kills fell while the background was filled
 }
 
 TEST(Durability, WorkbenchesKilledAtRandomInstantsLeaveSetsThatAgreeWithTheirLogs) {

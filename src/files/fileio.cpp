@@ -21,6 +21,10 @@ int FileSystem::allocate(int fd, off_t size) {
     return errno == EOPNOTSUPP || errno == ENOSYS ? 0 : -1;
 }
 int FileSystem::fsync(int fd) { return ::fsync(fd); }
+void FileSystem::write_behind(int fd, off_t at, off_t n, bool wait) {
+    ::sync_file_range(fd, at, n, wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER
+                                      : SYNC_FILE_RANGE_WRITE);
+}
 int FileSystem::datasync(int fd) { return ::fdatasync(fd); }
 int FileSystem::close(int fd) { return ::close(fd); }
 int FileSystem::rename(const char *from, const char *to) { return ::rename(from, to); }

@@ -28,6 +28,10 @@ public:
     // cannot reserve: its writes are then told as they fail).
     virtual int allocate(int fd, off_t size);
     virtual int fsync(int fd);
+    // Starts writing bytes [at, at + n) of the file to the disk, and with
+    // `wait` waits until they are written (a pace for a long writer, so
+    // that the pages it leaves to be written stay few: no durability).
+    virtual void write_behind(int fd, off_t at, off_t n, bool wait);
     // The file's data durable, and its size if it changed (a file written
     // in place within its size needs no more).
     virtual int datasync(int fd);

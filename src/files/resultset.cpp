@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 std::string result_path_refusal(const std::string &path, const std::string *protect, int n_protect, bool &exists) {
@@ -130,6 +131,11 @@ bool fill_zeros(FileSystem &fs, int fd, size_t at, size_t n, std::vector<uint8_t
     return !any || write_all(fs, fd, block.data(), n, static_cast<long long>(at));
 }
 constexpr size_t FILL_BLOCK = size_t(1) << 18;
+constexpr size_t FILL_AHEAD = size_t(4) << 20;
+constexpr long long YIELD_NS = 50 * 1000 * 1000;
+long long steady_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 }  // namespace
 
@@ -293,6 +299,7 @@ bool ResultFiles::fill(uint8_t background, std::string &err) {
 }
 
 void ResultFiles::start_filler(bool late) {
+    stop_fill_ = false;
     filler_ = helper_thread([this, late] {
         std::vector<uint8_t> block(std::min(size_, late ? FILL_BLOCK : size_t(1) << 20), background_);
         for (size_t at = 0; at < size_; at += block.size()) {
@@ -300,6 +307,10 @@ void ResultFiles::start_filler(bool late) {
             // Beside the stamps a block is read and only its zeros turned,
             // between two writes of theirs.
             std::unique_lock<std::mutex> io(io_, std::defer_lock);
+            // The stamps first: while they come one after another, the
+            // filler gives them the disk, and goes on when they pause.
+            while (late && !stop_fill_ && steady_ns() - last_stamp_ns_.load() < YIELD_NS)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
             if (late) io.lock();
             if (late ? !fill_zeros(*fs_, raster_fd_, at, n, block)
                      : !write_all(*fs_, raster_fd_, block.data(), n, static_cast<long long>(at))) {
@@ -308,12 +319,21 @@ void ResultFiles::start_filler(bool late) {
                 fill_error_ = "Cannot write " + paths_.raster + ": " + reason();
                 return;
             }
+            if (!late) continue;
+            io.unlock();
+            // Paced by the disk: the block goes to it at once, and the
+            // filler waits for the one FILL_AHEAD bytes before, so that
+            // the pages waiting to be written stay few and the stamps'
+            // writes are never held back for the filler's.
+            fs_->write_behind(raster_fd_, static_cast<off_t>(at), static_cast<off_t>(n), false);
+            if (at >= FILL_AHEAD) fs_->write_behind(raster_fd_, static_cast<off_t>(at - FILL_AHEAD), static_cast<off_t>(n), true);
         }
         fill_done_ = true;
     });
 }
 
 bool ResultFiles::wait_fill(std::string &err) {
+    stop_fill_ = true;
     if (filler_.joinable()) filler_.join();
     if (fill_failed_) err = fill_error_;
     return !fill_failed_;
@@ -328,13 +348,16 @@ bool ResultFiles::open_map(std::string &err) {
     }
     // The raster's pages brought in while the dialogue goes on, so that a
     // stamp reads the cells it changes without waiting for them (not for a
-    // batch, which reads only the pages its traces cross, and at once).
-    if (!batch_) warmer_ = helper_thread([this] { fs_->warm(cells_, size_); });
+    // batch, which reads only the pages its traces cross, and at once; nor
+    // for a background filled beside the stamps: its filler brings them,
+    // and pages brought in before would be only zeros, in the DEM's room).
+    if (!batch_ && !late_) warmer_ = helper_thread([this] { fs_->warm(cells_, size_); });
     return true;
 }
 
 void ResultFiles::unmap() {
     if (warmer_.joinable()) warmer_.join();
+    if (dropper_.joinable()) dropper_.join();
     if (cells_ != nullptr) fs_->unmap(cells_, size_);
     cells_ = nullptr;
 }
@@ -353,6 +376,21 @@ bool ResultFiles::place(bool &replaced, std::string &err) {
         return false;
     }
     replaced = exists(*fs_, paths_.raster) || exists(*fs_, paths_.log);
+    // The raster replaced is held open through the renaming and let go
+    // beside the session: freeing a large file's blocks and pages takes
+    // long, and a stamp need not wait for it.
+    const int old_raster = replaced ? fs_->open(paths_.raster.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0) : -1;
+    struct LetGo {
+        ResultFiles *files;
+        int fd;
+        ~LetGo() {
+            if (fd < 0) return;
+            if (files->dropper_.joinable()) files->dropper_.join();
+            FileSystem *fs = files->fs_;
+            const int old = fd;
+            files->dropper_ = helper_thread([fs, old] { fs->close(old); });
+        }
+    } let_go{this, old_raster};
     // The place record first: once it is whole, a kill cannot leave the
     // renaming half done.
     fd = fs_->open(paths_.place.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -585,6 +623,7 @@ bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &
         entries_++;
     }
     lock_.hold_commit(false);
+    last_stamp_ns_ = steady_ns();
     if (!ok) return false;
     log_size_ += static_cast<long long>(record.size());
     if (placed_) return true;
@@ -658,6 +697,7 @@ void ResultFiles::drop_new() {
         // its files made durable and closed, its journal over (kept when
         // the fill failed, for the next opening to complete it); the lock
         // stays.
+        stop_fill_ = true;
         if (filler_.joinable()) filler_.join();
         const bool whole = checkpoint() && !fill_failed_;
         unmap();

@@ -118,6 +118,7 @@ public:
     // Waits for the work done beside the dialogue and the stamps (the
     // background filled, the raster's pages brought in).
     void settle() {
+        stop_fill_ = true;
         if (filler_.joinable()) filler_.join();
         if (warmer_.joinable()) warmer_.join();
     }
@@ -189,6 +190,7 @@ private:
     std::string pending_log_;  // records of a group whose entries are not yet durable
     uint8_t background_ = 0;
     std::thread filler_, warmer_;
+    std::thread dropper_;  // lets go of the raster a placing replaced
     bool fill_failed_ = false;
     std::string fill_error_;
     // A late fill: the raster's zeros turned to the background beside the
@@ -199,6 +201,8 @@ private:
     std::atomic<bool> fill_done_{true};
     bool fill_durable_ = true;  // its end is on the disk: the journal no longer says it
     bool note_left_ = false;    // the placing note kept, while no journal says the fill
+    std::atomic<long long> last_stamp_ns_{0};  // when the last stamp was written
+    std::atomic<bool> stop_fill_{false};       // the stamps are over: no more waiting for a pause
     std::mutex io_;
     bool note_refused_ = false;
 };
