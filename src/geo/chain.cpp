@@ -2,6 +2,7 @@
 #include "geo/chain.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "files/formats.h"
@@ -18,73 +19,116 @@ std::vector<std::vector<Cell>> cells_by_code(const std::vector<uint8_t> &cells, 
     return by_code;
 }
 
-namespace {
-
-// Side neighbours first (N, E, S, W), then the diagonals (NE, SE, SW, NW).
-const int DI[8] = {-1, 0, 1, 0, -1, 1, 1, -1};
-const int DJ[8] = {0, 1, 0, -1, 1, 1, -1, -1};
-
-}  // namespace
+// A cell's neighbours are numbered side ones first (0 N, 1 E, 2 S, 3 W),
+// then the diagonals (4 NE, 5 SE, 6 SW, 7 NW): a line follows the first
+// left in that order.
 
 std::vector<Line> chain(const std::vector<Cell> &trace) {
-    // The cells in row-major order, each once, and which are not yet on a
-    // line: a cell is found by halving, without a node of its own.
+    // The cells in row-major order, each once; each one's neighbours (by
+    // index, -1 where none), and how many of them are not yet on a line,
+    // kept as cells are taken.
     std::vector<Cell> cells(trace);
     std::sort(cells.begin(), cells.end());
     cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
-    std::vector<char> on_line(cells.size(), 0);
-    size_t left = cells.size(), first_left = 0;
-    auto index_of = [&](int i, int j) -> size_t {
-        const Cell c{i, j};
-        const auto it = std::lower_bound(cells.begin(), cells.end(), c);
-        return it != cells.end() && *it == c ? static_cast<size_t>(it - cells.begin()) : cells.size();
+    const size_t n = cells.size();
+    std::vector<long> next(8 * n, -1);
+    std::vector<int> free_next(n, 0);
+    // Rows one after another: a pointer into the row above and one into
+    // the row below follow the columns along, so that finding them all
+    // takes one pass.
+    auto link = [&](size_t k, int d, size_t m) {
+        next[8 * k + static_cast<size_t>(d)] = static_cast<long>(m);
+        free_next[k]++;
     };
-    auto free_at = [&](int i, int j) {
-        const size_t k = index_of(i, j);
-        return k < cells.size() && !on_line[k];
+    size_t row_start = 0, above = 0, above_end = 0, below = 0;
+    for (size_t k = 0; k < n; k++) {
+        const Cell c = cells[k];
+        if (k == 0 || cells[k - 1].i != c.i) {
+            // A new row: the rows next to it, where present.
+            const bool had_above = k > 0 && cells[k - 1].i == c.i - 1;
+            above = had_above ? row_start : n;
+            above_end = had_above ? k : n;
+            row_start = k;
+            size_t e = k;
+            while (e < n && cells[e].i == c.i) e++;
+            below = e < n && cells[e].i == c.i + 1 ? e : n;
+        }
+        if (k > row_start && cells[k - 1].j == c.j - 1) link(k, 3, k - 1);
+        if (k + 1 < n && cells[k + 1].i == c.i && cells[k + 1].j == c.j + 1) link(k, 1, k + 1);
+        if (above < above_end) {
+            while (above < above_end && cells[above].j < c.j - 1) above++;
+            for (size_t m = above; m < above_end && cells[m].j <= c.j + 1; m++)
+                link(k, cells[m].j < c.j ? 7 : cells[m].j == c.j ? 0 : 4, m);
+        }
+        if (below < n) {
+            while (below < n && cells[below].i == c.i + 1 && cells[below].j < c.j - 1) below++;
+            for (size_t m = below; m < n && cells[m].i == c.i + 1 && cells[m].j <= c.j + 1; m++)
+                link(k, cells[m].j < c.j ? 6 : cells[m].j == c.j ? 2 : 5, m);
+        }
+    }
+    std::vector<char> on_line(n, 0);
+    // Which cells are left, and which of them have one or no neighbour
+    // left, as bits: the first of each is found a word at a time.
+    const size_t words = (n + 63) / 64;
+    std::vector<uint64_t> left_bits(words, 0), one_bits(words, 0), none_bits(words, 0);
+    auto mark = [&](std::vector<uint64_t> &bits, size_t k, bool on) {
+        if (on) bits[k / 64] |= uint64_t(1) << (k % 64);
+        else bits[k / 64] &= ~(uint64_t(1) << (k % 64));
     };
-    auto take = [&](const Cell &c) {
-        on_line[index_of(c.i, c.j)] = 1;
+    for (size_t k = 0; k < n; k++) {
+        mark(left_bits, k, true);
+        mark(one_bits, k, free_next[k] == 1);
+        mark(none_bits, k, free_next[k] == 0);
+    }
+    size_t left = n;
+    auto take = [&](size_t k) {
+        on_line[k] = 1;
         left--;
-        while (first_left < cells.size() && on_line[first_left]) first_left++;
+        mark(left_bits, k, false);
+        mark(one_bits, k, false);
+        mark(none_bits, k, false);
+        for (int d = 0; d < 8; d++) {
+            const long m = next[8 * k + static_cast<size_t>(d)];
+            if (m < 0) continue;
+            const size_t at = static_cast<size_t>(m);
+            free_next[at]--;
+            if (!on_line[at]) {
+                mark(one_bits, at, free_next[at] == 1);
+                mark(none_bits, at, free_next[at] == 0);
+            }
+        }
     };
-    auto neighbours_left = [&](const Cell &c) {
-        int n = 0;
-        for (int d = 0; d < 8; d++) n += free_at(c.i + DI[d], c.j + DJ[d]);
+    // The first cell left, in row-major order, with one neighbour left,
+    // with none, or any; n when there is none.
+    auto first_of = [&](const std::vector<uint64_t> &bits) {
+        for (size_t w = 0; w < words; w++)
+            if (bits[w] != 0) return w * 64 + static_cast<size_t>(__builtin_ctzll(bits[w]));
         return n;
-    };
-    // The first cell left, in row-major order, with `n` neighbours left
-    // (any number when n is -1).
-    auto first_with = [&](int n) {
-        for (size_t k = first_left; k < cells.size(); k++)
-            if (!on_line[k] && (n < 0 || neighbours_left(cells[k]) == n)) return cells[k];
-        return Cell{-1, -1};
     };
 
     std::vector<Line> lines;
     while (left > 0) {
         // Open lines from their ends, then lone cells, then what is left: loops.
-        Cell start = first_with(1);
+        size_t start = first_of(one_bits);
         bool loop = false;
-        if (start.i < 0) start = first_with(0);
-        if (start.i < 0) {
-            start = first_with(-1);
+        if (start == n) start = first_of(none_bits);
+        if (start == n) {
+            start = first_of(left_bits);
             loop = true;
         }
-        Line line{start};
+        Line line{cells[start]};
         take(start);
-        for (Cell at = start;;) {
+        for (size_t at = start;;) {
             int d = 0;
-            while (d < 8 && !free_at(at.i + DI[d], at.j + DJ[d])) d++;
+            while (d < 8 && (next[8 * at + static_cast<size_t>(d)] < 0 || on_line[static_cast<size_t>(next[8 * at + static_cast<size_t>(d)])])) d++;
             if (d == 8) break;
-            at = {at.i + DI[d], at.j + DJ[d]};
+            at = static_cast<size_t>(next[8 * at + static_cast<size_t>(d)]);
             take(at);
-            line.push_back(at);
+            line.push_back(cells[at]);
         }
-        const Cell last = line.back();
-        if (loop && line.size() > 2 && std::abs(last.i - start.i) <= 1 &&
-            std::abs(last.j - start.j) <= 1)
-            line.push_back(start);
+        const Cell last = line.back(), first = cells[start];
+        if (loop && line.size() > 2 && std::abs(last.i - first.i) <= 1 && std::abs(last.j - first.j) <= 1)
+            line.push_back(first);
         lines.push_back(std::move(line));
     }
     return lines;
