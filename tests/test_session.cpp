@@ -222,3 +222,51 @@ TEST(SessionCore, UndoAndRollbackOnAFreshSetGiveBackItsBackground) {
                 EXPECT_EQ(read_file(dir / "r_tolmar.txt"), header_text(side, side, 30)) << what;
             }
 }
+
+// A white background filled beside the stamps (as on a large raster) whose
+// writing fails, as on a full disk: the failure is told, at the next stamp
+// or at the end, never taken for success; what was told stamped is kept,
+// and the next opening completes the background.
+TEST(SessionCore, ABackgroundFillThatFailsIsToldAndCompletedAtTheNextOpening) {
+    // Only the filler's writes fail: whole blocks of the raster, where a
+    // stamp writes a row of its trace at a time.
+    struct FullDisk : FileSystem {
+        ssize_t pwrite(int fd, const void *data, size_t n, off_t offset) override {
+            struct stat st;
+            if (n == 40 * 50 && ::fstat(fd, &st) == 0 && st.st_size == 40 * 50) return errno = ENOSPC, -1;
+            return FileSystem::pwrite(fd, data, n, offset);
+        }
+    } full;
+    Hills h;
+    Work work;
+    TempDir dir;
+    const std::string raster = dir / "r_tolmar.raw", log = dir / "r_tolmar.txt";
+    std::string err, repaired;
+    int told = 0;
+    {
+        ResultSession s(full);
+        ASSERT_TRUE(s.open(raster, log, "test", repaired, err)) << err;
+        s.late_fill_above(0);
+        ASSERT_TRUE(s.create(40, 50, err) && s.set_pix_size(30, err) && s.fill(255, err)) << err;
+        for (int k = 0; k < 2; k++) {
+            const Stamp st = s.stamp(h.terrain(), TREATMENTS[k], work);
+            if (st.kind == Stamp::stamped) told++;
+            else EXPECT_NE(st.message.find("No space left on device"), std::string::npos) << st.message;
+        }
+        EXPECT_FALSE(s.finish(err));
+        EXPECT_EQ(err, "Cannot write " + raster + ": No space left on device");
+    }
+    ASSERT_GE(told, 1);
+    EXPECT_TRUE(file_exists(dir / ".r_tolmar.journal"));
+    ResultSet seen;
+    ASSERT_TRUE(read_result_set(raster, seen, err)) << err;
+    ResultSession s;
+    ASSERT_TRUE(s.open(raster, log, "test", repaired, err)) << err;
+    EXPECT_NE(repaired.find("the white background a dead run was filling completed"), std::string::npos) << repaired;
+    s.discard();
+    const std::string cells = read_file(raster);
+    EXPECT_EQ(std::string(seen.cells.begin(), seen.cells.end()), cells);
+    EXPECT_EQ(seen.records.size(), size_t(told));
+    EXPECT_EQ(cells.find('\0'), std::string::npos);
+    EXPECT_NE(cells.find(static_cast<char>(told)), std::string::npos);
+}
