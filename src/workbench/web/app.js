@@ -384,8 +384,16 @@ async function askPointZ(v) {
     z.textContent = v && 'row' in v && 'column' in v ? 'the point is outside the DEM' : '';
     return;
   }
+  // A key in the attitude or the zone leaves the point's elevation as it
+  // is shown: not asked again, so that the trace has the server alone.
+  const p0 = state.pointZ;
+  if (p0 && p0.info === state.info && p0.row === v.row && p0.column === v.column) {
+    z.textContent = `elevation ${metres(p0.elevation_m)}` + (p0.filled ? ' (filled ground)' : '');
+    return;
+  }
   const p = await json(`/api/point?i=${v.row}&j=${v.column}`).catch(() => null);
   if (n !== pointAsked || !p) return;
+  p.info = state.info;
   state.pointZ = p;
   z.textContent = `elevation ${metres(p.elevation_m)}` + (p.filled ? ' (filled ground)' : '');
 }
