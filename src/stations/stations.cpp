@@ -618,6 +618,12 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
         file.discard();
         return Status();
     }
+    // Carried on to the table's end: the sets are still opened up to the
+    // one the last stamp went to, so that what a killed run left of them
+    // (stamps in a journal, a background being filled) is completed, even
+    // when no station was left to trace.
+    if (q.sets && q.resume && signal == 0 && stamps > 0 && !sets.ready(stamps - 1, err))
+        return failure(folder, err.empty() ? folder + ": the sets are not in order" : err);
     if (!file.commit(err) || !sets.close(err) || !file.close(err)) return failure(out, err);
     for (const std::string &name : sets.names()) done.sets.push_back(folder + name + formats::RESULT_RASTER_SUFFIX);
     done.layer = out;
