@@ -56,14 +56,17 @@ std::unique_ptr<OGRGeometry> trace_lines(const std::vector<Cell> &cells, const P
     if (cells.empty()) return nullptr;
     auto lines = std::make_unique<OGRMultiLineString>();
     for (const Line &line : chain(cells)) {
-        OGRLineString ls;
-        for (const Cell &c : line) {
+        // Its points set in place, and the line handed over, not copied.
+        auto ls = std::make_unique<OGRLineString>();
+        const int n = static_cast<int>(line.size());
+        ls->setNumPoints(n == 1 ? 2 : n, FALSE);
+        for (int k = 0; k < n; k++) {
             double x, y;
-            p.at(c, x, y);
-            ls.addPoint(x, y);
+            p.at(line[static_cast<size_t>(k)], x, y);
+            ls->setPoint(k, x, y);
         }
-        if (line.size() == 1) ls.addPoint(ls.getX(0), ls.getY(0));
-        lines->addGeometry(&ls);
+        if (n == 1) ls->setPoint(1, ls->getX(0), ls->getY(0));
+        lines->addGeometryDirectly(ls.release());
     }
     return lines;
 }

@@ -531,7 +531,7 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
             Trace tr = trace(t, v, work, q.geometry);
             if (tr.verdict == Verdict::traced) {
                 o.SetField(own.cells.c_str(), static_cast<GIntBig>(tr.cells.size()));
-                if (std::unique_ptr<OGRGeometry> g = trace_lines(tr.cells, place)) o.SetGeometry(g.get());
+                if (std::unique_ptr<OGRGeometry> g = trace_lines(tr.cells, place)) o.SetGeometryDirectly(g.release());
                 o.SetField(own.status.c_str(), tr.cells.empty() ? "traced: no cell (the plane misses the ground)" : "traced");
                 traced++;
             } else {
@@ -574,7 +574,7 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
                 o.SetField(own.code.c_str(), s.code);
                 o.SetField(own.cells.c_str(), static_cast<GIntBig>(s.cells));
                 o.SetField(own.result.c_str(), (sets.name() + formats::RESULT_RASTER_SUFFIX).c_str());
-                if (std::unique_ptr<OGRGeometry> g = trace_lines(s.trace_cells, place)) o.SetGeometry(g.get());
+                if (std::unique_ptr<OGRGeometry> g = trace_lines(s.trace_cells, place)) o.SetGeometryDirectly(g.release());
                 o.SetField(own.status.c_str(), s.cells > 0 ? "traced" : "traced: no cell (the plane misses the ground)");
                 traced++;
             } else {
