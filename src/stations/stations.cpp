@@ -502,6 +502,11 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
               true);
     }
     long long stamps = traced_before;  // the sets' stamps so far, with --sets
+    // Where each field of the table goes in the layer, found once by name
+    // (as copying a feature by names would find it every station).
+    std::vector<int> field_map(static_cast<size_t>(in->GetLayerDefn()->GetFieldCount()));
+    for (size_t k = 0; k < field_map.size(); k++)
+        field_map[k] = layer->GetLayerDefn()->GetFieldIndex(in->GetLayerDefn()->GetFieldDefn(static_cast<int>(k))->GetNameRef());
     file.begin();
     auto group_began = std::chrono::steady_clock::now();
     in->ResetReading();
@@ -523,7 +528,7 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
             v.zone = static_cast<int>(zone);
         }
         OGRFeature o(layer->GetLayerDefn());
-        o.SetFrom(f.get(), TRUE);
+        o.SetFrom(f.get(), field_map.data(), TRUE);
         o.SetGeometryDirectly(nullptr);
         if (why.empty() && !q.sets) {
             // The trace layer alone: each station traced as a stamp would
