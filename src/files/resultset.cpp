@@ -431,6 +431,11 @@ bool ResultFiles::place(bool &replaced, std::string &err) {
 // ---- a set in place ---------------------------------------------------------------------
 
 bool ResultFiles::carry_on(int rows, int cols, std::string &log_text, std::string &err) {
+    // A set in place was recovered whole: no fill of it is pending.
+    late_ = false;
+    fill_done_ = true;
+    fill_durable_ = true;
+    fill_failed_ = false;
     rows_ = rows;
     cols_ = cols;
     size_ = static_cast<size_t>(rows) * static_cast<size_t>(cols);
@@ -706,6 +711,11 @@ void ResultFiles::drop_new() {
             *fd = -1;
         }
         if (whole && exists(*fs_, paths_.journal)) fs_->unlink(paths_.journal.c_str());
+        // What was said of this set's fill is not said of the next one.
+        late_ = false;
+        fill_done_ = true;
+        fill_durable_ = true;
+        note_left_ = false;
         journal_size_ = 0;
         placed_ = false;
         return;
