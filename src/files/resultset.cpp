@@ -314,7 +314,7 @@ void ResultFiles::start_filler(bool late) {
             if (late) io.lock();
             if (late ? !fill_zeros(*fs_, raster_fd_, at, n, block)
                      : !write_all(*fs_, raster_fd_, block.data(), n, static_cast<long long>(at))) {
-                if (!late) io.lock();
+                if (!io.owns_lock()) io.lock();
                 fill_failed_ = true;
                 fill_error_ = "Cannot write " + paths_.raster + ": " + reason();
                 return;
@@ -330,6 +330,14 @@ void ResultFiles::start_filler(bool late) {
         }
         fill_done_ = true;
     });
+}
+
+void ResultFiles::forget_fill() {
+    late_ = false;
+    fill_done_ = true;
+    fill_durable_ = true;
+    fill_failed_ = false;
+    note_left_ = false;
 }
 
 bool ResultFiles::wait_fill(std::string &err) {
@@ -432,10 +440,7 @@ bool ResultFiles::place(bool &replaced, std::string &err) {
 
 bool ResultFiles::carry_on(int rows, int cols, std::string &log_text, std::string &err) {
     // A set in place was recovered whole: no fill of it is pending.
-    late_ = false;
-    fill_done_ = true;
-    fill_durable_ = true;
-    fill_failed_ = false;
+    forget_fill();
     rows_ = rows;
     cols_ = cols;
     size_ = static_cast<size_t>(rows) * static_cast<size_t>(cols);
@@ -711,11 +716,7 @@ void ResultFiles::drop_new() {
             *fd = -1;
         }
         if (whole && exists(*fs_, paths_.journal)) fs_->unlink(paths_.journal.c_str());
-        // What was said of this set's fill is not said of the next one.
-        late_ = false;
-        fill_done_ = true;
-        fill_durable_ = true;
-        note_left_ = false;
+        forget_fill();
         journal_size_ = 0;
         placed_ = false;
         return;
@@ -732,9 +733,7 @@ void ResultFiles::drop_new() {
         tmp->clear();
     }
     journal_size_ = 0;
-    late_ = false;
-    fill_done_ = true;
-    fill_durable_ = true;
+    forget_fill();
 }
 
 void ResultFiles::discard() {

@@ -158,6 +158,8 @@ private:
     // The white background written from `from` on, beside the dialogue
     // (`late`: beside the stamps too, turning only the zeros).
     void start_filler(bool late);
+    // What was said of a set's fill, not said of the next one.
+    void forget_fill();
     // The journal of a set in place: made (zeros to its size, then its
     // head), grown, begun anew at a checkpoint, an entry written.
     bool start_journal(std::string &err);
