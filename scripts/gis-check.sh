@@ -50,5 +50,7 @@ grep -q "dip_direction (Integer) = 150" <<<"$(ogrinfo -al traces.geojson)"
 
 echo "== the real olinda GeoTIFF"
 "$root/build/tolmar-import" "$root/examples/olinda/olinda_dem_utm25s.tif" olinda olinda
-gdalinfo images/olinda/olinda_m4.vrt | grep -q "Pixel Size = (89.994067349451157,-89.994067349451157)"
+# Read whole first: under pipefail, `grep -q` leaving early would break the pipe.
+info=$(gdalinfo images/olinda/olinda_m4.vrt)
+grep -q "Pixel Size = (89.994067349451157,-89.994067349451157)" <<<"$info"
 echo "gis-check: every command worked"

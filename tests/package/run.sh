@@ -14,7 +14,10 @@ fail() { echo "FAIL: $*"; exit 1; }
 (cd "$work" && cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" > cpack.log 2>&1) || fail "cpack: $(cat "$work/cpack.log")"
 deb=$work/out/tolmar_${version}_amd64.deb
 [ -f "$deb" ] || fail "no $deb: $(ls "$work/out")"
-dpkg-deb -f "$deb" Package Version Architecture Depends | grep -q "^Version: $version" || fail "the package's control: $(dpkg-deb -f "$deb")"
+# Read whole before it is searched: `grep -q` leaves at the first match,
+# and under pipefail the writer's broken pipe would fail the check.
+control=$(dpkg-deb -f "$deb" Package Version Architecture Depends)
+grep -q "^Version: $version" <<<"$control" || fail "the package's control: $(dpkg-deb -f "$deb")"
 root=$work/root
 dpkg -x "$deb" "$root"
 
