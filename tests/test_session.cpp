@@ -54,8 +54,14 @@ struct Set {
     }
     std::string raster() const { return read_file(dir / "r_tolmar.raw"); }
     std::string log() const { return read_file(dir / "r_tolmar.txt"); }
-    // The raster in memory as the file holds it (white background).
+    // The raster in memory as the file holds it (white background), and
+    // cell by cell as the next stamp learns what its cells hold.
     std::string memory() const { return std::string(reinterpret_cast<const char *>(session.cells()), 40 * 50); }
+    std::string known() const {
+        std::string cells(40 * 50, '\0');
+        for (size_t k = 0; k < cells.size(); k++) cells[k] = static_cast<char>(session.cell(k));
+        return cells;
+    }
 };
 
 }  // namespace
@@ -85,6 +91,7 @@ TEST(SessionCore, AStampThatCannotBeWrittenLeavesBothFilesAndTheMemoryAsBefore) 
         EXPECT_EQ(s.raster(), raster) << "write " << n;
         EXPECT_EQ(s.log(), log) << "write " << n;
         EXPECT_EQ(s.memory(), raster) << "write " << n;
+        EXPECT_EQ(s.known(), raster) << "write " << n;
         const Stamp next = s.session.stamp(h.terrain(), TREATMENTS[3], work);
         ASSERT_EQ(next.kind, Stamp::stamped);
         EXPECT_EQ(next.code, 3);
@@ -103,6 +110,42 @@ TEST(SessionCore, AStampThatCannotBeWrittenLeavesBothFilesAndTheMemoryAsBefore) 
     EXPECT_EQ(s.session.stamp(h.terrain(), TREATMENTS[3], work).kind, Stamp::stamped);
     EXPECT_EQ(s.raster(), without.raster());
     EXPECT_EQ(s.log(), without.log());
+}
+
+// A set carried on by a later session, of either background, learns what
+// its cells hold from the raster: its stamps over earlier ones, and their
+// undoing, leave the files one session would.
+TEST(SessionCore, ASetCarriedOnStampsAndTakesBackOverItsEarlierStampsAsOneSessionWould) {
+    Hills h;
+    Work work;
+    for (const uint8_t background : {uint8_t(255), uint8_t(0)}) {
+        TempDir one, two;
+        std::string err, repaired;
+        const auto start = [&](ResultSession &s, const TempDir &d) {
+            bool replaced;
+            return s.open(d / "r_tolmar.raw", d / "r_tolmar.txt", "test", repaired, err) && s.create(40, 50, err) &&
+                   s.set_pix_size(30, err) && s.fill(background, err) && s.place(replaced, err);
+        };
+        ResultSession whole;
+        ASSERT_TRUE(start(whole, one)) << err;
+        {
+            ResultSession first;
+            ASSERT_TRUE(start(first, two)) << err;
+            for (int k : {0, 1}) ASSERT_EQ(first.stamp(h.terrain(), TREATMENTS[k], work).kind, Stamp::stamped);
+            ASSERT_TRUE(first.finish(err)) << err;
+        }
+        ResultSession later;
+        ASSERT_TRUE(later.open(two / "r_tolmar.raw", two / "r_tolmar.txt", "test", repaired, err) &&
+                    later.carry_on(40, 50, 30, err))
+            << err;
+        for (int k : {0, 1, 2, 3}) ASSERT_EQ(whole.stamp(h.terrain(), TREATMENTS[k], work).kind, Stamp::stamped);
+        for (int k : {2, 3, 0}) ASSERT_EQ(later.stamp(h.terrain(), TREATMENTS[k], work).kind, Stamp::stamped);
+        ASSERT_TRUE(later.undo_last(err)) << err;
+        EXPECT_EQ(later.code(), 4);
+        ASSERT_TRUE(whole.finish(err) && later.finish(err)) << err;
+        EXPECT_TRUE(read_file(two / "r_tolmar.raw") == read_file(one / "r_tolmar.raw")) << int(background);
+        EXPECT_EQ(read_file(two / "r_tolmar.txt"), read_file(one / "r_tolmar.txt"));
+    }
 }
 
 TEST(SessionCore, RefusalsAndTheLimitAreTheCoresOwn) {
@@ -150,6 +193,7 @@ TEST(SessionCore, UndoGivesBackTheFilesAsTheyWereBeforeTheStamp) {
             EXPECT_TRUE(s.raster() == stack.back().raster) << "raster after undo at step " << step;
             EXPECT_TRUE(s.log() == stack.back().log) << "log after undo at step " << step;
             EXPECT_TRUE(s.memory() == stack.back().raster) << "memory after undo at step " << step;
+            EXPECT_TRUE(s.known() == stack.back().raster) << "cells known after undo at step " << step;
             stack.pop_back();
             EXPECT_EQ(s.session.code(), static_cast<int>(stack.size()));
             EXPECT_EQ(s.session.undoable(), static_cast<int>(stack.size()));

@@ -46,15 +46,6 @@ const void *FileSystem::map(int fd, size_t size) {
     return p;
 }
 
-void FileSystem::warm(const void *base, size_t size) {
-#ifdef MADV_POPULATE_READ
-    madvise(const_cast<void *>(base), size, MADV_POPULATE_READ);
-#else
-    (void)base;
-    (void)size;
-#endif
-}
-
 void FileSystem::unmap(const void *base, size_t size) { munmap(const_cast<void *>(base), size); }
 
 int FileSystem::lock(int fd, short type, off_t at, bool wait) {

@@ -44,8 +44,6 @@ public:
     // written to the file (pwrite) shows there at once.
     virtual const void *map(int fd, size_t size);
     virtual void unmap(const void *base, size_t size);
-    // Brings a mapping's pages into memory (a hint: nothing fails).
-    virtual void warm(const void *base, size_t size);
     // An advisory lock on byte `at` of the file open on fd, F_RDLCK, F_WRLCK
     // or F_UNLCK. It belongs to this opening of the file, not to the
     // process: closing another descriptor of the same file, as a reader in

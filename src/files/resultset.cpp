@@ -246,6 +246,8 @@ bool ResultFiles::create(int rows, int cols, std::string &err) {
     rows_ = rows;
     cols_ = cols;
     size_ = static_cast<size_t>(rows) * static_cast<size_t>(cols);
+    // A new raster holds its background alone.
+    known_.clear(true);
     raster_fd_ = create_beside(*fs_, paths_.raster, raster_tmp_);
     if (raster_fd_ < 0) {
         err = "Cannot create " + paths_.raster + ": " + reason();
@@ -354,17 +356,10 @@ bool ResultFiles::open_map(std::string &err) {
         err = "Cannot map " + paths_.raster + ": " + reason();
         return false;
     }
-    // The raster's pages brought in while the dialogue goes on, so that a
-    // stamp reads the cells it changes without waiting for them (not for a
-    // batch, which reads only the pages its traces cross, and at once; nor
-    // for a background filled beside the stamps: its filler brings them,
-    // and pages brought in before would be only zeros, in the DEM's room).
-    if (!batch_ && !late_) warmer_ = helper_thread([this] { fs_->warm(cells_, size_); });
     return true;
 }
 
 void ResultFiles::unmap() {
-    if (warmer_.joinable()) warmer_.join();
     if (dropper_.joinable()) dropper_.join();
     if (cells_ != nullptr) fs_->unmap(cells_, size_);
     cells_ = nullptr;
@@ -466,8 +461,40 @@ bool ResultFiles::carry_on(int rows, int cols, std::string &log_text, std::strin
         }
     }
     if (!open_map(err)) return false;
-    // Only one of 0 and 255 stands for the background in a result raster.
-    background_ = memchr(cells_, 255, size_) != nullptr ? 255 : 0;
+    // The raster read through once, in blocks: only one of 0 and 255 stands
+    // for the background in a result raster, and its other cells are known
+    // (unless they are too many to keep), and where each code first shows.
+    known_.clear(true);
+    first_of_code_.assign(formats::MAX_CODES + 1, SIZE_MAX);
+    bool white = false;
+    std::vector<uint8_t> block(std::min(size_, size_t(1) << 20));
+    for (size_t at = 0; at < size_; at += block.size()) {
+        const size_t n = std::min(block.size(), size_ - at);
+        if (!read_all(*fs_, raster_fd_, block.data(), n, static_cast<long long>(at))) {
+            err = "Cannot read " + paths_.raster + ": " + reason();
+            return false;
+        }
+        for (size_t k = 0; k < n; k++) {
+            // Eight cells of the background at a time.
+            if (k % 8 == 0 && k + 8 <= n) {
+                uint64_t w;
+                memcpy(&w, &block[k], 8);
+                if (w == 0 || w == ~uint64_t(0)) {
+                    white = white || w != 0;
+                    k += 7;
+                    continue;
+                }
+            }
+            const uint8_t c = block[k];
+            white = white || c == 255;
+            if (c == 0 || c == 255) continue;
+            if (c <= formats::MAX_CODES) first_of_code_[c] = std::min(first_of_code_[c], at + k);
+            if (!known_.complete()) continue;
+            if (known_.size() >= MOST_KNOWN) known_.clear(false);
+            else known_.set(at + k, c);
+        }
+    }
+    background_ = white ? 255 : 0;
     log_text.assign(static_cast<size_t>(log_size_), '\0');
     if (log_size_ > 0 && !read_all(*fs_, log_fd_, &log_text[0], log_text.size(), 0)) {
         err = "Cannot read " + paths_.log + ": " + reason();
@@ -636,10 +663,12 @@ bool ResultFiles::commit(const std::vector<Change> &changes, const std::string &
     last_stamp_ns_ = steady_ns();
     if (!ok) return false;
     log_size_ += static_cast<long long>(record.size());
-    if (placed_) return true;
-    // A new set goes in place at its first stamp.
     bool replaced;
-    if (place(replaced, err)) return true;
+    // A new set goes in place at its first stamp.
+    if (placed_ || place(replaced, err)) {
+        for (const Change &c : changes) known_.set(c.offset, c.after);
+        return true;
+    }
     write_cells(changes, false);
     log_size_ -= static_cast<long long>(record.size());
     if (fs_->ftruncate(log_fd_, static_cast<off_t>(log_size_)) != 0) err += " (and it could not be put back as it was)";
@@ -657,6 +686,7 @@ bool ResultFiles::take_back(const std::vector<Change> &changes, size_t record_si
     const long long before = log_size_ - static_cast<long long>(record_size);
     bool ok = write_cells(changes, false) && fs_->ftruncate(log_fd_, static_cast<off_t>(before)) == 0 && checkpoint_fill();
     if (ok) {
+        for (const Change &c : changes) known_.set(c.offset, c.before);
         log_size_ = before;
         ok = start_journal(err) && new_epoch();
     }

@@ -35,6 +35,7 @@
 #include "files/fileio.h"
 #include "files/formats.h"
 #include "files/journal.h"
+#include "files/knowncells.h"
 #include "files/recovery.h"
 #include "files/setlock.h"
 
@@ -97,10 +98,15 @@ public:
 
     // The raster's cells as on disk (the background as 0 or 255), where
     // the background is in place; cell() is any cell as the raster holds it
-    // once its background is in place.
+    // once its background is in place, read from the raster only in a set
+    // carried on with more codes than are kept in memory.
     const uint8_t *cells() const { return cells_; }
-    // (A white set holds no 0 but where its background is yet to come.)
-    uint8_t cell(size_t k) const { return cells_[k] == 0 ? background_ : cells_[k]; }
+    uint8_t cell(size_t k) const {
+        const int v = known_.find(k);
+        if (v >= 0) return static_cast<uint8_t>(v);
+        // (A white set holds no 0 but where its background is yet to come.)
+        return known_.complete() || cells_[k] == 0 ? background_ : cells_[k];
+    }
     // Changes cells and appends `record` to the log, both durable before it
     // returns; a new set is put in place at its first commit. When anything
     // fails, both files are put back as they were before, so that they
@@ -116,11 +122,10 @@ public:
     void batch(bool on) { batch_ = on; }
     bool sync(std::string &err);
     // Waits for the work done beside the dialogue and the stamps (the
-    // background filled, the raster's pages brought in).
+    // background filled).
     void settle() {
         stop_fill_ = true;
         if (filler_.joinable()) filler_.join();
-        if (warmer_.joinable()) warmer_.join();
     }
     // Takes back a commit of this session, the last one not yet taken
     // back: its cells as they were before it, its record (the last
@@ -140,6 +145,14 @@ public:
     void drop_new();
 
     bool placed() const { return placed_; }
+    // The code that first shows, in the raster's order, among those of a
+    // set carried on above `last` (0 when none).
+    int first_code_above(int last) const {
+        int code = 0;
+        for (int c = last + 1; c < static_cast<int>(first_of_code_.size()); c++)
+            if (first_of_code_[c] != SIZE_MAX && (code == 0 || first_of_code_[c] < first_of_code_[code])) code = c;
+        return code;
+    }
     bool locked() const { return lock_.held(); }
     // The last lock() was refused because another process writes the set.
     bool held_elsewhere() const { return lock_.held_elsewhere(); }
@@ -191,7 +204,7 @@ private:
     bool batch_ = false;
     std::string pending_log_;  // records of a group whose entries are not yet durable
     uint8_t background_ = 0;
-    std::thread filler_, warmer_;
+    std::thread filler_;
     std::thread dropper_;  // lets go of the raster a placing replaced
     bool fill_failed_ = false;
     std::string fill_error_;
@@ -207,6 +220,13 @@ private:
     std::atomic<bool> stop_fill_{false};       // the stamps are over: no more waiting for a pause
     std::mutex io_;
     bool note_refused_ = false;
+    // What the raster holds for every cell this process changed and, in a
+    // new set or one carried on with few codes, for every cell that is not
+    // the background: a stamp on a wide raster reads a page a row, each
+    // costing as much as a write.
+    KnownCells known_;
+    static constexpr size_t MOST_KNOWN = size_t(1) << 22;
+    std::vector<size_t> first_of_code_;  // where each code first shows in a set carried on
 };
 
 // A result set as the companions read it: RESULT.raw and RESULT.txt, both

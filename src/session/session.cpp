@@ -107,13 +107,10 @@ bool ResultSession::carry_on(int rows, int cols, int pix_size, std::string &err)
         return false;
     }
     // Every code in the raster must have its record.
-    const uint8_t *c = files_.cells();
-    const size_t n = static_cast<size_t>(rows) * static_cast<size_t>(cols);
-    for (size_t k = 0; k < n; k++)
-        if (c[k] >= 1 && c[k] <= formats::MAX_CODES && c[k] > parsed.records.size()) {
-            err = files_.raster_path() + ": cells hold code " + std::to_string(c[k]) + ", which has no record in " + log;
-            return false;
-        }
+    if (const int code = files_.first_code_above(static_cast<int>(parsed.records.size()))) {
+        err = files_.raster_path() + ": cells hold code " + std::to_string(code) + ", which has no record in " + log;
+        return false;
+    }
     records_ = std::move(parsed.records);
     geometry_ = parsed.geometry;
     return true;

@@ -121,6 +121,8 @@ public:
     const std::vector<formats::Record> &records() const { return records_; }
     // The raster's cells as on disk: a code, or the background (0 or 255).
     const uint8_t *cells() const { return files_.cells(); }
+    // One cell as the raster holds it once its background is in place.
+    uint8_t cell(size_t k) const { return files_.cell(k); }
     int rows() const { return rows_; }
     int cols() const { return cols_; }
     const std::string &raster_path() const { return files_.raster_path(); }
