@@ -8,14 +8,22 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "files/formats.h"
 #include "geo/georef.h"
@@ -431,6 +439,119 @@ Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out
 
 }  // namespace
 
+// The trace layer written by a thread of its own, beside the tracing: the
+// features in the table's order, and each group committed after its
+// features, then the next begun. A write that fails is kept and told by
+// the next call; the rest is not written.
+class LayerWriter {
+public:
+    LayerWriter(OGRLayer *layer, VectorFile &file, const std::string &out, const Place &place)
+        : layer_(layer), file_(&file), out_(out), place_(place) {
+        // It takes no signal: a signal stops the table in the thread that reads it.
+        sigset_t all, before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
+        thread_ = std::thread([this] { work(); });
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+    LayerWriter(const LayerWriter &) = delete;
+    LayerWriter &operator=(const LayerWriter &) = delete;
+    ~LayerWriter() {
+        std::string ignored;
+        finish(ignored);
+    }
+    // Handed over a batch at a time: waking the thread for each feature
+    // would cost more than writing it.
+    // `cells`, a trace's, become the feature's lines there too.
+    bool add(std::unique_ptr<OGRFeature> f, std::vector<Cell> cells, std::string &err) {
+        batch_.push_back({std::move(f), std::move(cells), -1});
+        return batch_.size() < BATCH || hand_over(err);
+    }
+    // The group so far, up to station `n`, committed.
+    bool commit(long long n, std::string &err) {
+        batch_.push_back({nullptr, {}, n});
+        return hand_over(err);
+    }
+    // The stations committed so far.
+    long long committed() const { return committed_; }
+    // Everything written; the thread ended.
+    bool finish(std::string &err) {
+        std::string why;
+        hand_over(why);
+        {
+            std::unique_lock<std::mutex> lock(m_);
+            done_.wait(lock, [this] { return queue_.empty() && !busy_; });
+            stopping_ = true;
+        }
+        work_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        if (!error_.empty()) err = error_;
+        return error_.empty();
+    }
+
+private:
+    static constexpr size_t BATCH = 64;
+    struct Item {
+        std::unique_ptr<OGRFeature> feature;
+        std::vector<Cell> cells;
+        long long commit;  // the stations a commit makes durable; -1 for a feature
+    };
+    bool hand_over(std::string &err) {
+        std::unique_lock<std::mutex> lock(m_);
+        // At most a few batches wait: the features are the table's memory.
+        done_.wait(lock, [this] { return queue_.size() < 8 * BATCH || !error_.empty(); });
+        if (!error_.empty()) {
+            err = error_;
+            return false;
+        }
+        for (Item &item : batch_) queue_.push_back(std::move(item));
+        batch_.clear();
+        work_.notify_one();
+        return true;
+    }
+    void work() {
+        std::unique_lock<std::mutex> lock(m_);
+        std::deque<Item> taken;
+        for (;;) {
+            work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            taken.swap(queue_);
+            busy_ = true;
+            const bool skip = !error_.empty();
+            lock.unlock();
+            std::string why;
+            for (Item &item : taken) {
+                if (skip || !why.empty()) {
+                } else if (item.feature) {
+                    if (std::unique_ptr<OGRGeometry> g = trace_lines(item.cells, place_)) item.feature->SetGeometryDirectly(g.release());
+                    if (layer_->CreateFeature(item.feature.get()) != OGRERR_NONE)
+                        why = "cannot write " + out_ + ": " + geo::gdal_error("cannot add a feature");
+                } else if (file_->commit(why)) {
+                    file_->begin();
+                    committed_ = item.commit;
+                }
+            }
+            taken.clear();
+            lock.lock();
+            if (error_.empty()) error_ = why;
+            busy_ = false;
+            done_.notify_all();
+        }
+    }
+    OGRLayer *layer_;
+    VectorFile *file_;
+    std::string out_;
+    const Place &place_;
+    std::vector<Item> batch_;  // the reading thread's, not yet handed over
+    std::mutex m_;
+    std::condition_variable work_, done_;
+    std::deque<Item> queue_;
+    bool busy_ = false, stopping_ = false;
+    std::string error_;
+    std::atomic<long long> committed_{0};
+    std::thread thread_;
+};
+
 Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &done) {
     done = StationsDone();
     auto stopped = [&] { return q.stop ? q.stop() : 0; };
@@ -507,8 +628,11 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
     std::vector<int> field_map(static_cast<size_t>(in->GetLayerDefn()->GetFieldCount()));
     for (size_t k = 0; k < field_map.size(); k++)
         field_map[k] = layer->GetLayerDefn()->GetFieldIndex(in->GetLayerDefn()->GetFieldDefn(static_cast<int>(k))->GetNameRef());
+    OGRFeatureDefn *defn = layer->GetLayerDefn();
     file.begin();
     auto group_began = std::chrono::steady_clock::now();
+    long long told_durable = 0;
+    LayerWriter writer(layer, file, out, place);
     in->ResetReading();
     for (std::unique_ptr<OGRFeature> f(in->GetNextFeature()); f && (signal = stopped()) == 0; f.reset(in->GetNextFeature())) {
         n++;
@@ -527,7 +651,9 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
                 why = "zone " + formats::printable(f->GetFieldAsString(c.zone)) + " is not a whole number of cells from 1";
             v.zone = static_cast<int>(zone);
         }
-        OGRFeature o(layer->GetLayerDefn());
+        std::unique_ptr<OGRFeature> feature(new OGRFeature(defn));
+        OGRFeature &o = *feature;
+        std::vector<Cell> lines;  // the trace's cells, drawn as the feature's lines beside
         o.SetFrom(f.get(), field_map.data(), TRUE);
         o.SetGeometryDirectly(nullptr);
         if (why.empty() && !q.sets) {
@@ -536,8 +662,8 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
             Trace tr = trace(t, v, work, q.geometry);
             if (tr.verdict == Verdict::traced) {
                 o.SetField(own.cells.c_str(), static_cast<GIntBig>(tr.cells.size()));
-                if (std::unique_ptr<OGRGeometry> g = trace_lines(tr.cells, place)) o.SetGeometryDirectly(g.release());
                 o.SetField(own.status.c_str(), tr.cells.empty() ? "traced: no cell (the plane misses the ground)" : "traced");
+                lines = std::move(tr.cells);
                 traced++;
             } else {
                 why = refusal_headline(tr.verdict);
@@ -579,8 +705,8 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
                 o.SetField(own.code.c_str(), s.code);
                 o.SetField(own.cells.c_str(), static_cast<GIntBig>(s.cells));
                 o.SetField(own.result.c_str(), (sets.name() + formats::RESULT_RASTER_SUFFIX).c_str());
-                if (std::unique_ptr<OGRGeometry> g = trace_lines(s.trace_cells, place)) o.SetGeometryDirectly(g.release());
                 o.SetField(own.status.c_str(), s.cells > 0 ? "traced" : "traced: no cell (the plane misses the ground)");
+                lines = std::move(s.trace_cells);
                 traced++;
             } else {
                 why = s.message + (s.detail.empty() ? "" : ": " + s.detail);
@@ -596,18 +722,20 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
             o.SetField(own.column.c_str(), v.column);
         }
         if (attitude_read) o.SetField(own.dip_direction.c_str(), v.dip_direction);
-        if (layer->CreateFeature(&o) != OGRERR_NONE) return failure(out, "cannot write " + out + ": " + geo::gdal_error("cannot add a feature"));
+        if (!writer.add(std::move(feature), std::move(lines), err)) return failure(out, err);
         l.progress(static_cast<double>(n), static_cast<double>(count));
         // A group ends after a second of work: its stamps and features made
-        // durable together, one flush each for the set and the layer.
+        // durable together, one flush each for the set and the layer (the
+        // layer's once its features are written: never before the set's).
         if (std::chrono::steady_clock::now() - group_began >= std::chrono::seconds(1)) {
             if (!sets.sync(err)) return failure(folder + sets.name() + formats::RESULT_RASTER_SUFFIX, err);
-            if (!file.commit(err)) return failure(out, err);
-            file.begin();
+            if (!writer.commit(n, err)) return failure(out, err);
             group_began = std::chrono::steady_clock::now();
-            if (l.durable) l.durable(n);
         }
+        if (l.durable && writer.committed() > told_durable) l.durable(told_durable = writer.committed());
     }
+    if (!writer.finish(err)) return failure(out, err);
+    if (l.durable && writer.committed() > told_durable) l.durable(told_durable = writer.committed());
     traced += traced_before;
     refused += resumed - traced_before;
     done.stations = n;
