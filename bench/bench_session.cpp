@@ -2,8 +2,8 @@
 // its bare computation, on rasters of 1,000 and 20,000 cells a side: traced,
 // its record written and both result files committed, durable before the
 // next question. The CPU column is what the treatment costs the machine;
-// the wall-clock column adds the waits for the disk (three flushes a stamp),
-// which depend on the disk alone.
+// the wall-clock column adds the waits for the disk (one flush a stamp, the
+// journal's), which depend on the disk alone.
 #include <benchmark/benchmark.h>
 
 #include <string>
