@@ -225,7 +225,7 @@ private:
     // the background: a stamp on a wide raster reads a page a row, each
     // costing as much as a write.
     KnownCells known_;
-    static constexpr size_t MOST_KNOWN = size_t(1) << 22;
+    static constexpr size_t MOST_KNOWN = size_t(1) << 20;
     std::vector<size_t> first_of_code_;  // where each code first shows in a set carried on
 };
 
