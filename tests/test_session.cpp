@@ -148,6 +148,31 @@ TEST(SessionCore, ASetCarriedOnStampsAndTakesBackOverItsEarlierStampsAsOneSessio
     }
 }
 
+// A set carried on whose codes are too many to keep in memory: the cells
+// a stamp changes are read from the raster, and taken back as they were.
+TEST(SessionCore, ASetCarriedOnWithMoreCodesThanAreKeptReadsThemFromItsRaster) {
+    const int rows = 1100, cols = 1000;
+    DemSamples dem;
+    ASSERT_TRUE(dem.allocate(rows, cols, 2));
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < cols; j++) dem.set(i, j, 300 + (i * 7 + j * 3) % 11 + j / 3);
+    TempDir d;
+    // Every cell code 1 but a band of the background.
+    std::string raster(static_cast<size_t>(rows) * cols, '\x01');
+    std::fill(raster.begin(), raster.begin() + 20 * cols, '\0');
+    write_file(d / "r_tolmar.raw", raster);
+    write_file(d / "r_tolmar.txt", header_text(rows, cols, 30) + record_text(1, 500, 500, 20, 90, 40));
+    ResultSession s;
+    std::string err, repaired;
+    ASSERT_TRUE(s.open(d / "r_tolmar.raw", d / "r_tolmar.txt", "test", repaired, err) && s.carry_on(rows, cols, 30, err)) << err;
+    Work work;
+    const Stamp st = s.stamp(dem.terrain(1, 30), {45, 500, 12, 180, 25}, work);
+    ASSERT_EQ(st.kind, Stamp::stamped);
+    ASSERT_TRUE(s.undo_last(err)) << err;
+    ASSERT_TRUE(s.finish(err)) << err;
+    EXPECT_TRUE(read_file(d / "r_tolmar.raw") == raster);
+}
+
 TEST(SessionCore, RefusalsAndTheLimitAreTheCoresOwn) {
     Hills h;
     Work work;
