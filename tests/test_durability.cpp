@@ -460,6 +460,49 @@ TEST(Durability, ADamagedJournalNeverCutsWhatTheFilesHold) {
     EXPECT_GT(cases, 10000);
 }
 
+// A power cut in the middle of a group may keep the group's cells, written
+// to the raster, and lose its journal entries and records, never flushed:
+// the cells of codes the log has no record of are given back, by readers
+// and by the next writer, which carries the set on.
+TEST(Durability, AGroupsCellsThatOutliveItsEntriesAreGivenBack) {
+    Hills h;
+    Work work;
+    const Terrain t = h.terrain();
+    TempDir d, cut;
+    std::string repaired, err;
+    {
+        ResultSession s;
+        bool replaced;
+        ASSERT_TRUE(s.open(d / "r_tolmar.raw", d / "r_tolmar.txt", "test", repaired, err) && s.create(40, 50, err) &&
+                    s.set_pix_size(30, err) && s.fill(255, err) && s.place(replaced, err))
+            << err;
+        s.batch(true);
+        for (int k : {0, 1}) ASSERT_EQ(s.stamp(t, TREATMENTS[k], work).kind, Stamp::stamped);
+        ASSERT_TRUE(s.sync(err)) << err;
+        const std::string journal = read_file(d / ".r_tolmar.journal");
+        for (int k : {2, 3}) ASSERT_EQ(s.stamp(t, TREATMENTS[k], work).kind, Stamp::stamped);
+        write_file(cut / "r_tolmar.raw", read_file(d / "r_tolmar.raw"));
+        write_file(cut / "r_tolmar.txt", read_file(d / "r_tolmar.txt"));
+        write_file(cut / ".r_tolmar.journal", journal);
+        s.discard();
+    }
+    ResultSet seen;
+    ASSERT_TRUE(read_result_set(cut / "r_tolmar.raw", seen, err)) << err;
+    ASSERT_EQ(seen.records.size(), 2u);
+    for (uint8_t v : seen.cells) ASSERT_TRUE(v == 255 || v <= 2) << int(v);
+    ResultSession next;
+    ASSERT_TRUE(next.open(cut / "r_tolmar.raw", cut / "r_tolmar.txt", "test", repaired, err, &t)) << err;
+    EXPECT_NE(repaired.find("the cells of codes 3 and 4, which the log holds no record of, are taken back"), std::string::npos)
+        << repaired;
+    ASSERT_TRUE(next.carry_on(40, 50, 30, err)) << err;
+    EXPECT_EQ(next.stamp(t, TREATMENTS[4], work).code, 3);
+    ASSERT_TRUE(next.finish(err)) << err;
+    ResultSet r;
+    ASSERT_TRUE(read_result_set(cut / "r_tolmar.raw", r, err)) << err;
+    EXPECT_TRUE(read_file(cut / "r_tolmar.raw") == rebuilt(t, r.records, 255, r.geometry));
+    EXPECT_EQ(r.records.size(), 3u);
+}
+
 // ---- real runs killed at random instants ------------------------------------------------
 
 namespace {

@@ -250,12 +250,12 @@ Plan plan(const Contents &c, const Tracer &tracer) {
         }
     }
 
-    // Cells of a code without its record: only when the journal or the log
-    // could not tell every stamp.
+    // Cells of a code without its record: where the journal or the log
+    // could not tell every stamp, and where a group's cells reached the
+    // disk before a power cut while its entries, never flushed, did not.
     const int records = static_cast<int>(log.records.size());
     GivenBack g;
-    if ((!j.trouble.empty() || torn || !unplaced.empty()) && whole != std::string::npos)
-        g = give_back_orphans(c, log, records, j.read, tracer, cells);
+    if (whole != std::string::npos) g = give_back_orphans(c, log, records, j.read, tracer, cells);
     for (const auto &kv : cells.changed()) p.cells.push_back(kv);
     p.found = words_of(c, j, torn, records, g);
     return p;

@@ -6,10 +6,12 @@
 // or record a kill or a power loss kept from the files are completed. A
 // damaged journal (a flipped byte, a file cut short) no longer tells every
 // stamp, and then the files speak: a record they hold whole is never cut
-// (a record cut short is), and cells holding a code that has no record are
-// given back what they held before it: from the journal where it still
-// tells, from the stamps before traced again where the writer holds the
-// DEM, else the background, and said.
+// (a record cut short is). Cells holding a code that has no record (a
+// damaged journal's, or a group's whose cells reached the disk before a
+// power cut while its entries, never flushed, did not) are given back what
+// they held before it: from the journal where it still tells, from the
+// stamps before traced again where the writer holds the DEM, else the
+// background, and said.
 #ifndef TOLMAR_FILES_RECOVERY_H
 #define TOLMAR_FILES_RECOVERY_H
 
