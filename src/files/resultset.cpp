@@ -4,8 +4,6 @@
 #include "files/resultset.h"
 
 #include <dirent.h>
-#include <pthread.h>
-#include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +12,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "base/helper_thread.h"
 
 std::string result_path_refusal(const std::string &path, const std::string *protect, int n_protect, bool &exists) {
     struct stat st;
@@ -62,20 +62,6 @@ namespace {
 bool exists(FileSystem &fs, const std::string &path) {
     struct stat st;
     return fs.lstat(path.c_str(), st) == 0;
-}
-
-// A thread that works beside the run: it takes no signal, so that a signal
-// always reaches the thread that asks the questions and stops its reading.
-// The mask is set before the thread starts (it inherits it): a signal
-// cannot slip in between.
-template <typename Work>
-std::thread helper_thread(Work work) {
-    sigset_t all, before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &before);
-    std::thread t(work);
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    return t;
 }
 
 // A file of the set opened to be written: a regular file, not through a link.

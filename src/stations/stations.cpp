@@ -8,8 +8,6 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/helper_thread.h"
 #include "files/formats.h"
 #include "geo/georef.h"
 #include "geo/layers.h"
@@ -447,12 +446,7 @@ class LayerWriter {
 public:
     LayerWriter(OGRLayer *layer, VectorFile &file, const std::string &out, const Place &place)
         : layer_(layer), file_(&file), out_(out), place_(place) {
-        // It takes no signal: a signal stops the table in the thread that reads it.
-        sigset_t all, before;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &before);
-        thread_ = std::thread([this] { work(); });
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        thread_ = helper_thread([this] { work(); });
     }
     LayerWriter(const LayerWriter &) = delete;
     LayerWriter &operator=(const LayerWriter &) = delete;
@@ -460,9 +454,9 @@ public:
         std::string ignored;
         finish(ignored);
     }
-    // Handed over a batch at a time: waking the thread for each feature
+    // A feature and its trace's cells, drawn as its lines in the thread;
+    // handed over a batch at a time: waking the thread for each feature
     // would cost more than writing it.
-    // `cells`, a trace's, become the feature's lines there too.
     bool add(std::unique_ptr<OGRFeature> f, std::vector<Cell> cells, std::string &err) {
         batch_.push_back({std::move(f), std::move(cells), -1});
         return batch_.size() < BATCH || hand_over(err);
