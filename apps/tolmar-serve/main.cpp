@@ -114,6 +114,10 @@ int main(int argc, char **argv) {
     svr.set_read_timeout(1, 0);
     svr.set_write_timeout(5, 0);
     svr.set_keep_alive_timeout(2);
+    // An answer goes out as soon as it is written: its body, sent after its
+    // headers, would otherwise wait for their acknowledgement, which the
+    // browser delays up to 40 ms.
+    svr.set_tcp_nodelay(true);
     // The port is this server's alone: SO_REUSEADDR lets it listen again at
     // once after a restart, but not SO_REUSEPORT, with which a second server
     // would share the port and take half its requests.
