@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "compute/treatment.h"
+#include "files/demset.h"
 #include "scratch.h"
 
 namespace {
@@ -140,8 +142,39 @@ void BM_Stations(benchmark::State &state) {
     }
 }
 
+// The bare computation of the same stations on the same DEM, in the same
+// run: each traced in true geometry into memory, nothing read from a table
+// and nothing written.
+void BM_StationsBare(benchmark::State &state) {
+    const int side = static_cast<int>(state.range(0));
+    const std::string raw = work.dir + "/images/b/" + dem(side) + "_m2.raw";
+    DemSamples samples;
+    const int fd = open(raw.c_str(), O_RDONLY);
+    if (fd < 0 || !samples.allocate(side, side, 2) ||
+        pread(fd, samples.s16(), size_t(side) * size_t(side) * 2, 0) != static_cast<ssize_t>(size_t(side) * size_t(side) * 2)) {
+        state.SkipWithError("cannot read the DEM");
+        return;
+    }
+    close(fd);
+    const Terrain t = samples.terrain(10.0, 30);
+    std::vector<Values> stations;
+    for (int k = 0; k < 10000; k++) {
+        Values v;
+        v.row = 100 + (k * 7919) % 800;
+        v.column = 100 + (k * 104729) % 800;
+        v.dip = 5 + k % 60;
+        v.dip_direction = (k * 37) % 360;
+        v.zone = 50;
+        stations.push_back(v);
+    }
+    Work w;
+    size_t k = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(trace(t, stations[k++ % stations.size()], w, Geometry::exact).cells.size());
+}
+
 }  // namespace
 
+BENCHMARK(BM_StationsBare)->ArgNames({"side"})->Arg(1000)->Arg(20000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Stations)
     ->ArgNames({"side", "sets", "stations"})
     ->Args({1000, 0, 1000})
