@@ -141,6 +141,12 @@ OGRLayer *VectorFile::layer(const std::string &name, int geometry, const Place &
     return l;
 }
 
+void VectorFile::index_as_written(OGRLayer *l) {
+    if (d_ == nullptr || driver_ != "GPKG" || l == nullptr) return;
+    const std::string sql = std::string("SELECT CreateSpatialIndex('") + l->GetName() + "', '" + l->GetGeometryColumn() + "')";
+    d_->ReleaseResultSet(d_->ExecuteSQL(sql.c_str(), nullptr, "SQLITE"));
+}
+
 void VectorFile::begin() { in_transaction_ = d_ != nullptr && d_->StartTransaction() == OGRERR_NONE; }
 
 bool VectorFile::commit(std::string &err) {

@@ -56,6 +56,9 @@ public:
     // A new layer of `geometry` (an OGRwkbGeometryType) in the place's
     // system; fields are added by the caller.
     OGRLayer *layer(const std::string &name, int geometry, const Place &p, std::string &err);
+    // A GeoPackage layer's spatial index made at once, kept up as each
+    // feature is written, rather than built from them all at the close.
+    void index_as_written(OGRLayer *l);
     // Features added between begin() and commit() go in at once where the
     // format allows it (a GeoPackage), much faster than one by one.
     void begin();

@@ -320,6 +320,16 @@ struct OwnFields {
                 dip_direction = "dip_direction";
 };
 
+// What tolmar adds to a station's row in the layer; the fields left unset
+// stay empty.
+struct Own {
+    int code = 0;          // 0: none
+    long long cells = -1;  // -1: none
+    std::string status, result;
+    bool placed = false, attitude_read = false;
+    int row = 0, column = 0, dip_direction = 0;
+};
+
 // The table's layer, its columns named apart, whatever their case (a
 // GeoPackage's are SQL columns): two of one name are refused by it.
 Status open_table(const StationsRequest &q, std::unique_ptr<GDALDataset> &table, OGRLayer *&in) {
@@ -433,6 +443,7 @@ Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out
         OGRFieldDefn d(f->c_str(), f == &own.status || f == &own.result ? OFTString : OFTInteger);
         layer->CreateField(&d);
     }
+    file.index_as_written(layer);
     return Status();
 }
 
@@ -444,8 +455,12 @@ Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out
 // the next call; the rest is not written.
 class LayerWriter {
 public:
-    LayerWriter(OGRLayer *layer, VectorFile &file, const std::string &out, const Place &place)
-        : layer_(layer), file_(&file), out_(out), place_(place) {
+    LayerWriter(OGRLayer *layer, VectorFile &file, const std::string &out, const Place &place, const OwnFields &own,
+                std::vector<int> field_map)
+        : layer_(layer), file_(&file), out_(out), place_(place), field_map_(std::move(field_map)) {
+        OGRFeatureDefn *d = layer->GetLayerDefn();
+        for (const std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction})
+            own_at_.push_back(d->GetFieldIndex(f->c_str()));
         thread_ = helper_thread([this] { work(); });
     }
     LayerWriter(const LayerWriter &) = delete;
@@ -454,16 +469,17 @@ public:
         std::string ignored;
         finish(ignored);
     }
-    // A feature and its trace's cells, drawn as its lines in the thread;
-    // handed over a batch at a time: waking the thread for each feature
-    // would cost more than writing it.
-    bool add(std::unique_ptr<OGRFeature> f, std::vector<Cell> cells, std::string &err) {
-        batch_.push_back({std::move(f), std::move(cells), -1});
+    // A station's row of the table, what tolmar adds to it and its trace's
+    // cells: its feature made and its lines drawn in the thread. Handed
+    // over a batch at a time: waking the thread for each station would
+    // cost more than writing it.
+    bool add(std::unique_ptr<OGRFeature> row, Own own, std::vector<Cell> cells, std::string &err) {
+        batch_.push_back({std::move(row), std::move(own), std::move(cells), -1});
         return batch_.size() < BATCH || hand_over(err);
     }
     // The group so far, up to station `n`, committed.
     bool commit(long long n, std::string &err) {
-        batch_.push_back({nullptr, {}, n});
+        batch_.push_back({nullptr, Own(), {}, n});
         return hand_over(err);
     }
     // The stations committed so far.
@@ -485,20 +501,28 @@ public:
 
 private:
     static constexpr size_t BATCH = 64;
+    // What may wait for the thread: enough to go on tracing through a
+    // group's commit (a tenth of a second or more on a large layer, whose
+    // spatial index is written with it), not so much as to hold the table
+    // in memory (16 MB of cells at most).
+    static constexpr size_t MOST_WAITING = 128 * BATCH, MOST_CELLS_WAITING = size_t(1) << 21;
     struct Item {
-        std::unique_ptr<OGRFeature> feature;
+        std::unique_ptr<OGRFeature> row;
+        Own own;
         std::vector<Cell> cells;
         long long commit;  // the stations a commit makes durable; -1 for a feature
     };
     bool hand_over(std::string &err) {
         std::unique_lock<std::mutex> lock(m_);
-        // At most a few batches wait: the features are the table's memory.
-        done_.wait(lock, [this] { return queue_.size() < 8 * BATCH || !error_.empty(); });
+        done_.wait(lock, [this] { return (queue_.size() < MOST_WAITING && cells_waiting_ < MOST_CELLS_WAITING) || !error_.empty(); });
         if (!error_.empty()) {
             err = error_;
             return false;
         }
-        for (Item &item : batch_) queue_.push_back(std::move(item));
+        for (Item &item : batch_) {
+            cells_waiting_ += item.cells.size();
+            queue_.push_back(std::move(item));
+        }
         batch_.clear();
         work_.notify_one();
         return true;
@@ -510,15 +534,18 @@ private:
             work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) return;
             taken.swap(queue_);
+            cells_waiting_ = 0;
             busy_ = true;
+            done_.notify_all();  // room for the reading thread again
             const bool skip = !error_.empty();
             lock.unlock();
             std::string why;
             for (Item &item : taken) {
                 if (skip || !why.empty()) {
-                } else if (item.feature) {
-                    if (std::unique_ptr<OGRGeometry> g = trace_lines(item.cells, place_)) item.feature->SetGeometryDirectly(g.release());
-                    if (layer_->CreateFeature(item.feature.get()) != OGRERR_NONE)
+                } else if (item.row) {
+                    OGRFeature o(layer_->GetLayerDefn());
+                    made(o, item);
+                    if (layer_->CreateFeature(&o) != OGRERR_NONE)
                         why = "cannot write " + out_ + ": " + geo::gdal_error("cannot add a feature");
                 } else if (file_->commit(why)) {
                     file_->begin();
@@ -532,14 +559,32 @@ private:
             done_.notify_all();
         }
     }
+    // The table's fields, then tolmar's, then the trace's lines.
+    void made(OGRFeature &o, Item &item) const {
+        o.SetFrom(item.row.get(), field_map_.data(), TRUE);
+        o.SetGeometryDirectly(nullptr);
+        const Own &w = item.own;
+        if (w.code > 0) o.SetField(own_at_[0], w.code);
+        if (w.cells >= 0) o.SetField(own_at_[1], static_cast<GIntBig>(w.cells));
+        if (!w.status.empty()) o.SetField(own_at_[2], w.status.c_str());
+        if (!w.result.empty()) o.SetField(own_at_[3], w.result.c_str());
+        if (w.placed) {
+            o.SetField(own_at_[4], w.row);
+            o.SetField(own_at_[5], w.column);
+        }
+        if (w.attitude_read) o.SetField(own_at_[6], w.dip_direction);
+        if (std::unique_ptr<OGRGeometry> g = trace_lines(item.cells, place_)) o.SetGeometryDirectly(g.release());
+    }
     OGRLayer *layer_;
     VectorFile *file_;
     std::string out_;
     const Place &place_;
+    std::vector<int> field_map_, own_at_;  // where the table's fields and tolmar's go
     std::vector<Item> batch_;  // the reading thread's, not yet handed over
     std::mutex m_;
     std::condition_variable work_, done_;
     std::deque<Item> queue_;
+    size_t cells_waiting_ = 0;
     bool busy_ = false, stopping_ = false;
     std::string error_;
     std::atomic<long long> committed_{0};
@@ -622,11 +667,10 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
     std::vector<int> field_map(static_cast<size_t>(in->GetLayerDefn()->GetFieldCount()));
     for (size_t k = 0; k < field_map.size(); k++)
         field_map[k] = layer->GetLayerDefn()->GetFieldIndex(in->GetLayerDefn()->GetFieldDefn(static_cast<int>(k))->GetNameRef());
-    OGRFeatureDefn *defn = layer->GetLayerDefn();
     file.begin();
     auto group_began = std::chrono::steady_clock::now();
     long long told_durable = 0;
-    LayerWriter writer(layer, file, out, place);
+    LayerWriter writer(layer, file, out, place, own, std::move(field_map));
     in->ResetReading();
     for (std::unique_ptr<OGRFeature> f(in->GetNextFeature()); f && (signal = stopped()) == 0; f.reset(in->GetNextFeature())) {
         n++;
@@ -645,18 +689,15 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
                 why = "zone " + formats::printable(f->GetFieldAsString(c.zone)) + " is not a whole number of cells from 1";
             v.zone = static_cast<int>(zone);
         }
-        std::unique_ptr<OGRFeature> feature(new OGRFeature(defn));
-        OGRFeature &o = *feature;
+        Own o;
         std::vector<Cell> lines;  // the trace's cells, drawn as the feature's lines beside
-        o.SetFrom(f.get(), field_map.data(), TRUE);
-        o.SetGeometryDirectly(nullptr);
         if (why.empty() && !q.sets) {
             // The trace layer alone: each station traced as a stamp would
             // trace it, no raster written.
             Trace tr = trace(t, v, work, q.geometry);
             if (tr.verdict == Verdict::traced) {
-                o.SetField(own.cells.c_str(), static_cast<GIntBig>(tr.cells.size()));
-                o.SetField(own.status.c_str(), tr.cells.empty() ? "traced: no cell (the plane misses the ground)" : "traced");
+                o.cells = static_cast<long long>(tr.cells.size());
+                o.status = tr.cells.empty() ? "traced: no cell (the plane misses the ground)" : "traced";
                 lines = std::move(tr.cells);
                 traced++;
             } else {
@@ -696,10 +737,10 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
             if (s.kind == Stamp::failed) return failure(raster, s.message);
             if (s.kind == Stamp::stamped) {
                 stamps++;
-                o.SetField(own.code.c_str(), s.code);
-                o.SetField(own.cells.c_str(), static_cast<GIntBig>(s.cells));
-                o.SetField(own.result.c_str(), (sets.name() + formats::RESULT_RASTER_SUFFIX).c_str());
-                o.SetField(own.status.c_str(), s.cells > 0 ? "traced" : "traced: no cell (the plane misses the ground)");
+                o.code = s.code;
+                o.cells = s.cells;
+                o.result = sets.name() + formats::RESULT_RASTER_SUFFIX;
+                o.status = s.cells > 0 ? "traced" : "traced: no cell (the plane misses the ground)";
                 lines = std::move(s.trace_cells);
                 traced++;
             } else {
@@ -707,16 +748,18 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
             }
         }
         if (!why.empty()) {
-            o.SetField(own.status.c_str(), ("refused: " + why).c_str());
+            o.status = "refused: " + why;
             refused++;
             l.say("station " + station + ": refused: " + why + "\n");
         }
         if (v.row != 0 || v.column != 0 || why.empty()) {
-            o.SetField(own.row.c_str(), v.row);
-            o.SetField(own.column.c_str(), v.column);
+            o.placed = true;
+            o.row = v.row;
+            o.column = v.column;
         }
-        if (attitude_read) o.SetField(own.dip_direction.c_str(), v.dip_direction);
-        if (!writer.add(std::move(feature), std::move(lines), err)) return failure(out, err);
+        o.attitude_read = attitude_read;
+        o.dip_direction = v.dip_direction;
+        if (!writer.add(std::move(f), std::move(o), std::move(lines), err)) return failure(out, err);
         l.progress(static_cast<double>(n), static_cast<double>(count));
         // A group ends after a second of work: its stamps and features made
         // durable together, one flush each for the set and the layer (the
