@@ -288,9 +288,10 @@ TEST(Export, GeoPackageHoldsTheTracesAndTheReferencePointsAndCrsIsNotARelabel) {
 // feature for feature.
 TEST(Stations, AKilledTableResumedGivesTheSetsAndLayerOfOneWholeRun) {
     for (const bool sets : {true, false}) {
-        // Long enough for a group to end before the table does (a set's
-        // making and placing take their flushes: fewer stations with sets).
-        const int stations = sets ? 6000 : 20000;
+        // Long enough for a group to end well before the table does, so
+        // that the kill lands in the middle (a set's making and placing take
+        // their flushes: fewer stations with sets).
+        const int stations = sets ? 16000 : 60000;
         std::string table = "id,row,column,dip,dip_direction,zone\n";
         for (int k = 0; k < stations; k++)
             table += std::to_string(k) + "," + std::to_string(160 + k % 25) + "," + std::to_string(160 + (k * 7) % 80) + "," +
@@ -342,6 +343,20 @@ TEST(Stations, AKilledTableResumedGivesTheSetsAndLayerOfOneWholeRun) {
         std::vector<bool> a_lines, b_lines;
         EXPECT_TRUE(features(whole / "long_traces.gpkg", &a_lines) == features(killed / "long_traces.gpkg", &b_lines)) << sets;
         EXPECT_EQ(a_lines, b_lines);
+        // And its spatial index, by which QGIS reads a large layer, holds
+        // every station's lines, as the whole run's does.
+        const auto indexed = [](const std::string &gpkg) {
+            std::unique_ptr<GDALDataset> d(static_cast<GDALDataset *>(GDALOpenEx(gpkg.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr)));
+            OGRLayer *r = d ? d->ExecuteSQL("SELECT COUNT(*) FROM rtree_long_geom", nullptr, nullptr) : nullptr;
+            std::unique_ptr<OGRFeature> f(r ? r->GetNextFeature() : nullptr);
+            const long long n = f ? f->GetFieldAsInteger64(0) : -1;
+            if (r) d->ReleaseResultSet(r);
+            return n;
+        };
+        const long long lined = std::count(a_lines.begin(), a_lines.end(), true);
+        EXPECT_GT(lined, 0);
+        EXPECT_EQ(indexed(whole / "long_traces.gpkg"), lined);
+        EXPECT_EQ(indexed(killed / "long_traces.gpkg"), lined) << sets;
         int compared = 0;
         for (const auto &e : std::filesystem::directory_iterator(whole / "images/jacksboro")) {
             const std::string name = e.path().filename().string();
