@@ -143,8 +143,17 @@ OGRLayer *VectorFile::layer(const std::string &name, int geometry, const Place &
 
 void VectorFile::index_as_written(OGRLayer *l) {
     if (d_ == nullptr || driver_ != "GPKG" || l == nullptr) return;
-    const std::string sql = std::string("SELECT CreateSpatialIndex('") + l->GetName() + "', '" + l->GetGeometryColumn() + "')";
+    // Names as SQL strings (a table's name may hold a quote). Should it
+    // fail, the index is still built at the close.
+    const auto quoted = [](const std::string &name) {
+        std::string q = "'";
+        for (char c : name) q += c == '\'' ? std::string("''") : std::string(1, c);
+        return q + "'";
+    };
+    const std::string sql = "SELECT CreateSpatialIndex(" + quoted(l->GetName()) + ", " + quoted(l->GetGeometryColumn()) + ")";
+    CPLErrorReset();
     d_->ReleaseResultSet(d_->ExecuteSQL(sql.c_str(), nullptr, "SQLITE"));
+    CPLErrorReset();
 }
 
 void VectorFile::begin() { in_transaction_ = d_ != nullptr && d_->StartTransaction() == OGRERR_NONE; }
