@@ -7,11 +7,15 @@
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
+#include <sqlite3.h>
+
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <mutex>
 
 #include "geo/georef.h"
+#include "stations/stations.h"
 #include "support.h"
 
 namespace {
@@ -441,4 +445,135 @@ TEST(Stations, ASignalEndsATableBetweenStationsAndLeavesNothingHalfMade) {
     const RunResult r = run_command(t.path, stations_command("--sets --unit m images/jacksboro/jacksboro_m2.raw twice.csv"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("twice.csv: two columns are named row and Row: name them apart"), std::string::npos) << r.out;
+}
+
+namespace {
+
+// What SQLite did to a GeoPackage's files, in order, through a file layer
+// of its own put under every connection: writes to the file, flushes of it,
+// and removals of its journal (a commit) with whether its folder was
+// flushed after.
+struct FileLog {
+    std::string gpkg;
+    std::mutex m;
+    std::vector<std::string> events;  // "write", "sync", "commit", "commit+folder"
+    bool logging(const char *name) const { return name != nullptr && std::string(name).rfind(gpkg, 0) == 0; }
+    void add(const std::string &e) {
+        std::lock_guard<std::mutex> lock(m);
+        events.push_back(e);
+    }
+    // A power cut now keeps every commit so far: the last one removed its
+    // journal and flushed the folder after, and no write to the file came
+    // after its last flush before that removal.
+    std::string commits_on_the_disk() {
+        std::lock_guard<std::mutex> lock(m);
+        size_t last = events.size();
+        while (last > 0 && events[last - 1].rfind("commit", 0) != 0) last--;
+        if (last == 0) return "no commit";
+        if (events[last - 1] != "commit+folder") return "the last commit's journal removed with no flush of its folder";
+        for (size_t k = last - 1; k-- > 0;) {
+            if (events[k] == "sync") return "";
+            if (events[k] == "write") return "the file written and not flushed before its commit";
+        }
+        return "the file never flushed";
+    }
+};
+FileLog *logged = nullptr;
+sqlite3_vfs *under = nullptr;
+
+struct LoggedFile {
+    sqlite3_file base;
+    bool main;
+    sqlite3_file *real() { return reinterpret_cast<sqlite3_file *>(this + 1); }
+};
+LoggedFile *as_logged(sqlite3_file *f) { return reinterpret_cast<LoggedFile *>(f); }
+
+const sqlite3_io_methods logged_methods = {
+    1,
+    [](sqlite3_file *f) { return as_logged(f)->real()->pMethods->xClose(as_logged(f)->real()); },
+    [](sqlite3_file *f, void *p, int n, sqlite3_int64 at) { return as_logged(f)->real()->pMethods->xRead(as_logged(f)->real(), p, n, at); },
+    [](sqlite3_file *f, const void *p, int n, sqlite3_int64 at) {
+        if (as_logged(f)->main) logged->add("write");
+        return as_logged(f)->real()->pMethods->xWrite(as_logged(f)->real(), p, n, at);
+    },
+    [](sqlite3_file *f, sqlite3_int64 size) {
+        if (as_logged(f)->main) logged->add("write");
+        return as_logged(f)->real()->pMethods->xTruncate(as_logged(f)->real(), size);
+    },
+    [](sqlite3_file *f, int flags) {
+        const int rc = as_logged(f)->real()->pMethods->xSync(as_logged(f)->real(), flags);
+        if (as_logged(f)->main && rc == SQLITE_OK) logged->add("sync");
+        return rc;
+    },
+    [](sqlite3_file *f, sqlite3_int64 *size) { return as_logged(f)->real()->pMethods->xFileSize(as_logged(f)->real(), size); },
+    [](sqlite3_file *f, int l) { return as_logged(f)->real()->pMethods->xLock(as_logged(f)->real(), l); },
+    [](sqlite3_file *f, int l) { return as_logged(f)->real()->pMethods->xUnlock(as_logged(f)->real(), l); },
+    [](sqlite3_file *f, int *out) { return as_logged(f)->real()->pMethods->xCheckReservedLock(as_logged(f)->real(), out); },
+    [](sqlite3_file *f, int op, void *arg) { return as_logged(f)->real()->pMethods->xFileControl(as_logged(f)->real(), op, arg); },
+    [](sqlite3_file *f) { return as_logged(f)->real()->pMethods->xSectorSize(as_logged(f)->real()); },
+    [](sqlite3_file *f) { return as_logged(f)->real()->pMethods->xDeviceCharacteristics(as_logged(f)->real()); },
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+sqlite3_vfs logging_vfs() {
+    sqlite3_vfs v = *under;
+    v.pNext = nullptr;
+    v.zName = "tolmar-test-log";
+    v.szOsFile = static_cast<int>(sizeof(LoggedFile)) + under->szOsFile;
+    v.xOpen = [](sqlite3_vfs *, const char *name, sqlite3_file *f, int flags, int *out) {
+        LoggedFile *l = as_logged(f);
+        l->base.pMethods = nullptr;
+        const int rc = under->xOpen(under, name, l->real(), flags, out);
+        if (l->real()->pMethods != nullptr) {
+            l->base.pMethods = &logged_methods;
+            l->main = (flags & SQLITE_OPEN_MAIN_DB) != 0 && logged->logging(name);
+        }
+        return rc;
+    };
+    v.xDelete = [](sqlite3_vfs *, const char *name, int sync_folder) {
+        if (logged->logging(name)) logged->add(sync_folder ? "commit+folder" : "commit");
+        return under->xDelete(under, name, sync_folder);
+    };
+    return v;
+}
+
+}  // namespace
+
+// "durable N" promises that a power cut from then on keeps the stations it
+// counts, and the end of a table that its layer is whole: every commit of
+// the GeoPackage is on the disk (its file flushed, its journal's removal
+// with its folder) before it is told and when the run ends.
+TEST(Stations, EveryCommitOfTheLayerIsOnTheDiskWhenItIsTold) {
+    TempDir t;
+    bundled(t, "jacksboro", "jacksboro_m2");
+    std::string table = "row,column,dip,dip_direction\n";
+    for (int k = 0; k < 3000; k++)
+        table += std::to_string(100 + k % 150) + "," + std::to_string(100 + (k * 7) % 150) + "," + std::to_string(k % 80) + "," +
+                 std::to_string((k * 37) % 360) + "\n";
+    write_file(t / "t.csv", table);
+    FileLog log;
+    log.gpkg = t / "t_traces.gpkg";
+    logged = &log;
+    under = sqlite3_vfs_find(nullptr);
+    sqlite3_vfs v = logging_vfs();
+    ASSERT_EQ(sqlite3_vfs_register(&v, 1), SQLITE_OK);
+    tools::StationsRequest q;
+    q.dem = t / "images/jacksboro/jacksboro_m2.raw";
+    q.table = t / "t.csv";
+    q.out = log.gpkg;
+    q.unit = 0;
+    q.zone = 60;
+    std::vector<std::string> told_too_soon;
+    tolmar::Listener l;
+    l.durable = [&](long long n) {
+        const std::string why = log.commits_on_the_disk();
+        if (!why.empty()) told_too_soon.push_back("durable " + std::to_string(n) + ": " + why);
+    };
+    tools::StationsDone done;
+    const tolmar::Status s = tools::run_stations(q, l, done);
+    sqlite3_vfs_unregister(&v);
+    logged = nullptr;
+    ASSERT_TRUE(s.ok());
+    EXPECT_EQ(done.traced, 3000);
+    EXPECT_TRUE(told_too_soon.empty()) << told_too_soon.front();
+    EXPECT_EQ(log.commits_on_the_disk(), "");
 }

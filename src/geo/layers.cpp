@@ -156,6 +156,21 @@ void VectorFile::index_as_written(OGRLayer *l) {
     CPLErrorReset();
 }
 
+bool VectorFile::durable_commits(std::string &err) {
+    if (d_ == nullptr || driver_ != "GPKG") return true;
+    // EXTRA: the journal flushed before the file, the file before the
+    // journal goes, and the folder after it goes (a commit is its journal's
+    // removal, which a power cut could otherwise undo).
+    d_->ReleaseResultSet(d_->ExecuteSQL("PRAGMA synchronous = EXTRA", nullptr, nullptr));
+    OGRLayer *asked = d_->ExecuteSQL("PRAGMA synchronous", nullptr, nullptr);
+    std::unique_ptr<OGRFeature> f(asked != nullptr ? asked->GetNextFeature() : nullptr);
+    const bool extra = f != nullptr && f->GetFieldCount() == 1 && f->GetFieldAsInteger(0) == 3;
+    f.reset();
+    if (asked != nullptr) d_->ReleaseResultSet(asked);
+    if (!extra) err = "cannot write " + path_ + ": its commits cannot be flushed to the disk";
+    return extra;
+}
+
 void VectorFile::begin() { in_transaction_ = d_ != nullptr && d_->StartTransaction() == OGRERR_NONE; }
 
 bool VectorFile::commit(std::string &err) {

@@ -59,6 +59,10 @@ public:
     // A GeoPackage layer's spatial index made at once, kept up as each
     // feature is written, rather than built from them all at the close.
     void index_as_written(OGRLayer *l);
+    // Each commit of a GeoPackage on the disk before commit() returns, the
+    // removal of its journal with it (GDAL makes a new one with no flush
+    // at all). Asked outside begin() and commit(); false when it is not so.
+    bool durable_commits(std::string &err);
     // Features added between begin() and commit() go in at once where the
     // format allows it (a GeoPackage), much faster than one by one.
     void begin();

@@ -421,6 +421,7 @@ Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out
         layer = file.open_first(out, empty, err);
         if (layer == nullptr && !empty) return failure(out, err);
         resume = layer != nullptr;
+        if (resume && !file.durable_commits(err)) return failure(out, err);
     }
     if (resume) {
         for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction}) {
@@ -433,7 +434,7 @@ Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out
     // (A GeoPackage a kill left before it held a layer is made anew.)
     struct stat earlier;
     const bool replaced = lstat(out.c_str(), &earlier) == 0 && !resume_asked;
-    if (!file.create(out, err)) return failure(out, err);
+    if (!file.create(out, err) || !file.durable_commits(err)) return failure(out, err);
     if (replaced) l.say("the trace layer " + out + " from an earlier run is replaced\n", true);
     layer = file.layer(name, wkbMultiLineString, place, err);
     if (layer == nullptr) return failure(out, err);
