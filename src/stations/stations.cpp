@@ -762,10 +762,12 @@ Status run_stations(const StationsRequest &q, const Listener &l, StationsDone &d
         o.dip_direction = v.dip_direction;
         if (!writer.add(std::move(f), std::move(o), std::move(lines), err)) return failure(out, err);
         l.progress(static_cast<double>(n), static_cast<double>(count));
-        // A group ends after a second of work: its stamps and features made
-        // durable together, one flush each for the set and the layer (the
-        // layer's once its features are written: never before the set's).
-        if (std::chrono::steady_clock::now() - group_began >= std::chrono::seconds(1)) {
+        // A group ends after a quarter of a second of work: its stamps and
+        // features made durable together, one flush each for the set and
+        // the layer (the layer's once its features are written: never
+        // before the set's). Short groups keep each commit short, the last
+        // one above all, which the table's end waits for.
+        if (std::chrono::steady_clock::now() - group_began >= std::chrono::milliseconds(250)) {
             if (!sets.sync(err)) return failure(folder + sets.name() + formats::RESULT_RASTER_SUFFIX, err);
             if (!writer.commit(n, err)) return failure(out, err);
             group_began = std::chrono::steady_clock::now();
