@@ -171,6 +171,12 @@ bool VectorFile::durable_commits(std::string &err) {
     return extra;
 }
 
+void VectorFile::cache(int megabytes) {
+    if (d_ == nullptr || driver_ != "GPKG") return;
+    const std::string sql = "PRAGMA cache_size = -" + std::to_string(1024 * megabytes);
+    d_->ReleaseResultSet(d_->ExecuteSQL(sql.c_str(), nullptr, nullptr));
+}
+
 void VectorFile::begin() { in_transaction_ = d_ != nullptr && d_->StartTransaction() == OGRERR_NONE; }
 
 bool VectorFile::commit(std::string &err) {

@@ -63,6 +63,10 @@ public:
     // removal of its journal with it (GDAL makes a new one with no flush
     // at all). Asked outside begin() and commit(); false when it is not so.
     bool durable_commits(std::string &err);
+    // A GeoPackage's pages kept in memory, up to `megabytes`, rather than
+    // SQLite's 2 MB: a layer written in many groups, its spatial index kept
+    // up, reads back and writes again fewer of them.
+    void cache(int megabytes);
     // Features added between begin() and commit() go in at once where the
     // format allows it (a GeoPackage), much faster than one by one.
     void begin();
