@@ -478,6 +478,8 @@ struct FileLog {
         return "the file never flushed";
     }
 };
+// Connections made while it stands keep it until the process ends: it
+// outlives the case, logging nothing after.
 FileLog *logged = nullptr;
 sqlite3_vfs *under = nullptr;
 
@@ -493,16 +495,16 @@ const sqlite3_io_methods logged_methods = {
     [](sqlite3_file *f) { return as_logged(f)->real()->pMethods->xClose(as_logged(f)->real()); },
     [](sqlite3_file *f, void *p, int n, sqlite3_int64 at) { return as_logged(f)->real()->pMethods->xRead(as_logged(f)->real(), p, n, at); },
     [](sqlite3_file *f, const void *p, int n, sqlite3_int64 at) {
-        if (as_logged(f)->main) logged->add("write");
+        if (as_logged(f)->main && logged) logged->add("write");
         return as_logged(f)->real()->pMethods->xWrite(as_logged(f)->real(), p, n, at);
     },
     [](sqlite3_file *f, sqlite3_int64 size) {
-        if (as_logged(f)->main) logged->add("write");
+        if (as_logged(f)->main && logged) logged->add("write");
         return as_logged(f)->real()->pMethods->xTruncate(as_logged(f)->real(), size);
     },
     [](sqlite3_file *f, int flags) {
         const int rc = as_logged(f)->real()->pMethods->xSync(as_logged(f)->real(), flags);
-        if (as_logged(f)->main && rc == SQLITE_OK) logged->add("sync");
+        if (as_logged(f)->main && logged && rc == SQLITE_OK) logged->add("sync");
         return rc;
     },
     [](sqlite3_file *f, sqlite3_int64 *size) { return as_logged(f)->real()->pMethods->xFileSize(as_logged(f)->real(), size); },
@@ -520,17 +522,17 @@ sqlite3_vfs logging_vfs() {
     v.zName = "tolmar-test-log";
     v.szOsFile = static_cast<int>(sizeof(LoggedFile)) + under->szOsFile;
     v.xOpen = [](sqlite3_vfs *, const char *name, sqlite3_file *f, int flags, int *out) {
+        // Any other file is the file beneath, as it stands.
+        if ((flags & SQLITE_OPEN_MAIN_DB) == 0 || !logged || !logged->logging(name)) return under->xOpen(under, name, f, flags, out);
         LoggedFile *l = as_logged(f);
         l->base.pMethods = nullptr;
+        l->main = true;
         const int rc = under->xOpen(under, name, l->real(), flags, out);
-        if (l->real()->pMethods != nullptr) {
-            l->base.pMethods = &logged_methods;
-            l->main = (flags & SQLITE_OPEN_MAIN_DB) != 0 && logged->logging(name);
-        }
+        if (l->real()->pMethods != nullptr) l->base.pMethods = &logged_methods;
         return rc;
     };
     v.xDelete = [](sqlite3_vfs *, const char *name, int sync_folder) {
-        if (logged->logging(name)) logged->add(sync_folder ? "commit+folder" : "commit");
+        if (logged && logged->logging(name)) logged->add(sync_folder ? "commit+folder" : "commit");
         return under->xDelete(under, name, sync_folder);
     };
     return v;
@@ -553,8 +555,13 @@ TEST(Stations, EveryCommitOfTheLayerIsOnTheDiskWhenItIsTold) {
     FileLog log;
     log.gpkg = t / "t_traces.gpkg";
     logged = &log;
+    // PROJ's database opened first, beneath a file layer of PROJ's own
+    // that wraps whatever layer stands when it is made, and that fails to
+    // close through another one at the process's end.
+    OGRSpatialReference wgs84;
+    ASSERT_EQ(wgs84.importFromEPSG(4326), OGRERR_NONE);
     under = sqlite3_vfs_find(nullptr);
-    sqlite3_vfs v = logging_vfs();
+    static sqlite3_vfs v = logging_vfs();
     ASSERT_EQ(sqlite3_vfs_register(&v, 1), SQLITE_OK);
     tools::StationsRequest q;
     q.dem = t / "images/jacksboro/jacksboro_m2.raw";
