@@ -25,9 +25,9 @@ Ending::Ending(std::function<void()> on_end) : on_end_(std::move(on_end)) {
     pthread_sigmask(SIG_BLOCK, &s, nullptr);
     waiter_ = std::thread([this] {
         const sigset_t set = ending_set();
-        const struct timespec tick = {0, 100 * 1000 * 1000};
-        while (!done_.load()) {
-            const int sig = sigtimedwait(&set, nullptr, &tick);
+        for (;;) {
+            const int sig = sigwaitinfo(&set, nullptr);
+            if (done_.load()) return;
             if (sig <= 0) continue;
             int none = 0;
             if (signal_.compare_exchange_strong(none, sig) && on_end_) on_end_();
@@ -37,8 +37,11 @@ Ending::Ending(std::function<void()> on_end) : on_end_(std::move(on_end)) {
 
 Ending::~Ending() {
     // A second signal, while the work ended, stays held: the program is
-    // ending already, with the status of the first.
+    // ending already, with the status of the first. The waiter is woken
+    // by a signal of the set sent to it alone, which it takes for the end
+    // of its waiting, not for an ending: the program need not wait for it.
     done_ = true;
+    pthread_kill(waiter_.native_handle(), SIGHUP);
     waiter_.join();
 }
 
