@@ -425,10 +425,10 @@ Status trace_layer(OGRLayer *in, const std::string &name, const std::string &out
         layer = file.open_first(out, empty, err);
         if (layer == nullptr && !empty) return failure(out, err);
         resume = layer != nullptr;
-        if (resume && !file.durable_commits(err)) return failure(out, err);
-        file.cache(LAYER_CACHE_MB);
     }
     if (resume) {
+        if (!file.durable_commits(err)) return failure(out, err);
+        file.cache(LAYER_CACHE_MB);
         for (std::string *f : {&own.code, &own.cells, &own.status, &own.result, &own.row, &own.column, &own.dip_direction}) {
             if (src->GetFieldIndex(f->c_str()) >= 0) *f = "tolmar_" + *f;
             if (layer->GetLayerDefn()->GetFieldIndex(f->c_str()) < 0)
