@@ -82,7 +82,7 @@ VectorFile::~VectorFile() {
     if (d_ != nullptr) GDALClose(GDALDataset::ToHandle(d_));
 }
 
-bool VectorFile::create(const std::string &path, std::string &err) {
+bool VectorFile::create(const std::string &path, std::string &err, int page_kb) {
     geo::use_gdal();
     driver_ = vector_driver(path);
     GDALDriver *drv = driver_.empty() ? nullptr : GetGDALDriverManager()->GetDriverByName(driver_.c_str());
@@ -95,7 +95,17 @@ bool VectorFile::create(const std::string &path, std::string &err) {
         err = "cannot replace " + path;
         return false;
     }
+    // The page size is SQLite's to set before the file's first table,
+    // which the driver makes at once: it is handed over as a pragma the
+    // driver runs on opening, with any the user gave.
+    const bool paged = driver_ == "GPKG" && page_kb > 0;
+    const char *given = CPLGetConfigOption("OGR_SQLITE_PRAGMA", nullptr);
+    const std::string was = given != nullptr ? given : "";
+    if (paged)
+        CPLSetThreadLocalConfigOption("OGR_SQLITE_PRAGMA",
+                                      ((was.empty() ? "" : was + ",") + "page_size=" + std::to_string(1024 * page_kb)).c_str());
     d_ = drv->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    if (paged) CPLSetThreadLocalConfigOption("OGR_SQLITE_PRAGMA", given != nullptr ? was.c_str() : nullptr);
     path_ = path;
     if (d_ == nullptr) err = "cannot write " + path + ": " + geo::gdal_error("the driver refused it");
     return d_ != nullptr;

@@ -49,7 +49,10 @@ class VectorFile {
 public:
     VectorFile();
     ~VectorFile();
-    bool create(const std::string &path, std::string &err);
+    // `page_kb`, for a GeoPackage: the size of its SQLite pages in KiB (a
+    // power of two from 1 to 64; 0 for SQLite's 4). A layer of many long
+    // features is written in fewer, larger pages at each commit.
+    bool create(const std::string &path, std::string &err, int page_kb = 0);
     // An existing GeoPackage opened to add features to its first layer
     // (null, and why, when it cannot be; `empty` when it holds no layer).
     OGRLayer *open_first(const std::string &path, bool &empty, std::string &err);
