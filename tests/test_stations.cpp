@@ -285,7 +285,7 @@ TEST(Export, GeoPackageHoldsTheTracesAndTheReferencePointsAndCrsIsNotARelabel) {
     }
 }
 
-// A table is committed in groups of about a quarter of a second, each
+// A table is committed in groups of about a tenth of a second, each
 // said ("durable N" with --progress). Killed (SIGKILL: no word, no cleanup) after its
 // first group, then run again with --resume, with and without sets: the sets
 // and the layer are those of the same table run whole, byte for byte and
