@@ -96,16 +96,20 @@ bool VectorFile::create(const std::string &path, std::string &err, int page_kb) 
         return false;
     }
     // The page size is SQLite's to set before the file's first table,
-    // which the driver makes at once: it is handed over as a pragma the
-    // driver runs on opening, with any the user gave.
+    // which the driver makes at once: it is handed over, for this thread
+    // and this call alone, as a pragma the driver runs on opening, after
+    // any the user gave.
     const bool paged = driver_ == "GPKG" && page_kb > 0;
-    const char *given = CPLGetConfigOption("OGR_SQLITE_PRAGMA", nullptr);
-    const std::string was = given != nullptr ? given : "";
-    if (paged)
-        CPLSetThreadLocalConfigOption("OGR_SQLITE_PRAGMA",
-                                      ((was.empty() ? "" : was + ",") + "page_size=" + std::to_string(1024 * page_kb)).c_str());
+    const char *local = CPLGetThreadLocalConfigOption("OGR_SQLITE_PRAGMA", nullptr);
+    const std::string was_local = local != nullptr ? local : "";
+    if (paged) {
+        const char *given = CPLGetConfigOption("OGR_SQLITE_PRAGMA", nullptr);
+        const std::string pragmas = std::string(given != nullptr && *given != '\0' ? std::string(given) + "," : "") +
+                                    "page_size=" + std::to_string(1024 * page_kb);
+        CPLSetThreadLocalConfigOption("OGR_SQLITE_PRAGMA", pragmas.c_str());
+    }
     d_ = drv->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
-    if (paged) CPLSetThreadLocalConfigOption("OGR_SQLITE_PRAGMA", given != nullptr ? was.c_str() : nullptr);
+    if (paged) CPLSetThreadLocalConfigOption("OGR_SQLITE_PRAGMA", local != nullptr ? was_local.c_str() : nullptr);
     path_ = path;
     if (d_ == nullptr) err = "cannot write " + path + ": " + geo::gdal_error("the driver refused it");
     return d_ != nullptr;
