@@ -103,9 +103,9 @@ bool VectorFile::create(const std::string &path, std::string &err, int page_kb) 
     const char *local = CPLGetThreadLocalConfigOption("OGR_SQLITE_PRAGMA", nullptr);
     const std::string was_local = local != nullptr ? local : "";
     if (paged) {
-        const char *given = CPLGetConfigOption("OGR_SQLITE_PRAGMA", nullptr);
-        const std::string pragmas = std::string(given != nullptr && *given != '\0' ? std::string(given) + "," : "") +
-                                    "page_size=" + std::to_string(1024 * page_kb);
+        std::string pragmas = CPLGetConfigOption("OGR_SQLITE_PRAGMA", "");
+        if (!pragmas.empty()) pragmas += ",";
+        pragmas += "page_size=" + std::to_string(1024 * page_kb);
         CPLSetThreadLocalConfigOption("OGR_SQLITE_PRAGMA", pragmas.c_str());
     }
     d_ = drv->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
